@@ -1,0 +1,49 @@
+// The processor and platform of a boot: the abstract boot operations every
+// architecture implements, and the services they share (memory reservation, the
+// boot information page, coredll lookups, the system report).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace quorvel {
+
+class Console;
+class Loader;
+class MemoryManager;
+
+// The Windows CE version, filled by reportSystem; read by the HTTP backend.
+extern ce::OSVERSIONINFOW osVersion;
+
+class Architecture {
+public:
+    Architecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot);
+    virtual ~Architecture();
+    Architecture(const Architecture&) = delete;
+    Architecture& operator=(const Architecture&) = delete;
+
+    virtual ce::BOOL init() = 0;
+    virtual void reportSystem();
+    virtual ce::BOOL placeSecondStage() = 0;
+    // Does not return on success.
+    virtual void jump(std::uint32_t parameterPagePhys, std::uint32_t pageLinkPhys) = 0;
+
+    ce::BOOL reserveMemory(std::uint32_t bytes);
+    // Physical address of the boot information page; NO_ADDRESS when no page is left.
+    std::uint32_t fillParameterPage(Loader& loader);
+    ce::FARPROC getProcAddress(const ce::WCHAR* name);
+    ce::LockPagesRoutine lockPagesAddress();
+    ce::UnlockPagesRoutine unlockPagesAddress();
+
+    std::uint32_t loaderPaddr = 0;
+    std::uint32_t bootInfoPage = 0;
+    std::int32_t debugLevel = 0;
+
+protected:
+    ce::HMODULE coredll = nullptr;
+    Console*& consoleSlot;
+    MemoryManager*& memoryManagerSlot;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,50 @@
+// The components of a boot attempt and the options they were made from.
+#pragma once
+
+#include <cstdint>
+
+#include "boot/boot_menu.h"
+#include "file/file_manager.h"
+#include "platform/types.h"
+
+namespace quorvel {
+
+class Architecture;
+class Console;
+class Loader;
+class MemoryManager;
+
+class BootContext {
+public:
+    BootContext();
+    virtual ~BootContext();
+    BootContext(const BootContext&) = delete;
+    BootContext& operator=(const BootContext&) = delete;
+
+    virtual ce::BOOL create();
+    virtual ce::BOOL setup();
+    ce::BOOL chooseLoader();
+
+    std::uint32_t cpuKind = 0;
+    std::int32_t architectureDebug = 0;
+    ce::BOOL serialConsole = 0;
+    std::uint32_t memoryMethod = 0;
+    std::int32_t memoryManagerDebug = 0;
+    FileManagerKind fileManagerKind = FILE_MANAGER_FAT;
+    std::int32_t fileManagerDebug = 0;
+    ce::WCHAR kernelDirectory[PATH_SIZE] = {};
+    ce::WCHAR kernelName[PATH_SIZE] = {};
+    ce::BOOL useFileSystemImage = 0;
+    ce::WCHAR fileSystemImage[PATH_SIZE] = {};
+
+    Console* consoleSlot = nullptr;
+    Architecture* architecture = nullptr;
+    MemoryManager* memoryManagerSlot = nullptr;
+    FileManager* fileManagerSlot = nullptr;
+    Loader* loader = nullptr;
+};
+
+BootContext& theBootContext();
+void releaseBootContext();
+
+}  // namespace quorvel

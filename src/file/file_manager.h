@@ -1,0 +1,47 @@
+// The file interface every file manager implements: the gzip front and the local,
+// HTTP and UFS backends behind it.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace quorvel {
+
+class Console;
+
+using FileManagerKind = std::uint32_t;
+constexpr FileManagerKind FILE_MANAGER_FAT = 0;
+constexpr FileManagerKind FILE_MANAGER_UFS = 1;
+constexpr FileManagerKind FILE_MANAGER_HTTP = 2;
+
+constexpr std::size_t FILE_NAME_SIZE = 260;
+
+class FileManager {
+public:
+    explicit FileManager(Console*& consoleSlot) : consoleSlot(consoleSlot) {}
+    virtual ~FileManager() = default;
+    FileManager(const FileManager&) = delete;
+    FileManager& operator=(const FileManager&) = delete;
+
+    virtual ce::BOOL setLocation(const ce::WCHAR* directory) = 0;
+    virtual ce::BOOL open(const ce::WCHAR* name, int mode) = 0;
+    virtual std::uint32_t storedSize() = 0;
+    virtual std::uint32_t size() { return storedSize(); }
+    virtual int close() = 0;
+    // offset -1 reads at the current position; 0 at the end, -1 after an error.
+    virtual std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) = 0;
+    virtual std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) = 0;
+    virtual ce::BOOL seek(std::uint32_t offset) = 0;
+
+    // Wide text to 8-bit into a buffer of `capacity` bytes; 0 when it does not fit.
+    ce::BOOL convertToAscii(char* destination, const ce::WCHAR* source, std::size_t capacity);
+
+    std::int32_t debugLevel = 0;
+
+protected:
+    Console*& consoleSlot;
+    char fileName[FILE_NAME_SIZE] = {};
+};
+
+}  // namespace quorvel

@@ -1,0 +1,56 @@
+// The loader base: recognises the kernel format and lays file ranges and memory
+// buffers into pool pages, chaining a PageLink for every piece.
+#pragma once
+
+#include <cstdint>
+
+#include "loader/page_link.h"
+#include "platform/types.h"
+
+namespace quorvel {
+
+class Console;
+class FileManager;
+class MemoryManager;
+
+class Loader {
+public:
+    Loader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot);
+    virtual ~Loader() = default;
+    Loader(const Loader&) = delete;
+    Loader& operator=(const Loader&) = delete;
+
+    virtual int attachFile(FileManager*& fileManagerSlot);
+    virtual std::uint32_t neededMemory() = 0;
+    virtual int load() = 0;
+    virtual std::uint32_t entryAddress() = 0;
+
+    // 1 for ELF, 0 for anything else.
+    static int probeFormat(FileManager& file);
+    int loadFileSystemImage();
+    void finishLinks();
+    std::uint32_t linkHead() const { return headPaddr; }
+
+    int loadLinkCount = 0;
+    int zeroLinkCount = 0;
+    std::uint32_t endAddress = 0;
+
+protected:
+    void startLinks();
+    void loadSegment(std::uint32_t dst, std::uint32_t memSize, std::uint32_t fileOffset, std::uint32_t fileSize);
+    void loadMemory(std::uint32_t dst, std::uint32_t size, const void* buffer);
+    std::uint32_t loadChunk(std::uint32_t dst, std::uint32_t fileOffset, std::uint32_t size, std::uint32_t link);
+
+    std::uint32_t current = 0;
+    std::uint32_t previous = 0;
+    std::uint32_t spareVaddr = 0;
+    std::uint32_t sparePaddr = 0;
+    std::uint32_t chunkSize = 0;
+    bool error = false;
+    Console*& consoleSlot;
+    MemoryManager*& memoryManagerSlot;
+    FileManager** file = nullptr;  // the boot context's file-manager slot
+    std::uint32_t headPaddr = 0;
+};
+
+}  // namespace quorvel

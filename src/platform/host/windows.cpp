@@ -1,0 +1,67 @@
+// Message boxes, windows, the screen, resources and debug output.
+#include <string>
+
+#include "platform/coredll.h"
+#include "platform/resources.h"
+#include "sim/handheld.h"
+
+namespace ce {
+
+namespace {
+// The one module and the screen's device context are fixed, non-null tokens.
+HINSTANCE const thisModule = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(0x10000));
+HDC const screenDc = reinterpret_cast<HDC>(static_cast<std::uintptr_t>(0x20000));
+}  // namespace
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    return sim::Handheld::current().messageBoxes().show(reinterpret_cast<std::uintptr_t>(owner),
+                                                         text ? std::u16string(text) : std::u16string(),
+                                                         caption ? std::u16string(caption) : std::u16string(u"Error"),
+                                                         type);
+}
+
+BOOL UpdateWindow(HWND window) {
+    sim::Handheld::current().updatedWindows().push_back(reinterpret_cast<std::uintptr_t>(window));
+    return TRUE;
+}
+
+HDC GetDC(HWND) { return screenDc; }
+int ReleaseDC(HWND, HDC) { return 1; }
+
+int GetDeviceCaps(HDC, int index) {
+    const sim::DeviceSettings& settings = sim::Handheld::current().settings();
+    switch (index) {
+    case HORZRES: return settings.screenWidth;
+    case VERTRES: return settings.screenHeight;
+    case BITSPIXEL: return settings.bitsPerPixel;
+    case LOGPIXELSX:
+    case LOGPIXELSY: return settings.dpi;
+    default: return 0;
+    }
+}
+
+HINSTANCE GetModuleHandleW(LPCWSTR) { return thisModule; }
+
+int LoadStringW(HINSTANCE, UINT id, LPWSTR out, int size) {
+    for (const StringResource* entry = moduleStringTable; entry->text; ++entry) {
+        if (entry->id != id) continue;
+        int length = static_cast<int>(wcslen(entry->text));
+        if (size == 0) {
+            if (out) *reinterpret_cast<LPCWSTR*>(out) = entry->text;
+            return length;
+        }
+        int count = length < size - 1 ? length : size - 1;
+        for (int i = 0; i < count; ++i) out[i] = entry->text[i];
+        out[count] = 0;
+        return count;
+    }
+    SetLastError(1814);  // ERROR_RESOURCE_NAME_NOT_FOUND
+    if (out && size > 0) out[0] = 0;
+    return 0;
+}
+
+void OutputDebugStringW(LPCWSTR text) {
+    if (text) sim::Handheld::current().debugOutput().emplace_back(text);
+}
+
+}  // namespace ce

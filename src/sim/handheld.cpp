@@ -1,0 +1,106 @@
+// The simulated handheld.
+#include "sim/handheld.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+namespace sim {
+
+namespace {
+Handheld* currentDevice = nullptr;
+}
+
+int MessageBoxes::show(std::uintptr_t owner, std::u16string text, std::u16string caption, std::uint32_t type) {
+    MessageBoxRecord record{owner, std::move(text), std::move(caption), type, 0};
+    if (!scripted_.empty()) {
+        record.answer = scripted_.front();
+        scripted_.pop_front();
+    } else if (policy_) {
+        record.answer = policy_(record);
+    } else {
+        std::uint32_t buttons = type & 0xF;
+        record.answer = (buttons == 3 || buttons == 4) ? 6 /*IDYES*/ : 1 /*IDOK*/;
+    }
+    shown_.push_back(record);
+    return record.answer;
+}
+
+std::string SerialPort::sent() const {
+    std::string all;
+    for (const std::string& w : writes) all += w;
+    return all;
+}
+
+void SerialPort::write(const std::string& bytes) {
+    writes.push_back(bytes);
+    if (output.empty()) return;
+    if (output == "-") {
+        std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::cout.flush();
+    } else {
+        std::ofstream(output, std::ios::binary | std::ios::app).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+}
+
+Handheld::Handheld(DeviceSettings settings)
+    : settings_(std::move(settings)), memory_(settings_.effectiveRam(), settings_.seed), random_(settings_.seed) {
+    if (currentDevice) {
+        std::fprintf(stderr, "sim: only one simulated handheld at a time\n");
+        std::abort();
+    }
+    if (settings_.cpu == CpuFamily::SA11x0) {
+        uart_ = std::make_unique<Sa11x0Uart>();
+        lcd_ = std::make_unique<Sa11x0Lcd>();
+        devices_ = {uart_.get(), lcd_.get()};
+    } else {
+        uart_ = std::make_unique<Pxa2x0Uart>();
+        devices_ = {uart_.get()};
+    }
+    addressSpace_ = std::make_unique<AddressSpace>(memory_, devices_);
+    com1_.output = settings_.com1Output;
+    cpu_.mainId = settings_.mainId;
+    currentDevice = this;
+}
+
+Handheld::~Handheld() {
+    handles_.clear();
+    addressSpace_.reset();
+    currentDevice = nullptr;
+}
+
+Handheld& Handheld::current() {
+    if (!currentDevice) {
+        std::fprintf(stderr, "sim: a Windows CE call was made with no simulated handheld\n");
+        std::abort();
+    }
+    return *currentDevice;
+}
+
+bool Handheld::exists() { return currentDevice != nullptr; }
+
+std::uint32_t Handheld::random() {
+    if (!scriptedRandom_.empty()) {
+        std::uint32_t value = scriptedRandom_.front();
+        scriptedRandom_.pop_front();
+        return value;
+    }
+    return static_cast<std::uint32_t>(random_());
+}
+
+void* Handheld::addHandle(std::unique_ptr<HandleObject> object) {
+    std::uintptr_t h = nextHandle_;
+    nextHandle_ += 4;
+    handles_[h] = std::move(object);
+    return reinterpret_cast<void*>(h);
+}
+
+HandleObject* Handheld::handle(void* handle) const {
+    auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == handles_.end() ? nullptr : it->second.get();
+}
+
+bool Handheld::closeHandle(void* handle) { return handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 1; }
+
+}  // namespace sim

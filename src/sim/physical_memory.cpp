@@ -1,0 +1,115 @@
+// The simulated DRAM and its frame allocator.
+#include "sim/physical_memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace sim {
+
+PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed) : banks_(banks) {
+    for (const RamBank& bank : banks_) {
+        if (bank.size == 0 || bank.size % FRAME_SIZE != 0 || bank.base % FRAME_SIZE != 0 ||
+            bank.size - 1 > 0xFFFFFFFFu - bank.base)
+            throw std::invalid_argument("RAM bank must be whole frames inside 4 GB");
+        offsets_.push_back(total_);
+        total_ += bank.size;
+    }
+    fd_ = memfd_create("sim-dram", MFD_CLOEXEC);
+    if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(total_)) != 0) throw std::runtime_error("no host memory for DRAM");
+    void* view = mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (view == MAP_FAILED) throw std::runtime_error("cannot map DRAM");
+    view_ = static_cast<std::uint8_t*>(view);
+
+    // Top of RAM downwards, in runs of 16 frames shuffled among themselves; one frame
+    // in seven stays with the rest of the system, so a region's frames are neither
+    // contiguous nor ordered, as on a device that has been running for a while.
+    std::mt19937 random(seed);
+    std::vector<PhysicalAddress> order;
+    for (auto bank = banks_.rbegin(); bank != banks_.rend(); ++bank) {
+        std::uint32_t frames = bank->size / FRAME_SIZE;
+        for (std::uint32_t top = frames; top > 0;) {
+            std::uint32_t run = std::min<std::uint32_t>(16, top);
+            std::vector<PhysicalAddress> chunk;
+            for (std::uint32_t i = 0; i < run; ++i) chunk.emplace_back(bank->base + (top - 1 - i) * FRAME_SIZE);
+            std::shuffle(chunk.begin(), chunk.end(), random);
+            for (PhysicalAddress frame : chunk) {
+                if (random() % 7 != 0)
+                    order.push_back(frame);
+                else
+                    held_.push_back(frame);
+            }
+            top -= run;
+        }
+    }
+    free_.assign(order.rbegin(), order.rend());
+}
+
+PhysicalMemory::~PhysicalMemory() {
+    if (view_) munmap(view_, total_);
+    if (fd_ >= 0) close(fd_);
+}
+
+bool PhysicalMemory::contains(PhysicalAddress address, std::uint32_t size) const {
+    for (const RamBank& bank : banks_) {
+        std::uint32_t a = address.value();
+        if (a >= bank.base && a - bank.base < bank.size && size <= bank.size - (a - bank.base)) return true;
+    }
+    return false;
+}
+
+std::uint64_t PhysicalMemory::backingOffset(PhysicalAddress address) const {
+    for (std::size_t i = 0; i < banks_.size(); ++i) {
+        std::uint32_t a = address.value();
+        if (a >= banks_[i].base && a - banks_[i].base < banks_[i].size) return offsets_[i] + (a - banks_[i].base);
+    }
+    throw std::out_of_range("not RAM");
+}
+
+std::uint8_t* PhysicalMemory::host(PhysicalAddress address) const { return view_ + backingOffset(address); }
+
+std::uint32_t PhysicalMemory::readWord(PhysicalAddress address) const {
+    std::uint32_t value;
+    std::memcpy(&value, host(address), 4);
+    return value;
+}
+
+void PhysicalMemory::writeWord(PhysicalAddress address, std::uint32_t value) {
+    std::memcpy(host(address), &value, 4);
+}
+
+std::optional<PhysicalAddress> PhysicalMemory::allocateFrame() {
+    while (!preferred_.empty()) {
+        PhysicalAddress frame = preferred_.front();
+        preferred_.pop_front();
+        auto it = std::find(free_.begin(), free_.end(), frame);
+        if (it != free_.end()) {
+            free_.erase(it);
+            return frame;
+        }
+    }
+    if (free_.empty()) return std::nullopt;
+    PhysicalAddress frame = free_.back();
+    free_.pop_back();
+    return frame;
+}
+
+void PhysicalMemory::freeFrame(PhysicalAddress frame) { free_.push_back(frame); }
+
+void PhysicalMemory::preferFrames(const std::vector<PhysicalAddress>& frames) {
+    for (PhysicalAddress frame : frames) {
+        // A frame the rest of the system held is given up for the purpose; one that
+        // is committed already is not taken away.
+        auto held = std::find(held_.begin(), held_.end(), frame);
+        if (held != held_.end()) {
+            held_.erase(held);
+            free_.insert(free_.begin(), frame);
+        }
+        preferred_.push_back(frame);
+    }
+}
+
+}  // namespace sim

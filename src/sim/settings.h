@@ -1,0 +1,67 @@
+// What a simulated handheld is: its processor, RAM, screen, clock and folders.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class CpuFamily { SA11x0, PXA2x0 };
+
+// Main ID register values the emulator's CPU models answer with.
+constexpr std::uint32_t MAIN_ID_SA1110 = 0x6901B119;
+constexpr std::uint32_t MAIN_ID_SA1100 = 0x4401A11B;
+constexpr std::uint32_t MAIN_ID_PXA250 = 0x69052100;
+constexpr std::uint32_t MAIN_ID_PXA270 = 0x69054110;
+
+struct RamBank {
+    std::uint32_t base;
+    std::uint32_t size;
+};
+
+struct DeviceSettings {
+    CpuFamily cpu = CpuFamily::SA11x0;
+    std::uint32_t mainId = MAIN_ID_SA1110;
+    // Populated RAM; empty means 32 MB at the start of the family's first DRAM bank.
+    std::vector<RamBank> ram;
+
+    // Host folder that is the device's root file system, and its top-level folders
+    // that are storage cards.
+    std::filesystem::path root;
+    std::vector<std::u16string> storageCards = {u"Storage Card"};
+
+    // Where the bytes written to COM1 go besides the record: a host file, "-" for the
+    // terminal, empty for nowhere.
+    std::filesystem::path com1Output;
+
+    int screenWidth = 640;
+    int screenHeight = 240;
+    int bitsPerPixel = 16;
+    int dpi = 96;
+
+    std::int32_t timeZoneBias = 0;  // minutes, UTC = local + bias
+    std::int32_t daylightBias = -60;
+    bool daylightTime = false;
+
+    std::uint32_t osMajor = 4;
+    std::uint32_t osMinor = 20;
+    std::uint32_t osBuild = 1088;
+    std::uint16_t processorLevel = 4;
+    std::uint16_t processorRevision = 0;
+    std::uint32_t processorType = 2577;  // PROCESSOR_STRONGARM
+
+    bool coredllExportsGetVersionEx = true;
+
+    // Seeds the scatter of committed frames and the random routine.
+    std::uint32_t seed = 1;
+
+    // The family's populated RAM when `ram` is empty.
+    std::vector<RamBank> effectiveRam() const;
+};
+
+// The first address of each family's DRAM, where RAM is populated by default.
+std::uint32_t dramBase(CpuFamily family);
+
+}  // namespace sim
