@@ -1,0 +1,25 @@
+// The HTTP backend: fetches a file over HTTP/1.0 through WinSock and keeps its body
+// in memory after the first read.
+#pragma once
+
+#include <cstdint>
+
+#include "file/file_manager.h"
+
+namespace quorvel {
+
+class HttpFileManager : public FileManager {
+public:
+    explicit HttpFileManager(Console*& consoleSlot);
+    ~HttpFileManager() override;
+
+    ce::BOOL setLocation(const ce::WCHAR* directory) override;
+    ce::BOOL open(const ce::WCHAR* name, int mode) override;
+    std::uint32_t storedSize() override;
+    int close() override;
+    std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
+    std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
+    ce::BOOL seek(std::uint32_t offset) override;
+};
+
+}  // namespace quorvel

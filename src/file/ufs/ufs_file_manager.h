@@ -1,0 +1,24 @@
+// The UFS backend: reads files read-only from a UFS1 file system on a block device.
+#pragma once
+
+#include <cstdint>
+
+#include "file/file_manager.h"
+
+namespace quorvel {
+
+class UfsFileManager : public FileManager {
+public:
+    explicit UfsFileManager(Console*& consoleSlot);
+    ~UfsFileManager() override;
+
+    ce::BOOL setLocation(const ce::WCHAR* directory) override;
+    ce::BOOL open(const ce::WCHAR* name, int mode) override;
+    std::uint32_t storedSize() override;
+    int close() override;
+    std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
+    std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
+    ce::BOOL seek(std::uint32_t offset) override;
+};
+
+}  // namespace quorvel
