@@ -58,6 +58,9 @@ public:
     const TranslationEntry* translationTable() const { return translationTable_; }
 
 protected:
+    // The console the slot holds now; the current console while the slot is empty.
+    Console& console() const;
+
     Console*& consoleSlot;
     MemoryBank banks_[MEMORY_BANK_MAX] = {};
     int bankCount_ = 0;

@@ -1,0 +1,92 @@
+// The UART consoles and the single UART console of the process.
+#include "console/uart_console.h"
+
+#include <new>
+
+#include "memory/memory_manager.h"
+#include "platform/coredll.h"
+#include "platform/registers.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr std::uint32_t CPU_SA11X0 = 0x0C104000;
+constexpr std::uint32_t CPU_PXA250 = 0x0C204000;
+constexpr std::uint32_t CPU_PXA270 = 0x0C208000;
+
+// The registers fit in one page.
+constexpr std::uint32_t REGISTER_WINDOW = 256;
+
+UartConsole* single = nullptr;
+
+}  // namespace
+
+UartConsole::UartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t physicalBase)
+    : memoryManagerSlot(memoryManagerSlot), physicalBase(physicalBase) {}
+
+UartConsole::~UartConsole() { unmapRegisters(); }
+
+void UartConsole::unmapRegisters() {
+    if (registerBase_ == NO_ADDRESS) return;
+    if (memoryManagerSlot) memoryManagerSlot->unmapPhysical(registerBase_);
+    registerBase_ = NO_ADDRESS;
+}
+
+ce::BOOL UartConsole::setup() {
+    if (!SerialConsole::setup()) return ce::FALSE;
+    // A reused console maps again; the earlier mapping would otherwise be lost.
+    unmapRegisters();
+    if (!memoryManagerSlot) return ce::FALSE;
+    registerBase_ = memoryManagerSlot->mapPhysical(physicalBase, REGISTER_WINDOW, ce::PAGE_READWRITE);
+    return registerBase_ != NO_ADDRESS;
+}
+
+void UartConsole::print(const ce::WCHAR* format, ...) {
+    va_list args;
+    va_start(args, format);
+    this->format(format, args);
+    va_end(args);
+    // Without mapped registers there is nowhere to write.
+    if (registerBase_ == NO_ADDRESS || !toAscii()) return;
+    for (int i = 0; i < SERIAL_TEXT_SIZE && ascii[i]; ++i) {
+        auto byte = static_cast<std::uint8_t>(ascii[i]);
+        if (byte == '\n') putc('\r');
+        putc(byte);
+    }
+}
+
+void SA11x0UartConsole::putc(std::uint8_t byte) {
+    for (;;) {
+        std::uint8_t status = hw::readRegister8(registerBase_ + UTSR1);
+        if (!(status & UTSR1_TBY) && (status & UTSR1_TNF)) break;
+    }
+    hw::writeRegister8(registerBase_ + UTDR, byte);
+}
+
+void PXA2x0UartConsole::putc(std::uint8_t byte) {
+    while (!(hw::readRegister8(registerBase_ + LSR) & LSR_TDRQ)) {
+    }
+    hw::writeRegister8(registerBase_ + THR, byte);
+    while (!(hw::readRegister8(registerBase_ + LSR) & LSR_TDRQ)) {
+    }
+    hw::readRegister8(registerBase_ + IIR);
+}
+
+Console* uartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t cpuKind) {
+    if (single) return single;
+    switch (cpuKind) {
+    case CPU_SA11X0: single = new (std::nothrow) SA11x0UartConsole(memoryManagerSlot); break;
+    case CPU_PXA250:
+    case CPU_PXA270: single = new (std::nothrow) PXA2x0UartConsole(memoryManagerSlot); break;
+    default: break;
+    }
+    return single;
+}
+
+void releaseUartConsole() {
+    delete single;
+    single = nullptr;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,187 @@
+// The page pool, its translation table and the short-lived physical mappings.
+#include "memory/memory_manager.h"
+
+#include <cstring>
+#include <new>
+
+#include "console/console.h"
+#include "platform/address.h"
+#include "platform/coredll.h"
+#include "platform/registers.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr std::uint64_t REGION_GRANULARITY = 0x10000;  // Windows CE reserves in 64 KB steps
+constexpr ce::DWORD POOL_PROTECTION = ce::PAGE_READWRITE | ce::PAGE_NOCACHE;
+constexpr ce::DWORD PHYSICAL_MAPPING = ce::PAGE_PHYSICAL | ce::PAGE_NOCACHE;
+constexpr std::uint32_t PAGE_LINK_SIZE = 16;
+
+std::uint32_t trailingZeros(std::uint32_t pageSize) {
+    std::uint32_t shift = 0;
+    if (pageSize == 0) return 0;
+    while (!(pageSize & 1)) {
+        pageSize >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+std::uint64_t roundUp(std::uint64_t value, std::uint64_t step) { return (value + step - 1) / step * step; }
+
+}  // namespace
+
+MemoryManager::MemoryManager(Console*& consoleSlot, std::uint32_t pageSize)
+    : pageSize(pageSize), pageShift(trailingZeros(pageSize)), consoleSlot(consoleSlot) {}
+
+MemoryManager::~MemoryManager() {
+    if (poolBase_) ce::VirtualFree(ce::pointerAt(poolBase_), 0, ce::MEM_RELEASE);
+    delete[] translationTable_;
+}
+
+Console& MemoryManager::console() const { return consoleSlot ? *consoleSlot : *theConsole(); }
+
+void MemoryManager::addBank(std::uint32_t address, std::uint32_t size) {
+    // The table is fixed; the architectures add four banks.
+    if (bankCount_ >= MEMORY_BANK_MAX) return;
+    banks_[bankCount_] = MemoryBank{address, size};
+    console().print(u"[%d] 0x%08x size 0x%08x\n", bankCount_, address, size);
+    ++bankCount_;
+}
+
+int MemoryManager::buildPool(std::uint32_t size, bool perPageCommit) {
+    if (size == 0 || pageSize == 0) return 0;
+    std::uint32_t count = size / pageSize + (size % pageSize ? 1 : 0);
+    // Every page of the table lies inside the region, whatever the page size.
+    std::uint64_t regionSize = roundUp(std::uint64_t(count) * pageSize, REGION_GRANULARITY);
+
+    // A pool built again replaces the earlier one.
+    if (poolBase_) ce::VirtualFree(ce::pointerAt(poolBase_), 0, ce::MEM_RELEASE);
+    delete[] translationTable_;
+    poolBase_ = 0;
+    poolCount_ = 0;
+    frontIndex_ = 0;
+    tableEntries_ = 0;
+
+    translationTable_ = new (std::nothrow) TranslationEntry[count];
+    if (!translationTable_) {
+        console().print(u"can't allocate memory for translation table.\n");
+        return 0;
+    }
+    tableEntries_ = count;
+    console().print(u"address translation table %d pages. (0x%x bytes)\n", count,
+                    count * static_cast<std::uint32_t>(sizeof(TranslationEntry)));
+
+    void* region = nullptr;
+    if (regionSize <= 0xFFFFFFFFu) {
+        auto bytes = static_cast<ce::DWORD>(regionSize);
+        region = perPageCommit ? ce::VirtualAlloc(nullptr, bytes, ce::MEM_RESERVE, ce::PAGE_NOACCESS)
+                               : ce::VirtualAlloc(nullptr, bytes, ce::MEM_COMMIT, POOL_PROTECTION);
+    }
+    if (!region) {
+        console().print(u"can't allocate memory\n");
+        return 0;
+    }
+    poolBase_ = ce::addressOf(region);
+    poolCount_ = 0;
+
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t vaddr = poolBase_ + i * pageSize;
+        std::uint32_t paddr = NO_ADDRESS;
+        if (perPageCommit) {
+            // A page that cannot be committed has no physical address to find.
+            void* page = ce::VirtualAlloc(ce::pointerAt(vaddr), pageSize, ce::MEM_COMMIT, POOL_PROTECTION);
+            if (page) {
+                vaddr = ce::addressOf(page);
+                paddr = lookupPhysical(vaddr);
+            }
+        } else {
+            paddr = lookupPhysical(vaddr);
+        }
+        if (paddr == NO_ADDRESS) {
+            console().print(u"page#%d not found\n", i);
+            break;
+        }
+        translationTable_[i] = TranslationEntry{vaddr, paddr};
+        ++poolCount_;
+    }
+    console().print(u"allocated %d page. mapped %d page.\n", count, poolCount_);
+    return 1;
+}
+
+int MemoryManager::takeBackPage(std::uint32_t& vaddr, std::uint32_t& paddr) {
+    if (frontIndex_ >= poolCount_ || !translationTable_) return 0;
+    --poolCount_;
+    vaddr = translationTable_[poolCount_].vaddr;
+    paddr = translationTable_[poolCount_].paddr;
+    return 1;
+}
+
+int MemoryManager::takeFrontPage(std::uint32_t& vaddr, std::uint32_t& paddr) {
+    if (frontIndex_ < poolCount_ && translationTable_) {
+        vaddr = translationTable_[frontIndex_].vaddr;
+        paddr = translationTable_[frontIndex_].paddr;
+        ++frontIndex_;
+        return 1;
+    }
+    console().print(u"page insufficient.\n");
+    return 0;
+}
+
+int MemoryManager::takeLinkedPage(std::uint32_t& dataVaddr, std::uint32_t& dataPaddr, std::uint32_t& linkVaddr,
+                                  std::uint32_t& linkPaddr) {
+    std::uint32_t vaddr = 0;
+    std::uint32_t paddr = 0;
+    if (!takeFrontPage(vaddr, paddr)) return 0;
+    std::memset(ce::pointerAt(vaddr), 0, PAGE_LINK_SIZE);
+    linkVaddr = vaddr;
+    linkPaddr = paddr;
+    dataVaddr = vaddr + PAGE_LINK_SIZE;
+    dataPaddr = paddr + PAGE_LINK_SIZE;
+    return 1;
+}
+
+std::uint32_t MemoryManager::mapPhysical(std::uint32_t paddr, std::uint32_t size, std::uint32_t protection) {
+    std::uint32_t base = pageSize ? paddr - paddr % pageSize : paddr;
+    std::uint64_t end = pageSize ? roundUp(std::uint64_t(paddr) + size, pageSize) : std::uint64_t(paddr) + size;
+    std::uint64_t length = end - base;
+
+    void* va = nullptr;
+    bool mapped = false;
+    // A range that runs past the 32-bit physical space cannot be mapped.
+    if (length != 0 && end <= 0x100000000ull) {
+        auto bytes = static_cast<ce::DWORD>(length);
+        va = ce::VirtualAlloc(nullptr, bytes, ce::MEM_RESERVE, ce::PAGE_NOACCESS);
+        if (va) {
+            mapped = ce::VirtualCopy(va, reinterpret_cast<void*>(static_cast<std::uintptr_t>(base >> 8)), bytes,
+                                     protection | PHYSICAL_MAPPING);
+        }
+    }
+    if (!mapped) {
+        if (va) ce::VirtualFree(va, 0, ce::MEM_RELEASE);  // the reservation is of no use now
+        console().print(u"can't map physical address 0x%08x\n", paddr);
+        return NO_ADDRESS;
+    }
+    return ce::addressOf(va) + (paddr - base);
+}
+
+int MemoryManager::unmapPhysical(std::uint32_t vaddr) {
+    std::uint32_t base = pageSize ? vaddr - vaddr % pageSize : vaddr;
+    if (ce::VirtualFree(ce::pointerAt(base), 0, ce::MEM_RELEASE)) return 1;
+    console().print(u"can't release memory\n");
+    return 0;
+}
+
+std::uint32_t MemoryManager::readPhysicalWord(std::uint32_t paddr) {
+    std::uint32_t vaddr = mapPhysical(paddr, sizeof(std::uint32_t), ce::PAGE_READONLY);
+    // Nothing is read when the word cannot be mapped; the result is then 0xFFFFFFFF,
+    // what an absent bus answers with.
+    if (vaddr == NO_ADDRESS) return NO_ADDRESS;
+    // Through the register accessor: the word may be a device register.
+    std::uint32_t word = hw::readRegister32(vaddr);
+    unmapPhysical(vaddr);
+    return word;
+}
+
+}  // namespace quorvel
