@@ -1,8 +1,10 @@
 // What a simulated handheld is: its processor, RAM, screen, clock and folders.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,15 @@ constexpr std::uint32_t MAIN_ID_PXA270 = 0x69054110;
 struct RamBank {
     std::uint32_t base;
     std::uint32_t size;
+};
+
+// A block device ("DSK1:") served by a disk image file, with what its driver reports.
+struct DiskImage {
+    DiskImage() = default;
+    DiskImage(std::filesystem::path file) : image(std::move(file)) {}
+    std::filesystem::path image;
+    std::uint32_t bytesPerSector = 512;
+    std::uint32_t flags = 0x1;  // DISK_INFO_FLAGS_MBR
 };
 
 struct DeviceSettings {
@@ -53,6 +64,15 @@ struct DeviceSettings {
     std::uint32_t processorType = 2577;  // PROCESSOR_STRONGARM
 
     bool coredllExportsGetVersionEx = true;
+
+    // Block devices by name ("DSK1:", matched without regard to case).
+    std::map<std::u16string, DiskImage> disks;
+
+    // Names the resolver answers itself, each with its addresses in order ("127.0.0.2");
+    // other names go to the host's resolver.
+    std::map<std::string, std::vector<std::string>> hosts;
+    // How long connect and recv wait before they fail with WSAETIMEDOUT.
+    std::chrono::milliseconds socketTimeout{10000};
 
     // Seeds the scatter of committed frames and the random routine.
     std::uint32_t seed = 1;
