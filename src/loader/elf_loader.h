@@ -1,5 +1,5 @@
 // The loader for 32-bit little-endian ARM ELF kernels, with the kernel's symbols
-// appended behind it as a small ELF image of their own.
+// appended behind it as a small ELF image of their own (the ksyms area).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,11 @@
 #include "loader/loader.h"
 
 namespace quorvel {
+
+constexpr int ELF_PROGRAM_HEADER_MAX = 16;
+
+// Nothing a handheld loads comes near this; it keeps every size sum inside 32 bits.
+constexpr std::uint32_t KERNEL_SIZE_LIMIT = 0x40000000;
 
 class ElfLoader : public Loader {
 public:
@@ -20,6 +25,7 @@ public:
     std::uint32_t entryAddress() override;
 
     int checkHeader();
+    // Bytes of the ksyms area, 0 when there is none.
     std::uint32_t prepareSymbolBlock();
     void loadSymbolBlock(std::uint32_t kernelEnd);
 
@@ -33,6 +39,18 @@ public:
     std::uint32_t strtabOffset = 0;
     Elf32Shdr* symtabHeader = nullptr;
     std::uint32_t symtabOffset = 0;
+
+    // Bytes the file delivers; every offset and size in the headers is checked against it.
+    std::uint32_t fileSize = 0;
+
+private:
+    Elf32Phdr programHeader(int i) const;
+    Elf32Shdr sectionHeader(int i) const;
+    int readTables();
+    int checkSegments();
+    std::uint32_t withoutSymbols(const ce::WCHAR* reason);
+    void dropSymbolBlock();
+    void warn(const ce::WCHAR* text, const ce::WCHAR* caption, ce::UINT type);
 };
 
 }  // namespace quorvel

@@ -1,7 +1,29 @@
-// The loader base.
+// The loader base: the format probe and the PageLink list builder.
 #include "loader/loader.h"
 
+#include <cstring>
+
+#include "console/console.h"
+#include "file/file_manager.h"
+#include "memory/memory_manager.h"
+#include "platform/address.h"
+
 namespace quorvel {
+
+namespace {
+
+constexpr std::uint32_t LINK_SIZE = sizeof(PageLink);
+
+void writeLink(std::uint32_t vaddr, std::uint32_t next, std::uint32_t src, std::uint32_t dst, std::uint32_t size) {
+    const PageLink link{next, src, dst, size};
+    std::memcpy(ce::pointerAt(vaddr), &link, sizeof link);
+}
+
+void writeNext(std::uint32_t vaddr, std::uint32_t next) {
+    std::memcpy(ce::pointerAt(vaddr) + offsetof(PageLink, next), &next, sizeof next);
+}
+
+}  // namespace
 
 Loader::Loader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
     : consoleSlot(consoleSlot), memoryManagerSlot(memoryManagerSlot) {}
@@ -11,12 +33,128 @@ int Loader::attachFile(FileManager*& fileManagerSlot) {
     return 1;
 }
 
-int Loader::probeFormat(FileManager&) { return 0; }
-int Loader::loadFileSystemImage() { return 0; }
-void Loader::finishLinks() {}
-void Loader::startLinks() {}
-void Loader::loadSegment(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
-void Loader::loadMemory(std::uint32_t, std::uint32_t, const void*) {}
-std::uint32_t Loader::loadChunk(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t link) { return link; }
+int Loader::probeFormat(FileManager& file) {
+    std::uint8_t head[52] = {};
+    const std::int32_t got = file.read(head, sizeof head, 0);
+    if (got < 4) return 0;
+    return head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' ? 1 : 0;
+}
+
+void Loader::startLinks() {
+    error = false;
+    loadLinkCount = 0;
+    zeroLinkCount = 0;
+    chunkSize = memoryManager().pageSize - LINK_SIZE;
+    current = previous = 0;
+    headPaddr = 0;
+
+    std::uint32_t dataVaddr, dataPaddr, linkVaddr, linkPaddr;
+    if (!memoryManager().takeLinkedPage(dataVaddr, dataPaddr, linkVaddr, linkPaddr)) {
+        error = true;
+        return;
+    }
+    headPaddr = linkPaddr;
+    current = linkVaddr;
+    spareVaddr = linkVaddr + LINK_SIZE;
+    sparePaddr = linkPaddr + LINK_SIZE;
+}
+
+std::uint32_t Loader::loadChunk(std::uint32_t dst, std::uint32_t fileOffset, std::uint32_t size, std::uint32_t link) {
+    std::uint32_t dataVaddr, dataPaddr, linkVaddr, linkPaddr;
+    if (!memoryManager().takeLinkedPage(dataVaddr, dataPaddr, linkVaddr, linkPaddr)) {
+        error = true;
+        return link;
+    }
+    // A short read means a truncated or corrupt kernel: placing it would boot garbage.
+    const std::int32_t got = fileManager().read(ce::pointerAt(dataVaddr), size, static_cast<std::int32_t>(fileOffset));
+    if (got < 0 || static_cast<std::uint32_t>(got) != size) {
+        console().print(u"read error at file offset 0x%x (%d of %d bytes).\n", fileOffset, got, size);
+        error = true;
+    }
+    writeLink(link, linkPaddr, dataPaddr, dst, size);
+    return linkVaddr;
+}
+
+void Loader::loadSegment(std::uint32_t dst, std::uint32_t memSize, std::uint32_t fileOffset, std::uint32_t fileSize) {
+    console().print(u"\t->load 0x%08x+0x%08x=0x%08x ofs=0x%08x+0x%x\n", dst, memSize, dst + memSize, fileOffset, fileSize);
+    endAddress = dst + memSize;
+    // Without a head page, or once a piece has failed, nothing more is placed.
+    if (!hasHead() || error) return;
+
+    std::uint32_t to = dst;
+    std::uint32_t from = fileOffset;
+    std::uint32_t left = fileSize;
+    while (left > 0 && !error) {
+        const std::uint32_t n = left < chunkSize ? left : chunkSize;
+        const std::uint32_t open = current;
+        const std::uint32_t next = loadChunk(to, from, n, current);
+        if (next == open) break;  // no page: nothing was written
+        previous = open;
+        current = next;
+        ++loadLinkCount;
+        to += n;
+        from += n;
+        left -= n;
+    }
+    if (error) return;
+
+    if (fileSize < memSize) {
+        const std::uint32_t zeroDst = dst + fileSize;
+        const std::uint32_t zeroSize = memSize - fileSize;
+        writeLink(current, sparePaddr, PAGE_LINK_ZERO, zeroDst, zeroSize);
+        console().print(u"\t->zero 0x%08x+0x%08x=0x%08x\n", zeroDst, zeroSize, zeroDst + zeroSize);
+        previous = current;
+        current = spareVaddr;
+        spareVaddr += LINK_SIZE;
+        sparePaddr += LINK_SIZE;
+        ++zeroLinkCount;
+    }
+}
+
+void Loader::loadMemory(std::uint32_t dst, std::uint32_t size, const void* buffer) {
+    console().print(u"\t->load 0x%08x+0x%08x=0x%08x\n", dst, size, dst + size);
+    endAddress = dst + size;
+    if (!hasHead() || error) return;
+
+    const auto* from = static_cast<const std::uint8_t*>(buffer);
+    std::uint32_t to = dst;
+    std::uint32_t left = size;
+    while (left > 0) {
+        std::uint32_t dataVaddr, dataPaddr, linkVaddr, linkPaddr;
+        if (!memoryManager().takeLinkedPage(dataVaddr, dataPaddr, linkVaddr, linkPaddr)) {
+            error = true;
+            return;
+        }
+        const std::uint32_t n = left < chunkSize ? left : chunkSize;
+        std::memcpy(ce::pointerAt(dataVaddr), from, n);
+        writeLink(current, linkPaddr, dataPaddr, to, n);
+        previous = current;
+        current = linkVaddr;
+        ++loadLinkCount;
+        from += n;
+        to += n;
+        left -= n;
+    }
+}
+
+int Loader::loadFileSystemImage() {
+    const std::uint32_t size = fileManager().size();
+    console().print(u"[file system image]\n");
+    // The image must end inside the 32-bit physical space, or its addresses wrap; file
+    // offsets are signed, so larger images cannot be read at all.
+    const std::uint64_t dst = (static_cast<std::uint64_t>(endAddress) + IMAGE_ALIGNMENT - 1) & ~std::uint64_t{IMAGE_ALIGNMENT - 1};
+    if (size > 0x7FFFFFFFu || dst + size > 0x100000000ull) {
+        console().print(u"file system image of 0x%x bytes does not fit above 0x%08x.\n", size, endAddress);
+        return 0;
+    }
+    loadSegment(static_cast<std::uint32_t>(dst), size, 0, size);
+    return error ? 0 : 1;
+}
+
+void Loader::finishLinks() {
+    // Before any entry is written there is nothing to terminate (and no address 0 to write).
+    if (previous != 0) writeNext(previous, PAGE_LINK_END);
+    console().print(u"load link %d, zero clear link %d\n", loadLinkCount, zeroLinkCount);
+}
 
 }  // namespace quorvel

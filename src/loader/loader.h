@@ -13,6 +13,10 @@ class Console;
 class FileManager;
 class MemoryManager;
 
+// The file-system image is placed on this boundary above the kernel, whatever the
+// pool's page size.
+constexpr std::uint32_t IMAGE_ALIGNMENT = 4096;
+
 class Loader {
 public:
     Loader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot);
@@ -40,6 +44,12 @@ protected:
     void loadSegment(std::uint32_t dst, std::uint32_t memSize, std::uint32_t fileOffset, std::uint32_t fileSize);
     void loadMemory(std::uint32_t dst, std::uint32_t size, const void* buffer);
     std::uint32_t loadChunk(std::uint32_t dst, std::uint32_t fileOffset, std::uint32_t size, std::uint32_t link);
+
+    // Console and memory manager as the boot context holds them now.
+    Console& console() const { return *consoleSlot; }
+    MemoryManager& memoryManager() const { return *memoryManagerSlot; }
+    FileManager& fileManager() const { return **file; }
+    bool hasHead() const { return current != 0; }
 
     std::uint32_t current = 0;
     std::uint32_t previous = 0;
