@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/coredll.h"
+#include "platform/host/disk_device.h"
 #include "platform/host/handles.h"
 #include "sim/file_system.h"
 #include "sim/handheld.h"
@@ -78,6 +79,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, void*, DWORD creation, DWO
         device.com1().open = true;
         return device.addHandle(std::make_unique<host::ComPort>());
     }
+    if (auto disk = host::openDiskDevice(path)) return *disk;
     auto resolved = sim::resolveDevicePath(deviceRoot(), path, true);
     if (!resolved) {
         lastError = ERROR_PATH_NOT_FOUND;
