@@ -1,0 +1,329 @@
+// The gzip front: picks the backend for its kind, recognises gzip framing, inflates
+// member by member with CRC-32 and length checks, and emulates seeking.
+#include "file/gzip_file_manager.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "file/fat_file_manager.h"
+#include "file/http_file_manager.h"
+#include "file/ufs/ufs_file_manager.h"
+
+namespace quorvel {
+
+namespace {
+
+// The one inflate record of the system; every front points at it.
+z_stream streamRecord;
+
+constexpr int WINDOW_BITS = -15;  // raw deflate, 32 KB window
+constexpr std::int64_t DISCARD_ALL = 0x7fffffff;
+constexpr std::uint32_t SCRATCH_SIZE = 256;
+constexpr int DEFLATE_METHOD = 8;
+constexpr int RESERVED_FLAGS = 0xe0;
+constexpr int FLAG_HEADER_CRC = 0x02;
+constexpr int FLAG_EXTRA = 0x04;
+constexpr int FLAG_NAME = 0x08;
+constexpr int FLAG_COMMENT = 0x10;
+
+FileManager* makeBackend(Console*& consoleSlot, FileManagerKind kind) {
+    switch (kind) {
+    case FILE_MANAGER_FAT: return new (std::nothrow) FatFileManager(consoleSlot);
+    case FILE_MANAGER_HTTP: return new (std::nothrow) HttpFileManager(consoleSlot);
+    default: return new (std::nothrow) UfsFileManager(consoleSlot);
+    }
+}
+
+}  // namespace
+
+GzipFileManager::GzipFileManager(Console*& consoleSlot, FileManagerKind kind)
+    : FileManager(consoleSlot), backend(makeBackend(consoleSlot, kind)) {
+    resetStream();
+}
+
+GzipFileManager::~GzipFileManager() {
+    endInflate();
+    delete backend;
+}
+
+void GzipFileManager::resetStream() {
+    // A front opened again without a close must not leak zlib's state.
+    endInflate();
+    stream = &streamRecord;
+    std::memset(stream, 0, sizeof *stream);
+    status = Z_OK;
+    endOfInput = 0;
+    crc = 0;
+    compressed = 0;
+    position = 0;
+    inputFailed = false;
+}
+
+bool GzipFileManager::startInflate() {
+    // The device's zlib is 1.2.3 and is passed "1.2.3" with its 56-byte record; here
+    // the host's own version and record size.
+    inflating = inflateInit2_(stream, WINDOW_BITS, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) == Z_OK;
+    return inflating;
+}
+
+void GzipFileManager::endInflate() {
+    if (!inflating) return;
+    inflateEnd(stream);
+    inflating = false;
+}
+
+int GzipFileManager::takeByte() {
+    if (stream->avail_in == 0) {
+        if (endOfInput) return -1;
+        std::int32_t got = backend->read(inputBuffer, GZIP_INPUT_SIZE, -1);
+        if (got <= 0) {
+            endOfInput = 1;
+            inputFailed = inputFailed || got < 0;
+            return -1;
+        }
+        stream->next_in = inputBuffer;
+        stream->avail_in = std::min<std::uint32_t>(static_cast<std::uint32_t>(got), GZIP_INPUT_SIZE);
+    }
+    --stream->avail_in;
+    return *stream->next_in++;
+}
+
+void GzipFileManager::giveBack(int byte) {
+    // Writing the byte itself keeps this right when its fill has been overwritten.
+    --stream->next_in;
+    *stream->next_in = static_cast<unsigned char>(byte);
+    ++stream->avail_in;
+}
+
+std::uint32_t GzipFileManager::readTrailerWord() {
+    std::uint32_t value = 0;
+    int byte = 0;
+    for (int i = 0; i < 4; ++i) {
+        byte = takeByte();
+        value |= static_cast<std::uint32_t>(byte & 0xff) << (8 * i);
+    }
+    if (byte < 0) status = Z_DATA_ERROR;
+    return value;
+}
+
+void GzipFileManager::checkHeader() {
+    int first = takeByte();
+    if (first < 0) {
+        if (inputFailed) status = Z_DATA_ERROR;
+        return;
+    }
+    if (first != magic[0]) {
+        compressed = 0;
+        giveBack(first);
+        status = Z_OK;
+        return;
+    }
+    int second = takeByte();
+    if (second != magic[1]) {
+        compressed = 0;
+        if (second >= 0) giveBack(second);
+        giveBack(first);
+        status = Z_OK;
+        return;
+    }
+    compressed = 1;
+    int method = takeByte();
+    int flags = takeByte();
+    if (method != DEFLATE_METHOD || flags < 0 || (flags & RESERVED_FLAGS)) {
+        status = Z_DATA_ERROR;
+        return;
+    }
+    bool cut = false;
+    auto skip = [&](std::uint32_t count) {
+        for (std::uint32_t i = 0; i < count && !cut; ++i) cut = takeByte() < 0;
+    };
+    auto skipText = [&] {
+        while (!cut) {
+            int byte = takeByte();
+            cut = byte < 0;
+            if (byte <= 0) break;
+        }
+    };
+    skip(6);  // modification time, extra flags, operating system
+    if (flags & FLAG_EXTRA) {
+        int low = takeByte();
+        int high = takeByte();
+        cut = cut || low < 0 || high < 0;
+        if (!cut) skip(static_cast<std::uint32_t>(low | (high << 8)));
+    }
+    if (flags & FLAG_NAME) skipText();
+    if (flags & FLAG_COMMENT) skipText();
+    if (flags & FLAG_HEADER_CRC) skip(2);
+    status = (cut || endOfInput || inputFailed) ? Z_DATA_ERROR : Z_OK;
+}
+
+// After inflate reported a member's end: checks its trailer and looks for another
+// member. True when reading goes on.
+bool GzipFileManager::finishMember() {
+    std::uint32_t storedCrc = readTrailerWord();
+    if (status == Z_DATA_ERROR || storedCrc != crc) {
+        status = Z_DATA_ERROR;
+        return false;
+    }
+    std::uint32_t storedLength = readTrailerWord();
+    if (status == Z_DATA_ERROR || storedLength != static_cast<std::uint32_t>(stream->total_out)) {
+        status = Z_DATA_ERROR;
+        return false;
+    }
+    checkHeader();
+    if (status != Z_OK) return false;
+    inflateReset(stream);
+    crc = crc32(0, Z_NULL, 0);
+    return true;
+}
+
+std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t length) {
+    if (status == Z_DATA_ERROR || inputFailed) return -1;
+    if (status == Z_STREAM_END) return 0;
+    length = std::min<std::uint32_t>(length, 0x7fffffff);
+    stream->next_out = buffer;
+    stream->avail_out = length;
+    unsigned char* start = buffer;
+    auto delivered = [&] {
+        std::uint32_t count = length - stream->avail_out;
+        position += count;
+        return static_cast<std::int32_t>(count);
+    };
+    while (stream->avail_out != 0) {
+        if (!compressed) {
+            std::uint32_t count = std::min(stream->avail_in, stream->avail_out);
+            if (count) std::memcpy(stream->next_out, stream->next_in, count);
+            stream->next_in += count;
+            stream->avail_in -= count;
+            stream->next_out += count;
+            stream->avail_out -= count;
+            if (stream->avail_out > 0) {
+                std::int32_t got = backend->read(stream->next_out, stream->avail_out, -1);
+                if (got < 0) return -1;
+                std::uint32_t taken = std::min(static_cast<std::uint32_t>(got), stream->avail_out);
+                stream->next_out += taken;
+                stream->avail_out -= taken;
+            }
+            return delivered();
+        }
+        if (stream->avail_in == 0 && !endOfInput) {
+            std::int32_t got = backend->read(inputBuffer, GZIP_INPUT_SIZE, -1);
+            if (got < 0) {
+                endOfInput = 1;
+                inputFailed = true;
+                break;
+            }
+            if (got == 0) {
+                endOfInput = 1;
+            } else {
+                stream->next_in = inputBuffer;
+                stream->avail_in = std::min<std::uint32_t>(static_cast<std::uint32_t>(got), GZIP_INPUT_SIZE);
+            }
+        }
+        status = inflate(stream, Z_NO_FLUSH);
+        if (status == Z_STREAM_END) {
+            crc = crc32(crc, start, static_cast<uInt>(stream->next_out - start));
+            start = stream->next_out;
+            if (finishMember()) continue;
+            break;
+        }
+        if (status != Z_OK || endOfInput) break;
+    }
+    crc = crc32(crc, start, static_cast<uInt>(stream->next_out - start));
+    if (inputFailed) status = Z_DATA_ERROR;
+    std::int32_t count = delivered();
+    // Nothing delivered because the data proved bad is an error, not the end.
+    if (count == 0 && status == Z_DATA_ERROR) return -1;
+    return count;
+}
+
+std::int64_t GzipFileManager::discard(std::uint64_t count) {
+    unsigned char scratch[SCRATCH_SIZE];
+    std::int64_t total = 0;
+    while (count > 0) {
+        std::uint32_t ask = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, SCRATCH_SIZE));
+        std::int32_t got = readData(scratch, ask);
+        if (got < 0) return got;
+        count -= static_cast<std::uint32_t>(got);
+        total += got;
+        if (static_cast<std::uint32_t>(got) < ask) break;
+    }
+    return total;
+}
+
+void GzipFileManager::rewind() {
+    backend->seek(0);
+    endInflate();
+    resetStream();
+    if (!startInflate()) {
+        status = Z_DATA_ERROR;
+        return;
+    }
+    stream->next_in = inputBuffer;
+    stream->avail_in = 0;
+    checkHeader();
+}
+
+ce::BOOL GzipFileManager::setLocation(const ce::WCHAR* directory) {
+    return backend ? backend->setLocation(directory) : 0;
+}
+
+ce::BOOL GzipFileManager::open(const ce::WCHAR* name, int mode) {
+    if (!backend || !backend->open(name, mode)) return 0;
+    resetStream();
+    if (!startInflate()) {
+        backend->close();
+        return 0;
+    }
+    stream->next_in = inputBuffer;
+    stream->avail_in = 0;
+    checkHeader();
+    gzipData = compressed != 0;
+    return 1;
+}
+
+std::uint32_t GzipFileManager::storedSize() { return backend ? backend->storedSize() : 0; }
+
+std::uint32_t GzipFileManager::size() {
+    if (!backend) return 0;
+    if (!gzipData) return storedSize();
+    std::uint32_t here = position;
+    std::int64_t total = discard(DISCARD_ALL);
+    seek(here);
+    return static_cast<std::uint32_t>(total);
+}
+
+int GzipFileManager::close() {
+    endInflate();
+    return backend ? backend->close() : 0;
+}
+
+std::int32_t GzipFileManager::read(void* buffer, std::uint32_t length, std::int32_t offset) {
+    if (!backend) return -1;
+    if (offset != -1) seek(static_cast<std::uint32_t>(offset));
+    return readData(static_cast<unsigned char*>(buffer), length);
+}
+
+std::int32_t GzipFileManager::write(const void* buffer, std::uint32_t length, std::int32_t offset) {
+    return backend ? backend->write(buffer, length, offset) : -1;
+}
+
+ce::BOOL GzipFileManager::seek(std::uint32_t offset) {
+    if (!backend) return 0;
+    if (!gzipData) {
+        backend->seek(offset);
+        stream->avail_in = 0;
+        return 1;
+    }
+    if (offset < position) rewind();
+    if (offset > position) {
+        std::uint32_t wanted = offset - position;
+        return discard(wanted) == static_cast<std::int64_t>(wanted) ? 1 : 0;
+    }
+    return 1;
+}
+
+}  // namespace quorvel
