@@ -1,16 +1,89 @@
-// The UFS backend (first cut: every operation fails until the reader lands).
+// The UFS backend over the UFS1 reader and the "winblk" block driver.
 #include "file/ufs/ufs_file_manager.h"
+
+#include <new>
+
+#include "console/console.h"
+#include "file/ufs/error_numbers.h"
+#include "file/ufs/ufs_reader.h"
+#include "file/ufs/winblk.h"
 
 namespace quorvel {
 
-UfsFileManager::UfsFileManager(Console*& consoleSlot) : FileManager(consoleSlot) { debugLevel = 1; }
-UfsFileManager::~UfsFileManager() = default;
-ce::BOOL UfsFileManager::setLocation(const ce::WCHAR*) { return 0; }
-ce::BOOL UfsFileManager::open(const ce::WCHAR*, int) { return 0; }
-std::uint32_t UfsFileManager::storedSize() { return 0; }
-int UfsFileManager::close() { return 0; }
-std::int32_t UfsFileManager::read(void*, std::uint32_t, std::int32_t) { return 0; }
-std::int32_t UfsFileManager::write(const void*, std::uint32_t, std::int32_t) { return 0; }
-ce::BOOL UfsFileManager::seek(std::uint32_t) { return 1; }
+namespace {
+
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isUnit(char c) { return c >= '1' && c <= '9'; }
+
+}  // namespace
+
+UfsFileManager::UfsFileManager(Console*& consoleSlot) : FileManager(consoleSlot) {
+    context = new (std::nothrow) FileContext;
+    if (context) context->driver = &winblkDriver;
+    debugLevel = 1;
+    if (consoleSlot) consoleSlot->print(u"FileManager: UFS\n");
+}
+
+UfsFileManager::~UfsFileManager() {
+    if (!context) return;
+    ufsClose(context);
+    // The device handle goes with the backend rather than outliving it.
+    if (context->device) context->driver->closeDevice(context);
+    delete context;
+}
+
+ce::BOOL UfsFileManager::setLocation(const ce::WCHAR* directory) {
+    if (!context) return 0;
+    char prefix[4] = {'D', 'S', 'K', '\0'};
+    int unit = 1;
+    char text[FILE_NAME_SIZE] = {};
+    if (directory && convertToAscii(text, directory, sizeof text)) {
+        if (isUnit(text[0]) && text[1] == ':') {
+            unit = text[0] - '0';
+        } else if (isLetter(text[0]) && isLetter(text[1]) && isLetter(text[2]) && isUnit(text[3]) && text[4] == ':') {
+            prefix[0] = text[0];
+            prefix[1] = text[1];
+            prefix[2] = text[2];
+            unit = text[3] - '0';
+        }
+    }
+    return context->driver->openDevice(context, prefix, unit, 0) == UFS_OK ? 1 : 0;
+}
+
+ce::BOOL UfsFileManager::open(const ce::WCHAR* name, int) {
+    if (!convertToAscii(fileName, name, FILE_NAME_SIZE)) return 0;
+    int error = context ? ufsOpen(fileName, context) : UFS_NO_MEMORY;
+    if (consoleSlot) consoleSlot->print(u"open file \"%s\" ", name);
+    if (error) {
+        if (consoleSlot) consoleSlot->print(u"failed.\n");
+        return 0;
+    }
+    if (consoleSlot) consoleSlot->print(u"(%d byte).\n", storedSize());
+    return 1;
+}
+
+std::uint32_t UfsFileManager::storedSize() { return static_cast<std::uint32_t>(ufsSize(context)); }
+
+int UfsFileManager::close() { return ufsClose(context); }
+
+std::int32_t UfsFileManager::read(void* buffer, std::uint32_t length, std::int32_t offset) {
+    if (offset != -1) ufsSeek(context, offset, UFS_SEEK_SET);
+    std::uint32_t residual = length;
+    int error = ufsRead(context, buffer, length, &residual);
+    if (error && consoleSlot) consoleSlot->print(u"UFS read error %d.\n", error);
+    return static_cast<std::int32_t>(length - residual);
+}
+
+std::int32_t UfsFileManager::write(const void* buffer, std::uint32_t length, std::int32_t offset) {
+    if (offset != -1) ufsSeek(context, offset, UFS_SEEK_SET);
+    std::uint32_t residual = length;
+    ufsWrite(context, buffer, length, &residual);
+    return 0;
+}
+
+ce::BOOL UfsFileManager::seek(std::uint32_t offset) {
+    ufsSeek(context, offset, UFS_SEEK_SET);
+    return 1;
+}
 
 }  // namespace quorvel

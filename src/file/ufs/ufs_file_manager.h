@@ -1,9 +1,11 @@
-// The UFS backend: reads files read-only from a UFS1 file system on a block device.
+// The UFS backend: reads files read-only from a UFS1 file system on a partition of
+// a block device ("DSK1:").
 #pragma once
 
 #include <cstdint>
 
 #include "file/file_manager.h"
+#include "file/ufs/block_driver.h"
 
 namespace quorvel {
 
@@ -19,6 +21,12 @@ public:
     std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     ce::BOOL seek(std::uint32_t offset) override;
+
+    // The device and file the backend reads through; none when allocation failed.
+    FileContext* fileContext() const { return context; }
+
+private:
+    FileContext* context = nullptr;
 };
 
 }  // namespace quorvel

@@ -1,0 +1,27 @@
+// The MBR partition scan and the BSD disk label checks, over copies of the sectors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorvel {
+
+constexpr std::uint8_t PARTITION_TYPE_NETBSD = 0xA9;
+constexpr std::uint8_t PARTITION_TYPE_FREEBSD = 0xA5;
+constexpr std::uint32_t DISKLABEL_MAGIC = 0x82564557;
+constexpr std::size_t DISKLABEL_HEADER_SIZE = 148;
+constexpr std::size_t DISKLABEL_ENTRY_SIZE = 16;
+constexpr std::uint16_t DISKLABEL_MAX_PARTITIONS = 8;
+
+// The first sector of the BSD partition of a 64-byte MBR partition table: the first
+// 0xA9 entry, else the last 0xA5 entry. False when there is neither.
+bool findBsdPartition(const std::uint8_t* partitionTable, std::uint32_t* startSector);
+
+// Both magics right, no more entries than the copy holds, and the words up to the
+// last entry exclusive-or to 0.
+bool diskLabelValid(const std::uint8_t* label, std::size_t size);
+std::uint16_t diskLabelPartitions(const std::uint8_t* label);
+// First sector (absolute) of entry `index` of a valid label.
+std::uint32_t diskLabelPartitionStart(const std::uint8_t* label, int index);
+
+}  // namespace quorvel
