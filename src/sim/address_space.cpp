@@ -50,8 +50,8 @@ void makeInaccessible(std::uint32_t address, std::uint32_t size) {
 
 }  // namespace
 
-AddressSpace::AddressSpace(PhysicalMemory& memory, std::vector<Device*> devices)
-    : memory_(memory), devices_(std::move(devices)) {
+AddressSpace::AddressSpace(PhysicalMemory& memory, std::vector<Device*> devices, std::uint32_t processId)
+    : memory_(memory), tables_(memory, processId), devices_(std::move(devices)) {
     hostWindow();
 }
 
@@ -88,6 +88,7 @@ std::uint32_t AddressSpace::findGap(std::uint32_t size) const {
 }
 
 void AddressSpace::unmapPage(std::uint32_t address, Page& page) {
+    if (page.kind != PageKind::Reserved) tables_.unmap(address, PAGE);
     if (page.kind == PageKind::Committed) memory_.freeFrame(PhysicalAddress(page.physical));
     if (page.kind == PageKind::Committed || page.kind == PageKind::Ram) makeInaccessible(address, PAGE);
     page = Page{};
@@ -142,7 +143,9 @@ std::uint32_t AddressSpace::allocate(std::uint32_t address, std::uint32_t size, 
             return 0;
         }
         auto frame = memory_.allocateFrame();
-        if (!frame) {
+        bool described = frame && tables_.map(base + i * PAGE, frame->value(), PAGE, {true, true});
+        if (!described) {
+            if (frame) memory_.freeFrame(*frame);
             for (std::uint32_t j : fresh) unmapPage(base + j * PAGE, region->pages[j]);
             if (created) regions_.erase(base);
             error = ce::ERROR_NOT_ENOUGH_MEMORY;
@@ -221,6 +224,12 @@ bool AddressSpace::copy(std::uint32_t dest, std::uint64_t physical, std::uint32_
             return false;
         }
         page = Page{PageKind::Device, p, device};
+    }
+    if (!tables_.map(dest, static_cast<std::uint32_t>(physical), count * PAGE,
+                     {writable, (protect & ce::PAGE_NOCACHE) == 0})) {
+        for (std::uint32_t i = 0; i < count; ++i) unmapPage(dest + i * PAGE, region->pages[first + i]);
+        error = ce::ERROR_NOT_ENOUGH_MEMORY;
+        return false;
     }
     return true;
 }

@@ -1,7 +1,8 @@
 // The simulated Windows CE virtual address space: 32-bit addresses that are also
 // real host addresses (a window below 4 GB reserved at start), so the system's code
 // reads and writes its pages directly. A committed page is a frame of simulated
-// DRAM mapped there; VirtualCopy maps DRAM or a device window.
+// DRAM mapped there; VirtualCopy maps DRAM or a device window. ARMv4 translation
+// tables in simulated DRAM describe every mapping.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "sim/page_tables.h"
 #include "sim/physical_memory.h"
 
 namespace sim {
@@ -19,7 +21,7 @@ class AddressSpace {
 public:
     static constexpr std::uint32_t GRANULARITY = 0x10000;
 
-    AddressSpace(PhysicalMemory& memory, std::vector<Device*> devices);
+    AddressSpace(PhysicalMemory& memory, std::vector<Device*> devices, std::uint32_t processId = 0);
     ~AddressSpace();  // releases every region
     AddressSpace(const AddressSpace&) = delete;
     AddressSpace& operator=(const AddressSpace&) = delete;
@@ -44,6 +46,9 @@ public:
     // True when the address lies in a committed or RAM-mapped page.
     bool isMemory(std::uint32_t address) const;
 
+    // The translation tables (CP15 c2 points at their first level).
+    const PageTables& pageTables() const { return tables_; }
+
     std::uint32_t windowBase() const;
     std::uint32_t windowSize() const;
 
@@ -66,6 +71,7 @@ private:
     bool mapFrame(std::uint32_t address, std::uint32_t physical, bool writable);
 
     PhysicalMemory& memory_;
+    PageTables tables_;
     std::vector<Device*> devices_;
     std::map<std::uint32_t, Region> regions_;
 };

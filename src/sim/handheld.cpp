@@ -58,7 +58,9 @@ Handheld::Handheld(DeviceSettings settings)
         uart_ = std::make_unique<Pxa2x0Uart>();
         devices_ = {uart_.get()};
     }
-    addressSpace_ = std::make_unique<AddressSpace>(memory_, devices_);
+    addressSpace_ = std::make_unique<AddressSpace>(memory_, devices_, settings_.processId);
+    cpu_.translationBase = addressSpace_->pageTables().firstLevel().value();
+    cpu_.processId = settings_.processId;
     com1_.output = settings_.com1Output;
     cpu_.mainId = settings_.mainId;
     currentDevice = this;

@@ -65,6 +65,9 @@ struct DeviceSettings {
 
     bool coredllExportsGetVersionEx = true;
 
+    // CP15 c13: the application's process slot (bits 25..31), as Windows CE runs it.
+    std::uint32_t processId = 0x02000000;
+
     // Block devices by name ("DSK1:", matched without regard to case).
     std::map<std::u16string, DiskImage> disks;
 
