@@ -143,6 +143,11 @@ int ElfLoader::checkSegments() {
                             ph.p_filesz, fileSize);
             return 0;
         }
+        // Pieces are placed in whole words at word addresses.
+        if (ph.p_paddr & 3) {
+            console().print(u"seg[%d] paddr 0x%08x is not word aligned.\n", i, ph.p_paddr);
+            return 0;
+        }
         if (0xFFFFFFFFu - ph.p_paddr < ph.p_memsz) {
             console().print(u"seg[%d] 0x%08x+0x%x wraps the address space.\n", i, ph.p_paddr, ph.p_memsz);
             return 0;

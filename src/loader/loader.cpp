@@ -19,6 +19,13 @@ void writeLink(std::uint32_t vaddr, std::uint32_t next, std::uint32_t src, std::
     std::memcpy(ce::pointerAt(vaddr), &link, sizeof link);
 }
 
+// The second-stage loader copies whole words, so the bytes up to the next word
+// boundary behind a piece reach the destination too: make them zeros.
+void clearTail(std::uint32_t dataVaddr, std::uint32_t size) {
+    const std::uint32_t rest = (4 - (size & 3)) & 3;
+    std::memset(ce::pointerAt(dataVaddr) + size, 0, rest);
+}
+
 void writeNext(std::uint32_t vaddr, std::uint32_t next) {
     std::memcpy(ce::pointerAt(vaddr) + offsetof(PageLink, next), &next, sizeof next);
 }
@@ -71,6 +78,7 @@ std::uint32_t Loader::loadChunk(std::uint32_t dst, std::uint32_t fileOffset, std
         console().print(u"read error at file offset 0x%x (%d of %d bytes).\n", fileOffset, got, size);
         error = true;
     }
+    clearTail(dataVaddr, size);
     writeLink(link, linkPaddr, dataPaddr, dst, size);
     return linkVaddr;
 }
@@ -99,8 +107,17 @@ void Loader::loadSegment(std::uint32_t dst, std::uint32_t memSize, std::uint32_t
     if (error) return;
 
     if (fileSize < memSize) {
-        const std::uint32_t zeroDst = dst + fileSize;
-        const std::uint32_t zeroSize = memSize - fileSize;
+        std::uint32_t zeroDst = dst + fileSize;
+        std::uint32_t zeroSize = memSize - fileSize;
+        // Words are stored whole, at word addresses: a clear starting inside the last
+        // copied word would wipe the bytes just copied there. The copy already wrote
+        // zeros up to the boundary, so the clear starts at it.
+        const std::uint32_t gap = (4 - (zeroDst & 3)) & 3;
+        if (fileSize > 0 && (dst & 3) == 0 && gap != 0) {
+            if (zeroSize <= gap) return;
+            zeroDst += gap;
+            zeroSize -= gap;
+        }
         writeLink(current, sparePaddr, PAGE_LINK_ZERO, zeroDst, zeroSize);
         console().print(u"\t->zero 0x%08x+0x%08x=0x%08x\n", zeroDst, zeroSize, zeroDst + zeroSize);
         previous = current;
@@ -127,6 +144,7 @@ void Loader::loadMemory(std::uint32_t dst, std::uint32_t size, const void* buffe
         }
         const std::uint32_t n = left < chunkSize ? left : chunkSize;
         std::memcpy(ce::pointerAt(dataVaddr), from, n);
+        clearTail(dataVaddr, n);
         writeLink(current, linkPaddr, dataPaddr, to, n);
         previous = current;
         current = linkVaddr;

@@ -1,0 +1,274 @@
+// The loader base: the format probe, the PageLink list it builds in pool pages, and
+// what that list places in physical memory when it is performed.
+#include <gtest/gtest.h>
+
+#include "loader_fixture.h"
+
+using quorvel::PAGE_LINK_END;
+using quorvel::PAGE_LINK_ZERO;
+using quorvel::PageLink;
+
+namespace {
+
+std::string pattern(std::size_t size, unsigned seed = 3) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed + i / 251) & 0xFF);
+    return bytes;
+}
+
+class LoaderBase : public LoaderTest {
+protected:
+    BareLoader& loader() {
+        if (!loader_) loader_ = std::make_unique<BareLoader>(consoleSlot, memoryManagerSlot);
+        return *loader_;
+    }
+    void attach() { ASSERT_EQ(loader().attachFile(fileManagerSlot), 1); }
+    const quorvel::TranslationEntry& page(int i) const { return memory->translationTable()[i]; }
+
+    std::unique_ptr<BareLoader> loader_;
+};
+
+TEST_F(LoaderBase, ProbeFormatLooksAtTheFirstFourBytes) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        int format;
+    } cases[] = {
+        {"ELF magic", std::string("\x7f" "ELF", 4) + std::string(60, '\0'), 1},
+        {"magic alone", std::string("\x7f" "ELF", 4), 1},
+        {"three bytes", std::string("\x7f" "EL", 3), 0},
+        {"empty", "", 0},
+        {"lower case", std::string("\x7f" "elf", 4) + std::string(60, '\0'), 0},
+        {"gzip bytes", std::string("\x1f\x8b\x08\x00", 4) + std::string(60, '\0'), 0},
+        {"text", "#!/bin/sh\necho hello\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BytesFile file(consoleSlot, c.bytes);
+        file.position = 9;
+        EXPECT_EQ(quorvel::Loader::probeFormat(file), c.format);
+        ASSERT_FALSE(file.reads.empty());
+        EXPECT_EQ(file.reads[0], std::make_pair(0u, 52u));
+    }
+}
+
+// 4096-byte pages carry 4080 bytes each: a 9000-byte file part of a 10000-byte
+// segment becomes three load entries and one zero-fill entry.
+TEST_F(LoaderBase, SegmentIsCutIntoPageSizedLoadsAndOneZeroFill) {
+    makePool(8);
+    const std::string file = pattern(0x1000 + 9000);
+    BytesFile& served = serve(file);
+    attach();
+    loader().startLinks();
+    loader().loadSegment(0xC0008000, 10000, 0x1000, 9000);
+    loader().finishLinks();
+
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "\t->load 0xc0008000+0x00002710=0xc000a710 ofs=0x00001000+0x2328\n",
+                              "\t->zero 0xc000a328+0x000003e8=0xc000a710\n",
+                              "load link 3, zero clear link 1\n",
+                          }));
+    EXPECT_EQ(loader().endAddress, 0xC000A710u);
+    EXPECT_EQ(served.reads, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+                                {0x1000, 4080}, {0x1FF0, 4080}, {0x2FE0, 840}}));
+
+    // The head page holds the first entry; each data page's head the next one; the
+    // zero-fill entry is the last one written and ends the list.
+    EXPECT_EQ(loader().linkHead(), page(0).paddr);
+    paint(0xC0008000, 0x3000);
+    const auto walked = walk(loader().linkHead());
+    ASSERT_TRUE(walked.ok) << walked.error;
+    const std::vector<PageLink> expected = {
+        {page(1).paddr, page(1).paddr + 16, 0xC0008000, 4080},
+        {page(2).paddr, page(2).paddr + 16, 0xC0008FF0, 4080},
+        {page(3).paddr, page(3).paddr + 16, 0xC0009FE0, 840},
+        {PAGE_LINK_END, PAGE_LINK_ZERO, 0xC000A328, 1000},
+    };
+    ASSERT_EQ(walked.entries.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(walked.entries[i].next, expected[i].next);
+        EXPECT_EQ(walked.entries[i].src, expected[i].src);
+        EXPECT_EQ(walked.entries[i].dst, expected[i].dst);
+        EXPECT_EQ(walked.entries[i].size, expected[i].size);
+    }
+    EXPECT_EQ(physical(0xC0008000, 9000), file.substr(0x1000));
+    EXPECT_EQ(physical(0xC000A328, 1000), std::string(1000, '\0'));
+    EXPECT_EQ(physical(0xC000A710, 16), std::string(16, '\xEE'));
+    EXPECT_EQ(walked.stackPointer, 0xC000C000u);
+}
+
+TEST_F(LoaderBase, FileAndMemorySizesDecideTheEntries) {
+    const struct {
+        const char* name;
+        std::uint32_t memSize, fileSize;
+        int loads, zeros;
+    } cases[] = {
+        {"file part fills the segment", 8160, 8160, 2, 0},
+        {"only zero fill", 5000, 0, 0, 1},
+        {"empty segment", 0, 0, 0, 0},
+        {"file part larger than the segment", 100, 5000, 2, 0},
+        {"one byte over a page", 4081, 4081, 2, 0},
+        {"odd sizes", 4099, 3, 1, 1},
+    };
+    const std::uint32_t dst = 0xC0100000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        makePool(8);
+        const std::string file = pattern(0x200 + 8192, c.memSize);
+        serve(file);
+        loader_.reset();
+        attach();
+        paint(dst, 0x4000);
+        loader().startLinks();
+        // A first piece, so that every list is performable and its end is seen.
+        loader().loadSegment(0xC0200000, 4, 0, 4);
+        loader().loadSegment(dst, c.memSize, 0x200, c.fileSize);
+        EXPECT_EQ(loader().loadLinkCount, 1 + c.loads);
+        EXPECT_EQ(loader().zeroLinkCount, c.zeros);
+        EXPECT_EQ(loader().endAddress, dst + c.memSize);
+        loader().finishLinks();
+
+        const auto walked = walk(loader().linkHead());
+        ASSERT_TRUE(walked.ok) << walked.error;
+        ASSERT_EQ(walked.entries.size(), static_cast<std::size_t>(1 + c.loads + c.zeros));
+        EXPECT_EQ(physical(dst, c.fileSize), file.substr(0x200, c.fileSize));
+        if (c.fileSize < c.memSize) {
+            EXPECT_EQ(physical(dst + c.fileSize, c.memSize - c.fileSize), std::string(c.memSize - c.fileSize, '\0'));
+        }
+        const std::uint32_t end = std::max(c.memSize, c.fileSize);
+        EXPECT_EQ(physical(dst + ((end + 3) & ~3u), 8), std::string(8, '\xEE'));
+        memory.reset();
+    }
+}
+
+TEST_F(LoaderBase, LoadAfterZeroFillIsWrittenIntoTheSpareSlot) {
+    makePool(8);
+    const std::string file = pattern(64);
+    serve(file);
+    attach();
+    loader().startLinks();
+    loader().loadSegment(0xC0300000, 0x100, 0, 0);
+    loader().loadSegment(0xC0301000, 64, 0, 64);
+    loader().finishLinks();
+
+    const auto walked = walk(loader().linkHead());
+    ASSERT_TRUE(walked.ok) << walked.error;
+    ASSERT_EQ(walked.entries.size(), 2u);
+    EXPECT_EQ(walked.entries[0].src, PAGE_LINK_ZERO);
+    EXPECT_EQ(walked.entries[0].next, page(0).paddr + 16);  // the first spare slot
+    EXPECT_EQ(walked.entries[1].src, page(1).paddr + 16);
+    EXPECT_EQ(walked.entries[1].next, PAGE_LINK_END);
+    EXPECT_EQ(physical(0xC0301000, 64), file);
+}
+
+TEST_F(LoaderBase, MemoryBufferIsCopiedInPageSizedPieces) {
+    makePool(8);
+    serve("");
+    attach();
+    const std::string buffer = pattern(9000, 11);
+    loader().startLinks();
+    loader().loadMemory(0xC0400000, 9000, buffer.data());
+    EXPECT_EQ(loader().endAddress, 0xC0402328u);
+    EXPECT_EQ(loader().loadLinkCount, 3);
+    loader().finishLinks();
+    EXPECT_TRUE(logged("\t->load 0xc0400000+0x00002328=0xc0402328\n"));
+
+    const auto walked = walk(loader().linkHead());
+    ASSERT_TRUE(walked.ok) << walked.error;
+    ASSERT_EQ(walked.entries.size(), 3u);
+    EXPECT_EQ(walked.entries[2].size, 840u);
+    EXPECT_EQ(physical(0xC0400000, 9000), buffer);
+}
+
+TEST_F(LoaderBase, FileSystemImageGoesToTheNextFourKilobyteBoundary) {
+    const struct {
+        std::uint32_t end, image;
+    } cases[] = {
+        {0xC0212345, 0xC0213000},
+        {0xC0213000, 0xC0213000},
+        {0xC0212001, 0xC0213000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.end);
+        log.clear();
+        makePool(8);
+        const std::string image = pattern(6000, 5);
+        serve(image);
+        loader_.reset();
+        attach();
+        loader().startLinks();
+        loader().loadSegment(0xC0200000, 4, 0, 4);
+        loader().endAddress = c.end;
+        EXPECT_EQ(loader().loadFileSystemImage(), 1);
+        loader().finishLinks();
+        EXPECT_TRUE(logged("[file system image]\n"));
+        EXPECT_EQ(loader().endAddress, c.image + 6000);
+
+        const auto walked = walk(loader().linkHead());
+        ASSERT_TRUE(walked.ok) << walked.error;
+        EXPECT_EQ(walked.entries[1].dst, c.image);
+        EXPECT_EQ(physical(c.image, 6000), image);
+        memory.reset();
+    }
+}
+
+TEST_F(LoaderBase, FileSystemImageThatWouldWrapTheAddressSpaceIsRefused) {
+    makePool(8);
+    serve(pattern(0x2000));
+    attach();
+    loader().startLinks();
+    loader().endAddress = 0xFFFFE800;
+    EXPECT_EQ(loader().loadFileSystemImage(), 0);
+    EXPECT_TRUE(logged("file system image of 0x2000 bytes does not fit above 0xffffe800.\n"));
+    EXPECT_EQ(loader().loadLinkCount, 0);
+}
+
+TEST_F(LoaderBase, RunningOutOfPagesFailsOnceAndWritesNoFurtherEntry) {
+    makePool(3);  // the head page and two data pages
+    serve(pattern(4 * 4080));
+    attach();
+    loader().startLinks();
+    loader().loadSegment(0xC0008000, 4 * 4080 + 100, 0, 4 * 4080);
+    EXPECT_TRUE(loader().failed());
+    EXPECT_EQ(loader().loadLinkCount, 2);
+    EXPECT_EQ(loader().zeroLinkCount, 0);
+    EXPECT_EQ(loggedCount("page insufficient.\n"), 1);
+    // An image after the failure is not attempted either.
+    EXPECT_EQ(loader().loadFileSystemImage(), 0);
+    EXPECT_EQ(loggedCount("page insufficient.\n"), 1);
+}
+
+TEST_F(LoaderBase, WithoutAHeadPageNothingIsWritten) {
+    makePool(1);
+    std::uint32_t vaddr, paddr;
+    ASSERT_TRUE(memory->takeBackPage(vaddr, paddr));
+    serve(pattern(100));
+    attach();
+    loader().startLinks();
+    EXPECT_EQ(loader().linkHead(), 0u);
+    loader().loadSegment(0xC0008000, 200, 0, 100);
+    loader().loadMemory(0xC0009000, 100, "x");
+    EXPECT_EQ(loader().loadFileSystemImage(), 0);
+    loader().finishLinks();
+    EXPECT_EQ(loader().loadLinkCount, 0);
+    EXPECT_EQ(loader().zeroLinkCount, 0);
+    EXPECT_EQ(loggedCount("page insufficient.\n"), 1);
+    EXPECT_TRUE(logged("\t->load 0xc0008000+0x000000c8=0xc00080c8 ofs=0x00000000+0x64\n"));
+    EXPECT_TRUE(logged("load link 0, zero clear link 0\n"));
+}
+
+TEST_F(LoaderBase, ShortReadFailsTheLoad) {
+    makePool(8);
+    BytesFile& file = serve(pattern(5000));
+    file.claimedSize = 9000;
+    attach();
+    loader().startLinks();
+    loader().loadSegment(0xC0008000, 9000, 0, 9000);
+    EXPECT_TRUE(loader().failed());
+    EXPECT_TRUE(logged("read error at file offset 0xff0 (920 of 4080 bytes).\n"));
+    EXPECT_EQ(loader().loadFileSystemImage(), 0);
+}
+
+}  // namespace
