@@ -85,6 +85,8 @@ Console* uartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t cpuKind) {
 }
 
 void releaseUartConsole() {
+    // Nothing may go on printing to the console that is about to go.
+    if (single && theConsole() == single) setConsole(nullptr);
     delete single;
     single = nullptr;
 }

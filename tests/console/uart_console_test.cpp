@@ -198,4 +198,13 @@ TEST_F(UartConsoleHolderTest, TheFirstConsoleIsKeptWhateverTheProcessor) {
     EXPECT_NE(dynamic_cast<PXA2x0UartConsole*>(uartConsole(memoryManagerSlot, CPU_PXA270)), nullptr);
 }
 
+TEST_F(UartConsoleHolderTest, ReleasingTheCurrentUartConsoleLeavesTheLcdConsoleCurrent) {
+    Console* uart = uartConsole(memoryManagerSlot, CPU_SA11X0);
+    setConsole(uart);
+    releaseUartConsole();
+    EXPECT_EQ(theConsole(), lcdConsole());
+    theConsole()->print(u"still printing\n");
+    EXPECT_EQ(log.text(), u"still printing\n");
+}
+
 }  // namespace

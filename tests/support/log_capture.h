@@ -1,5 +1,6 @@
 // Captures what the LCD console prints: a Console tab page that keeps every
 // appended text, installed as the BootMenu's console tab while the object lives.
+// Declare it after the test's device: the BootMenu it reaches needs one.
 #pragma once
 
 #include <string>
