@@ -1,10 +1,12 @@
-// The HTTP backend: fetches a file over HTTP/1.0 through WinSock and keeps its body
-// in memory after the first read.
+// The HTTP backend: fetches a file from an HTTP/1.0 server through WinSock; the
+// size comes from a HEAD request, and the first read downloads the whole body once.
 #pragma once
 
 #include <cstdint>
 
+#include "console/console.h"
 #include "file/file_manager.h"
+#include "platform/winsock.h"
 
 namespace quorvel {
 
@@ -20,6 +22,58 @@ public:
     std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     ce::BOOL seek(std::uint32_t offset) override;
+
+    using StartupRoutine = int (*)(ce::WORD version, ce::WSADATA* data);
+    using CleanupRoutine = int (*)();
+
+    // The request text for `method` ("GET ", "HEAD "); false when file and host
+    // names do not fit the request buffer.
+    bool composeRequest(const char* method);
+    const char* requestText() const { return request; }
+    const ce::sockaddr_in& serverAddress() const { return server; }
+    const char* host() const { return hostName; }
+    bool usesSystemWinSock() const { return startup != builtinStartup; }
+
+    static constexpr std::size_t HOST_NAME_SIZE = 260;
+    static constexpr std::size_t REQUEST_SIZE = 260;
+    static constexpr std::uint32_t HEAD_CHUNK = 255;
+    // The longest response header a GET may carry before its blank line.
+    static constexpr std::uint32_t RESPONSE_HEADER_LIMIT = 8192;
+
+private:
+    static int builtinStartup(ce::WORD version, ce::WSADATA* data);
+    static int builtinCleanup();
+
+    template <typename... Args>
+    void say(const ce::WCHAR* format, Args... args) {
+        if (Console* console = consoleSlot) console->print(format, args...);
+    }
+
+    void resetFile();
+    // The content length by a HEAD request; *header receives the response's length.
+    std::uint32_t requestHead(std::uint32_t* header);
+    // Receives up to `n` bytes into `buffer`, of which `already` have arrived.
+    std::uint32_t receive(ce::SOCKET socket, char* buffer, std::uint32_t n, std::uint32_t already);
+    std::int32_t download(void* buffer, std::uint32_t length, std::uint32_t offset);
+    std::int32_t copyFromCache(void* buffer, std::uint32_t length, std::uint32_t offset);
+    bool sendRequest(ce::SOCKET socket, const char* method);
+    void printAddress(const ce::sockaddr_in& address);
+
+    StartupRoutine startup = nullptr;
+    CleanupRoutine cleanup = nullptr;
+    ce::WSADATA wsaData{};
+    ce::sockaddr_in server{};
+    char hostName[HOST_NAME_SIZE] = {};
+    char request[REQUEST_SIZE] = {};
+    const char* getPiece = "GET ";
+    const char* headPiece = "HEAD ";
+    const char* protocolPiece = " HTTP/1.0\r\nHOST: ";
+    const char* agentPiece = "\r\nUser-Agent: QUORVEL/ZERO(1st impact; Windows CE; ARM)\r\n\r\n";
+    std::uint32_t headerLength = 0;
+    bool cached = false;
+    std::uint8_t* cache = nullptr;
+    std::uint32_t contentLength = 0;
+    std::uint32_t position = 0;
 };
 
 }  // namespace quorvel
