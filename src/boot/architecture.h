@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/coredll.h"
 #include "platform/types.h"
 
 namespace quorvel {

@@ -42,6 +42,10 @@ public:
     MemoryManager* memoryManagerSlot = nullptr;
     FileManager* fileManagerSlot = nullptr;
     Loader* loader = nullptr;
+
+protected:
+    // The loader for a probed format (1 ELF, 2 COFF); null for any other.
+    virtual Loader* makeLoader(int format);
 };
 
 BootContext& theBootContext();

@@ -1,0 +1,100 @@
+// The boot context: the options of an attempt and the components made from them.
+#include "boot/boot_context.h"
+
+#include <new>
+
+#include "boot/boot_menu.h"
+#include "console/console.h"
+#include "file/gzip_file_manager.h"
+#include "loader/coff_loader.h"
+#include "loader/elf_loader.h"
+#include "loader/loader.h"
+#include "platform/coredll.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int FORMAT_ELF = 1;
+constexpr int FORMAT_COFF = 2;
+
+// Copies a fixed-size option string; the copy is terminated even when the source,
+// read raw from the configuration file, is not.
+void copyOption(ce::WCHAR (&to)[PATH_SIZE], const ce::WCHAR (&from)[PATH_SIZE]) {
+    std::size_t i = 0;
+    for (; i < PATH_SIZE - 1 && from[i]; ++i) to[i] = from[i];
+    for (; i < PATH_SIZE; ++i) to[i] = 0;
+}
+
+}  // namespace
+
+BootContext::BootContext() { consoleSlot = theConsole(); }
+
+BootContext::~BootContext() {
+    // The loader first: it reads through the file manager slot.
+    delete loader;
+    loader = nullptr;
+    delete fileManagerSlot;
+    fileManagerSlot = nullptr;
+}
+
+ce::BOOL BootContext::setup() {
+    BootMenu& menu = theBootMenu();
+    serialConsole = menu.serialConsole ? ce::TRUE : ce::FALSE;
+
+    copyOption(kernelDirectory, menu.kernelDirectory);
+    copyOption(kernelName, menu.kernelName);
+    if (ce::wcsstr(kernelDirectory, u"http://"))
+        fileManagerKind = FILE_MANAGER_HTTP;
+    else if (ce::wcschr(kernelDirectory, u'/'))
+        fileManagerKind = FILE_MANAGER_UFS;
+    else
+        fileManagerKind = FILE_MANAGER_FAT;
+
+    useFileSystemImage = menu.rootFileSystem == ROOT_MD ? ce::TRUE : ce::FALSE;
+    if (useFileSystemImage) copyOption(fileSystemImage, menu.fileSystemImage);
+
+    architectureDebug = 0;
+    memoryManagerDebug = 0;
+    fileManagerDebug = 0;
+    return ce::TRUE;
+}
+
+ce::BOOL BootContext::create() {
+    setConsole(consoleSlot);
+
+    // The file manager and loader of an earlier, failed attempt are released here
+    // rather than leaked when their slots are refilled.
+    delete loader;
+    loader = nullptr;
+    delete fileManagerSlot;
+    fileManagerSlot = new (std::nothrow) GzipFileManager(consoleSlot, fileManagerKind);
+    if (!fileManagerSlot) {
+        consoleSlot->print(u"can't allocate file manager.\n");
+        return ce::FALSE;
+    }
+    fileManagerSlot->debugLevel = fileManagerDebug;
+    return ce::TRUE;
+}
+
+ce::BOOL BootContext::chooseLoader() {
+    int format = fileManagerSlot ? Loader::probeFormat(*fileManagerSlot) : 0;
+    Loader* made = makeLoader(format);
+    if (!made) {
+        consoleSlot->print(u"unknown file format.\n");
+        return ce::FALSE;
+    }
+    delete loader;
+    loader = made;
+    return ce::TRUE;
+}
+
+Loader* BootContext::makeLoader(int format) {
+    switch (format) {
+    case FORMAT_ELF: return new (std::nothrow) ElfLoader(consoleSlot, memoryManagerSlot);
+    case FORMAT_COFF: return new (std::nothrow) CoffLoader(consoleSlot, memoryManagerSlot);
+    default: return nullptr;
+    }
+}
+
+}  // namespace quorvel

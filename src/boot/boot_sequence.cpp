@@ -1,0 +1,125 @@
+// One boot attempt: the numbered stages from the options to the jump into the kernel.
+#include "boot/boot_sequence.h"
+
+#include <cstdint>
+
+#include "boot/architecture.h"
+#include "boot/boot_context.h"
+#include "boot/boot_menu.h"
+#include "console/console.h"
+#include "file/file_manager.h"
+#include "loader/loader.h"
+#include "memory/memory_manager.h"
+#include "platform/coredll.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int OPEN_MODE = 3;
+
+// Whole pages for n bytes. Kept in 64 bits so that a size near 4 GiB read from a file
+// header cannot wrap round to a small request.
+std::uint64_t roundPages(std::uint32_t n, std::uint32_t pageSize) {
+    return (std::uint64_t(n) + pageSize - 1) / pageSize * pageSize;
+}
+
+// The stages while the kernel file is open; the caller closes it on failure.
+const ce::WCHAR* loadKernel(BootContext& context, BootMenu& menu, std::uint64_t imageBytes) {
+    menu.progress("5");
+    if (!context.chooseLoader()) return u"Can't attach loader.\n";
+    if (!context.loader->attachFile(context.fileManagerSlot)) return u"Can't initialize loader.\n";
+
+    menu.progress("6");
+    std::uint64_t total = roundPages(context.loader->neededMemory(), context.memoryManagerSlot->pageSize) + imageBytes;
+    // A request beyond 32 bits is passed on as the largest one, which the
+    // reservation refuses with its own message.
+    std::uint32_t request = total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(total);
+    if (!context.architecture->reserveMemory(request)) return u"Can't allocate memory.\n";
+
+    menu.progress("7");
+    if (!context.architecture->placeSecondStage()) return u"Can't set up loader.\n";
+
+    menu.progress("8");
+    if (!context.loader->load()) return u"Can't load kernel image to memory.\n";
+    return nullptr;
+}
+
+const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
+    menu.progress("0");
+    if (!context.setup()) return u"Architecture not supported.\n";
+
+    menu.progress("1");
+    if (!context.create()) return u"Architecture ops. not found.\n";
+
+    Console* console = theConsole();
+    console->print(u"quorvel build number: %d\n", BUILD_NUMBER);
+    auto index = static_cast<int>(menu.platformEntry(0, 2));
+    const auto* name = reinterpret_cast<const ce::WCHAR*>(menu.platformEntry(index, 0));
+    console->print(u"%s (cpu=0x%08x machine=0x%08x)\n", name ? name : u"", menu.platform.cpu, menu.platform.machine);
+
+    menu.progress("2");
+    Architecture* architecture = context.architecture;
+    if (!architecture->init()) return u"Architecture initialize failed.\n";
+    architecture->reportSystem();
+
+    menu.progress("3");
+    FileManager* files = context.fileManagerSlot;
+    if (!files->setLocation(context.kernelDirectory)) return u"Can't set root directory.\n";
+    std::uint64_t imageBytes = 0;
+    if (context.useFileSystemImage) {
+        if (!files->open(context.fileSystemImage, OPEN_MODE)) return u"Can't open file system image.\n";
+        imageBytes = roundPages(files->size(), context.memoryManagerSlot->pageSize);
+        files->close();
+    }
+
+    menu.progress("4");
+    if (!files->open(context.kernelName, OPEN_MODE)) return u"Can't open kernel image.\n";
+    if (const ce::WCHAR* failure = loadKernel(context, menu, imageBytes)) {
+        files->close();
+        return failure;
+    }
+
+    menu.progress("9");
+    files->close();
+    Loader* loader = context.loader;
+    if (context.useFileSystemImage) {
+        if (!files->open(context.fileSystemImage, OPEN_MODE)) return u"Can't open file system image.\n";
+        if (!loader->loadFileSystemImage()) {
+            files->close();
+            return u"Can't load file system image to memory.\n";
+        }
+        files->close();
+    }
+    loader->finishLinks();
+
+    std::uint32_t parameterPagePhys = architecture->fillParameterPage(*loader);
+    // fillParameterPage has said why; without the page the kernel has no arguments.
+    if (parameterPagePhys == NO_ADDRESS) return u"Can't set up boot information.\n";
+
+    menu.progress("10");
+    if (menu.pauseBeforeBoot) {
+        ce::HWND owner = menu.mainWindowHandle();
+        if (ce::MessageBoxW(owner, u"Push YES to boot.", u"Last chance...", ce::MB_YESNO | ce::MB_ICONEXCLAMATION) !=
+            ce::IDYES)
+            return u"Canceled by user.\n";
+        ce::UpdateWindow(owner);
+    }
+
+    architecture->jump(parameterPagePhys, loader->linkHead());
+    files->close();
+    return u"Can't jump to the kernel.\n";
+}
+
+}  // namespace
+
+void runBootSequence(BootContext& context) {
+    BootMenu& menu = theBootMenu();
+    openSerialPort();
+    if (const ce::WCHAR* failure = attempt(context, menu)) {
+        ce::MessageBoxW(menu.mainWindowHandle(), failure, u"BOOT FAILED", ce::MB_ICONHAND);
+        menu.progressDone();
+    }
+}
+
+}  // namespace quorvel
