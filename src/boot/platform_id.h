@@ -19,6 +19,13 @@ struct PlatformId {
 extern const PlatformId PLATFORM_ANY;
 extern const PlatformId PLATFORM_UNSET;
 
+// The CPU model rows of the name table, with machine word 0: the processor families
+// a platform is matched against.
+extern const PlatformId PLATFORM_SA1100;
+extern const PlatformId PLATFORM_SA1110;
+extern const PlatformId PLATFORM_PXA250;
+extern const PlatformId PLATFORM_PXA270;
+
 struct PlatformName {
     const PlatformId* id;
     const ce::WCHAR* name;

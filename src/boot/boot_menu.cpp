@@ -1,0 +1,265 @@
+// The boot options: defaults, the configuration file on the storage card, the
+// kernel directory and platform lists, and the services the boot path asks of them.
+#include "boot/boot_menu.h"
+
+#include <cstring>
+
+#include "console/console.h"
+#include "platform/coredll.h"
+#include "ui/main_window.h"
+#include "ui/tab_page.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr ce::WCHAR CONFIGURATION_FILE[] = u"quorvel.cnf";
+// A save is written here first and renamed only once complete.
+constexpr ce::WCHAR CONFIGURATION_SCRATCH[] = u"quorvel.tmp";
+// The previous file waits here until the new one is in place.
+constexpr ce::WCHAR CONFIGURATION_BACKUP[] = u"quorvel.bak";
+
+// The network folder carries the storage-card attribute but is no card.
+constexpr ce::WCHAR NETWORK_FOLDER[] = u"\u30CD\u30C3\u30C8\u30EF\u30FC\u30AF";
+
+constexpr ce::UINT FIRST_DIRECTORY_STRING = 10004;
+constexpr ce::UINT LAST_DIRECTORY_STRING = 10034;
+constexpr int USER_DEFINED_DIRECTORY = 15;
+
+struct UnsupportedPlatform {
+    std::uint32_t cpu;
+    std::uint32_t machine;
+    const ce::WCHAR* message;
+};
+
+// Platforms the boot refuses while the safety message is on; ends with cpu word 0.
+const UnsupportedPlatform unsupportedPlatformTable[] = {
+    {0, 0, nullptr},
+};
+
+BootMenu* bootMenu = nullptr;
+
+// "\<card>\<file>", or false when it would not fit a path.
+bool cardPath(const ce::WCHAR* file, ce::WCHAR (&path)[PATH_SIZE]) {
+    ce::WCHAR card[PATH_SIZE];
+    if (!storageCardDirectory(card)) return false;
+    if (ce::wcslen(card) + ce::wcslen(file) + 2 >= PATH_SIZE) return false;
+    ce::wsprintfW(path, u"\\%s\\%s", card, file);
+    return true;
+}
+
+// A string field read from a file may lack its terminator.
+template <std::size_t N>
+void terminate(ce::WCHAR (&text)[N]) {
+    text[N - 1] = 0;
+}
+
+bool isSelectable(const PlatformName& row) { return row.id->cpu != 0 && row.id->machine != 0; }
+
+// The selectable row number `index`, or null past the end.
+const PlatformName* selectablePlatform(int index) {
+    if (index < 0) return nullptr;
+    for (const PlatformName& row : platformNameTable) {
+        if (!isSelectable(row)) continue;
+        if (index-- == 0) return &row;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool storageCardDirectory(ce::WCHAR (&name)[PATH_SIZE]) {
+    ce::WIN32_FIND_DATAW found;
+    std::memset(&found, 0, sizeof found);
+    ce::HANDLE search = ce::FindFirstFileW(u"\\*.*", &found);
+    if (search == ce::INVALID_HANDLE_VALUE) return false;
+    constexpr ce::DWORD CARD = ce::FILE_ATTRIBUTE_DIRECTORY | ce::FILE_ATTRIBUTE_TEMPORARY;
+    bool ok = false;
+    do {
+        found.cFileName[ce::MAX_PATH - 1] = 0;
+        if ((found.dwFileAttributes & CARD) == CARD && ce::wcscmp(found.cFileName, NETWORK_FOLDER) != 0) {
+            ce::wcsncpy(name, found.cFileName, PATH_SIZE - 1);
+            name[PATH_SIZE - 1] = 0;
+            ok = true;
+            break;
+        }
+    } while (ce::FindNextFileW(search, &found));
+    ce::FindClose(search);
+    return ok;
+}
+
+BootMenu::BootMenu() : BootOptions{} {
+    if (!loadOptions()) setDefaults();
+    version = BOOT_OPTIONS_VERSION;
+    recordSize = BOOT_OPTIONS_SIZE;
+    debugBits = 0;
+    for (DebugHook& hook : debugHooks) hook = {};
+    bootHook = nullptr;
+    bootHookArgument = 0;
+}
+
+void BootMenu::setDefaults() {
+    magic = BOOT_OPTIONS_MAGIC;
+    reserved = 0;
+    kernelDirectorySet = ce::FALSE;
+    kernelNameSet = ce::FALSE;
+    platform = {0, 0};
+    rootFileSystem = ROOT_WD;
+    ce::wcsncpy(fileSystemImage, u"miniroot.fs", PATH_SIZE);
+    serialConsole = ce::FALSE;
+    bootVerbose = ce::FALSE;
+    bootSingleUser = ce::FALSE;
+    askFileName = ce::FALSE;
+    kernelDebugger = ce::FALSE;
+    autoBootSeconds = 0;
+    reverseVideo = ce::FALSE;
+    pauseBeforeBoot = ce::TRUE;
+    safetyMessage = ce::TRUE;
+    serialSpeed = 19200;
+    std::memset(extraKernelOptions, 0, sizeof extraKernelOptions);
+}
+
+ce::BOOL BootMenu::loadOptions() {
+    ce::WCHAR path[PATH_SIZE];
+    if (!cardPath(CONFIGURATION_FILE, path)) return ce::FALSE;
+    ce::HANDLE file = ce::CreateFileW(path, ce::GENERIC_READ, 0, nullptr, ce::OPEN_EXISTING, ce::FILE_ATTRIBUTE_NORMAL,
+                                      nullptr);
+    if (file == ce::INVALID_HANDLE_VALUE) return ce::FALSE;
+
+    ce::DWORD got = 0;
+    if (!ce::ReadFile(file, &magic, 12, &got, nullptr) || got != 12 || magic != BOOT_OPTIONS_MAGIC) {
+        ce::CloseHandle(file);
+        return ce::FALSE;
+    }
+    // Never read past our record, whatever the file claims; a shorter record leaves
+    // the fields it lacks at their defaults.
+    ce::DWORD size = recordSize < BOOT_OPTIONS_SIZE ? recordSize : BOOT_OPTIONS_SIZE;
+    alignas(BootOptions) unsigned char record[sizeof(BootOptions)];
+    bool ok = ce::SetFilePointer(file, 0, nullptr, ce::FILE_BEGIN) == 0 &&
+              ce::ReadFile(file, record, size, &got, nullptr) && got <= size;
+    ce::CloseHandle(file);
+    if (!ok) return ce::FALSE;
+
+    setDefaults();
+    // Whole words only: no number is made of file and default bytes.
+    std::memcpy(static_cast<BootOptions*>(this), record, got & ~3u);
+    terminate(kernelDirectory);
+    terminate(kernelName);
+    terminate(fileSystemImage);
+    terminate(extraKernelOptions);
+    return ce::TRUE;
+}
+
+ce::BOOL BootMenu::saveOptions() {
+    ce::WCHAR path[PATH_SIZE];
+    ce::WCHAR scratch[PATH_SIZE];
+    ce::WCHAR backup[PATH_SIZE];
+    if (!cardPath(CONFIGURATION_FILE, path) || !cardPath(CONFIGURATION_SCRATCH, scratch) ||
+        !cardPath(CONFIGURATION_BACKUP, backup)) {
+        return ce::FALSE;
+    }
+    ce::HANDLE file = ce::CreateFileW(scratch, ce::GENERIC_WRITE, 0, nullptr, ce::CREATE_ALWAYS,
+                                      ce::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == ce::INVALID_HANDLE_VALUE) return ce::FALSE;
+    ce::DWORD written = 0;
+    bool ok = ce::WriteFile(file, static_cast<const BootOptions*>(this), BOOT_OPTIONS_SIZE, &written, nullptr) &&
+              written == BOOT_OPTIONS_SIZE;
+    ok = ce::CloseHandle(file) && ok;
+    if (!ok) {
+        ce::DeleteFileW(scratch);
+        return ce::FALSE;
+    }
+    // Move the previous file aside rather than delete it, so that it can be put back
+    // if the new one cannot take its place.
+    ce::DeleteFileW(backup);
+    const bool hadPrevious = ce::MoveFileW(path, backup);
+    if (!ce::MoveFileW(scratch, path)) {
+        if (hadPrevious) ce::MoveFileW(backup, path);
+        ce::DeleteFileW(scratch);
+        return ce::FALSE;
+    }
+    if (hadPrevious) ce::DeleteFileW(backup);
+    return ce::TRUE;
+}
+
+const ce::WCHAR* BootMenu::directoryEntry(int index) {
+    if (index < 0 || index > static_cast<int>(LAST_DIRECTORY_STRING - FIRST_DIRECTORY_STRING) / 2) return nullptr;
+    if (index == USER_DEFINED_DIRECTORY && kernelDirectorySet) return kernelDirectory;
+    const ce::WCHAR* text = nullptr;
+    const ce::UINT id = FIRST_DIRECTORY_STRING + 2 * static_cast<ce::UINT>(index);
+    // With size 0 the resource text itself is handed back through the buffer.
+    if (ce::LoadStringW(ce::GetModuleHandleW(nullptr), id, reinterpret_cast<ce::LPWSTR>(&text), 0) == 0) return nullptr;
+    return text;
+}
+
+int BootMenu::directorySelection() const { return kernelDirectorySet ? USER_DEFINED_DIRECTORY : 0; }
+
+std::uintptr_t BootMenu::platformEntry(int index, int mode) {
+    switch (mode) {
+    case 0: {
+        const PlatformName* row = selectablePlatform(index);
+        return row ? reinterpret_cast<std::uintptr_t>(row->name) : 0;
+    }
+    case 1: {
+        const PlatformName* row = selectablePlatform(index);
+        if (row) platform = *row->id;
+        return 0;
+    }
+    case 2: {
+        int selectable = 0;
+        for (const PlatformName& row : platformNameTable) {
+            if (!isSelectable(row)) continue;
+            if (*row.id == platform) return static_cast<std::uintptr_t>(selectable);
+            ++selectable;
+        }
+        return 0;
+    }
+    default: return 0;
+    }
+}
+
+void BootMenu::collectOptions() {
+    if (mainTab) mainTab->collectOptions(*this);
+    if (optionTab) optionTab->collectOptions(*this);
+}
+
+void BootMenu::logText(const ce::WCHAR* text) {
+    if (consoleTab) consoleTab->appendLog(text, false);
+}
+
+void BootMenu::progress(const char* label) {
+    if (label) {
+        if (Console* console = theConsole()) console->print(u"[progress] %S\n", label);
+    }
+    if (mainWindow) mainWindow->progress();
+}
+
+void BootMenu::progressDone() {
+    if (mainWindow) mainWindow->progressDone();
+}
+
+void BootMenu::startBoot() {
+    if (safetyMessage) {
+        for (const UnsupportedPlatform* row = unsupportedPlatformTable; row->cpu != 0; ++row) {
+            if (row->cpu != platform.cpu || row->machine != platform.machine) continue;
+            ce::MessageBoxW(mainWindowHandle(), row->message ? row->message : u"Not supported yet.", u"BOOT FAILED",
+                            ce::MB_ICONHAND);
+            return;
+        }
+    }
+    if (bootHook) bootHook(bootHookArgument);
+}
+
+ce::HWND BootMenu::mainWindowHandle() const { return mainWindow ? mainWindow->handle() : nullptr; }
+
+BootMenu& theBootMenu() {
+    if (!bootMenu) bootMenu = new BootMenu;
+    return *bootMenu;
+}
+
+void releaseBootMenu() {
+    delete bootMenu;
+    bootMenu = nullptr;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,179 @@
+// Platform identification: field comparison, the searches over platform lists and
+// the table of named platforms.
+#include "boot/platform_id.h"
+
+#include <cstring>
+
+#include "platform/coredll.h"
+
+namespace quorvel {
+
+const PlatformId PLATFORM_ANY = {0, 0};
+const PlatformId PLATFORM_UNSET = {0, 0};
+
+const PlatformId PLATFORM_SA1100 = {0x0C104000, 0};
+const PlatformId PLATFORM_SA1110 = {0x0C108000, 0};
+const PlatformId PLATFORM_PXA250 = {0x0C204000, 0};
+const PlatformId PLATFORM_PXA270 = {0x0C208000, 0};
+
+namespace {
+
+const PlatformId arm = {0x0C000000, 0};
+const PlatformId armStrongArm = {0x0C100000, 0};
+const PlatformId armXScale = {0x0C200000, 0};
+const PlatformId casio = {0, 0x00C00000};
+const PlatformId sharp = {0, 0x01000000};
+const PlatformId sharpWZero3 = {0, 0x01040000};
+const PlatformId ws003sh = {0x0C208000, 0x01040100};
+const PlatformId ws004sh = {0x0C208000, 0x01040200};
+const PlatformId ws007sh = {0x0C208000, 0x01040300};
+const PlatformId ws011sh = {0x0C208000, 0x01040400};
+const PlatformId ws020sh = {0x0C208000, 0x01040500};
+const PlatformId compaq = {0, 0x01C00000};
+const PlatformId ipaq = {0, 0x01C40000};
+const PlatformId ipaqH31xx = {0, 0x01C40100};
+const PlatformId ipaqH3100 = {0x0C108000, 0x01C40101};
+const PlatformId ipaqH36xx = {0, 0x01C40200};
+const PlatformId ipaqH3600 = {0x0C108000, 0x01C40201};
+const PlatformId ipaqH3660 = {0x0C108000, 0x01C40202};
+const PlatformId ipaqH39xx = {0, 0x01C40300};
+const PlatformId ipaqH3900 = {0x0C204000, 0x01C40301};
+const PlatformId hp = {0, 0x02C00000};
+const PlatformId jornada = {0, 0x02C20000};
+const PlatformId jornada7xx = {0, 0x02C20200};
+const PlatformId jornada720Us = {0x0C108000, 0x02C20201};
+const PlatformId jornada720Japanese = {0x0C108000, 0x02C20202};
+const PlatformId jornada720European = {0x0C108000, 0x02C20203};
+const PlatformId jornada720German = {0x0C108000, 0x02C20204};
+const PlatformId jornada720French = {0x0C108000, 0x02C20205};
+const PlatformId jornada720Scandinavian = {0x0C108000, 0x02C20206};
+const PlatformId jornada720Spanish = {0x0C108000, 0x02C20207};
+const PlatformId jornada8xx = {0, 0x02C20300};
+const PlatformId jornada820 = {0x0C104000, 0x02C20301};
+const PlatformId jornada820Japanese = {0x0C104000, 0x02C20302};
+const PlatformId psion = {0, 0x04000000};
+const PlatformId netbook = {0, 0x04010000};
+const PlatformId netbookPro = {0x0C204000, 0x04010100};
+
+struct Field {
+    bool inCpu;
+    int shift;
+    std::uint32_t mask;
+};
+
+// Compared in this order: cpuSubmodel, cpuModel, cpuSeries, cpuArch, submodel,
+// model, series, vendor. Bits 7-0 of the cpu word are never compared.
+constexpr Field fields[] = {
+    {true, 8, 0x3F},  {true, 14, 0x3F}, {true, 20, 0x3F}, {true, 26, 0x3F},
+    {false, 0, 0xFF}, {false, 8, 0xFF}, {false, 16, 0x3F}, {false, 22, 0x3FF},
+};
+
+std::uint32_t field(const PlatformId& id, const Field& f) { return ((f.inCpu ? id.cpu : id.machine) >> f.shift) & f.mask; }
+
+}  // namespace
+
+const PlatformName platformNameTable[PLATFORM_NAME_COUNT] = {
+    {&arm, u"ARM"},
+    {&armStrongArm, u"ARM STRONGARM"},
+    {&PLATFORM_SA1100, u"ARM STRONGARM SA1100"},
+    {&PLATFORM_SA1110, u"ARM STRONGARM SA1110"},
+    {&armXScale, u"ARM XSCALE"},
+    {&PLATFORM_PXA250, u"ARM XSCALE PXA250"},
+    {&PLATFORM_PXA270, u"ARM XSCALE PXA270"},
+    {&casio, u"CASIO"},
+    {&sharp, u"Sharp"},
+    {&sharpWZero3, u"Sharp WZERO3"},
+    {&ws003sh, u"Sharp W-ZERO3 (WS003SH)"},
+    {&ws004sh, u"Sharp W-ZERO3 (WS004SH)"},
+    {&ws007sh, u"Sharp W-ZERO3[es] (WS007SH)"},
+    {&ws011sh, u"Sharp Advanced/W-ZERO3[es] (WS011SH)"},
+    {&ws020sh, u"Sharp WILLCOM 03 (WS020SH)"},
+    {&compaq, u"Compaq"},
+    {&ipaq, u"Compaq iPAQ"},
+    {&ipaqH31xx, u"Compaq iPAQ H31XX"},
+    {&ipaqH3100, u"Compaq iPAQ H3100"},
+    {&ipaqH36xx, u"Compaq iPAQ H36XX"},
+    {&ipaqH3600, u"Compaq iPAQ H3600"},
+    {&ipaqH3660, u"Compaq iPAQ H3660"},
+    {&ipaqH39xx, u"Compaq iPAQ H39XX"},
+    {&ipaqH3900, u"Compaq iPAQ H3900"},
+    {&hp, u"HP"},
+    {&jornada, u"HP Jornada"},
+    {&jornada7xx, u"HP Jornada 7XX"},
+    {&jornada720Us, u"HP Jornada 720 (US/UK)"},
+    {&jornada720Japanese, u"HP Jornada 720 (Japanese)"},
+    {&jornada720European, u"HP Jornada 720 (European)"},
+    {&jornada720German, u"HP Jornada 720 (German)"},
+    {&jornada720French, u"HP Jornada 720 (French)"},
+    {&jornada720Scandinavian, u"HP Jornada 720 (Scandinavian)"},
+    {&jornada720Spanish, u"HP Jornada 720 (Spanish)"},
+    {&jornada8xx, u"HP Jornada 8XX"},
+    {&jornada820, u"HP Jornada 820"},
+    {&jornada820Japanese, u"HP Jornada 820 (Japanese)"},
+    {&psion, u"PSIONTEKLOGIX"},
+    {&netbook, u"PSIONTEKLOGIX NETBOOK"},
+    {&netbookPro, u"PSIONTEKLOGIX NETBOOK PRO"},
+};
+
+unsigned platformMatch(const PlatformId& subject, const PlatformId& candidate, bool acceptUnset) {
+    unsigned score = 1;
+    for (const Field& f : fields) {
+        std::uint32_t mine = field(subject, f);
+        std::uint32_t theirs = field(candidate, f);
+        if (mine == theirs) {
+            ++score;
+        } else if (theirs == field(PLATFORM_ANY, f)) {
+            // a wildcard in the candidate
+        } else if (acceptUnset && mine == field(PLATFORM_UNSET, f)) {
+            // a field the subject leaves open
+        } else {
+            return 0;
+        }
+    }
+    return score;
+}
+
+const void* bestMatch(const PlatformId& subject, const void* entries, int count, int stride) {
+    const void* best = nullptr;
+    unsigned bestScore = 0;
+    const auto* entry = static_cast<const unsigned char*>(entries);
+    for (int i = 0; i < count; ++i, entry += stride) {
+        // The entry's first member is the id reference; entries need not be aligned
+        // to it when the stride is not.
+        const PlatformId* id;
+        std::memcpy(&id, entry, sizeof id);
+        if (!id) continue;
+        unsigned score = platformMatch(subject, *id, false);
+        if (score > bestScore) {
+            best = entry;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+const PlatformListEntry* firstMatch(const PlatformId& subject, const PlatformListEntry* list) {
+    const PlatformListEntry* entry = list;
+    for (; entry->id; ++entry) {
+        if (platformMatch(subject, *entry->id, false) > 0) return entry;
+    }
+    return entry->value ? entry : nullptr;
+}
+
+const ce::WCHAR* platformName(const PlatformId& subject) {
+    const auto* row = static_cast<const PlatformName*>(
+        bestMatch(subject, platformNameTable, PLATFORM_NAME_COUNT, sizeof(PlatformName)));
+    return row ? row->name : u"UNKNOWN";
+}
+
+void platformToHost(PlatformId& id) {
+    id.cpu = ce::ntohl(id.cpu);
+    id.machine = ce::ntohl(id.machine);
+}
+
+void platformToNetwork(PlatformId& id) {
+    id.cpu = ce::htonl(id.cpu);
+    id.machine = ce::htonl(id.machine);
+}
+
+}  // namespace quorvel
