@@ -2,7 +2,6 @@
 // each stage, the requested memory, the last-chance question and repeated attempts.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 using namespace quorvel;
 using testing_support::DoubleBootContext;
 using testing_support::LogCapture;
+using testing_support::RecordingConsole;
 using testing_support::RecordingMainWindow;
 using testing_support::Script;
 using testing_support::TestDevice;
@@ -26,19 +26,6 @@ using testing_support::TestDevice;
 namespace {
 
 const std::string KERNEL = std::string("\x7f" "ELF\x01\x01\x01", 7) + std::string(200, '\0');
-
-// A console that keeps what it is asked to print.
-class RecordingConsole : public Console {
-public:
-    void print(const ce::WCHAR* format, ...) override {
-        va_list args;
-        va_start(args, format);
-        this->format(format, args);
-        va_end(args);
-        lines.emplace_back(text);
-    }
-    std::vector<std::u16string> lines;
-};
 
 void copy(ce::WCHAR (&to)[PATH_SIZE], const std::u16string& from) {
     ASSERT_LT(from.size(), PATH_SIZE);

@@ -2,6 +2,7 @@
 #include "support/component_doubles.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 
 #include "boot/boot_menu.h"
@@ -219,6 +220,16 @@ FileManagerDouble* DoubleBootContext::fileDouble() const { return static_cast<Fi
 LoaderDouble* DoubleBootContext::loaderDouble() const { return static_cast<LoaderDouble*>(loader); }
 MemoryManagerDouble* DoubleBootContext::memoryDouble() const {
     return static_cast<MemoryManagerDouble*>(memoryManagerSlot);
+}
+
+// --- Console
+
+void RecordingConsole::print(const ce::WCHAR* format, ...) {
+    va_list args;
+    va_start(args, format);
+    this->format(format, args);
+    va_end(args);
+    lines.emplace_back(text);
 }
 
 // --- Main window

@@ -11,6 +11,7 @@
 
 #include "boot/architecture.h"
 #include "boot/boot_context.h"
+#include "console/console.h"
 #include "file/file_manager.h"
 #include "loader/loader.h"
 #include "memory/memory_manager.h"
@@ -169,6 +170,14 @@ protected:
 
 private:
     Script& script_;
+};
+
+// A console that keeps each text it is asked to print.
+class RecordingConsole : public quorvel::Console {
+public:
+    explicit RecordingConsole(std::int16_t kind = quorvel::CONSOLE_LCD) { consoleKind = kind; }
+    void print(const ce::WCHAR* format, ...) override;
+    std::vector<std::u16string> lines;
 };
 
 // A main window that counts its progress steps; installed as the BootMenu's main
