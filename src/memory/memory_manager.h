@@ -56,6 +56,7 @@ public:
     int poolCount() const { return poolCount_; }
     int frontIndex() const { return frontIndex_; }
     const TranslationEntry* translationTable() const { return translationTable_; }
+    std::uint32_t tableEntries() const { return tableEntries_; }
 
 protected:
     // The console the slot holds now; the current console while the slot is empty.

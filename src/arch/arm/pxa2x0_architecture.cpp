@@ -1,0 +1,65 @@
+// The XScale PXA-250/PXA-270 architecture: its banks, cache, loader image, the
+// return path of its flat jump, and a serial test on the full-function UART.
+#include "arch/arm/pxa2x0_architecture.h"
+
+#include "console/console.h"
+#include "loader/cpu.h"
+#include "memory/memory_manager.h"
+#include "platform/coredll.h"
+#include "platform/registers.h"
+
+namespace quorvel {
+
+namespace {
+constexpr std::uint32_t FFUART_BASE = 0x40100000;
+constexpr std::uint32_t THR = 0x00;
+constexpr std::uint32_t IIR = 0x08;
+constexpr std::uint32_t LSR = 0x14;
+constexpr std::uint8_t LSR_TDRQ = 0x20;
+}  // namespace
+
+const CpuParameters& PXA2x0Architecture::parameters() {
+    static const CpuParameters cpu{
+        {{0xA0000000, 0x04000000}, {0xA4000000, 0x04000000}, {0xA8000000, 0x04000000}, {0xAC000000, 0x04000000}},
+        65536,
+        SecondStageLoader_pxa2x0,
+        SecondStageLoader_pxa2x0_size,
+        &FlatJump_pxa2x0,
+        true,
+    };
+    return cpu;
+}
+
+PXA2x0Architecture::PXA2x0Architecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
+    : ArmArchitecture(consoleSlot, memoryManagerSlot) {
+    consoleSlot->print(u"PXA-2x0 CPU.\n");
+}
+
+ce::BOOL PXA2x0Architecture::init() { return initCpu(parameters()); }
+
+ce::BOOL PXA2x0Architecture::placeSecondStage() { return placeSecondStageCpu(parameters()); }
+
+void PXA2x0Architecture::jump(std::uint32_t parameterPagePhys, std::uint32_t pageLinkPhys) {
+    if (!jumpCpu(parameters(), parameterPagePhys, pageLinkPhys)) return;
+    ce::SetKMode(ce::FALSE);
+    consoleSlot->print(u"Return from FlatJump_pxa2x0.\n");
+}
+
+void PXA2x0Architecture::testFramebuffer() { consoleSlot->print(u"No framebuffer test yet.\n"); }
+
+void PXA2x0Architecture::testUart() {
+    MemoryManager& memory = *memoryManagerSlot;
+    std::uint32_t base = memory.mapPhysical(FFUART_BASE, 256, 4);
+    if (base == NO_ADDRESS) return;
+    for (const char* c = "Hello World\r\n"; *c; ++c) {
+        while (!(hw::readRegister8(base + LSR) & LSR_TDRQ)) {
+        }
+        hw::writeRegister8(base + THR, static_cast<std::uint8_t>(*c));
+        while (!(hw::readRegister8(base + LSR) & LSR_TDRQ)) {
+        }
+        hw::readRegister8(base + IIR);
+    }
+    memory.unmapPhysical(base);
+}
+
+}  // namespace quorvel
