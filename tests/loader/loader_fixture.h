@@ -16,6 +16,7 @@
 #include "boot/boot_menu.h"
 #include "console/console.h"
 #include "file/file_manager.h"
+#include "file/gzip_file_manager.h"
 #include "loader/loader.h"
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/coredll.h"
@@ -23,9 +24,6 @@
 #include "support/device.h"
 #include "support/log_capture.h"
 #include "support/page_link_walker.h"
-#ifdef QUORVEL_GZIP_FRONT
-#include "file/gzip_file_manager.h"
-#endif
 
 // A file held in memory. `claimedSize` may be set above the bytes held, to stand for
 // a file that delivers less than it promised.
@@ -114,7 +112,6 @@ protected:
         memoryManagerSlot = memory.get();
         ASSERT_TRUE(memory->buildPool(pages * 4096, false));
         ASSERT_EQ(memory->poolCount(), static_cast<int>(pages));
-        log.clear();
     }
 
     BytesFile& serve(std::string bytes) {
@@ -125,7 +122,6 @@ protected:
         return ref;
     }
 
-#ifdef QUORVEL_GZIP_FRONT
     // The kernel as the boot reads it: from the storage card through the gzip front.
     void serveFromCard(const std::string& name, const std::string& bytes) {
         device.writeFile("Storage Card/" + name, bytes);
@@ -135,7 +131,6 @@ protected:
         files = std::move(front);
         fileManagerSlot = files.get();
     }
-#endif
 
     // Fills simulated RAM so that cleared and untouched bytes can be told apart.
     void paint(std::uint32_t paddr, std::uint32_t size, std::uint8_t value = 0xEE) {

@@ -59,6 +59,7 @@ TEST_F(LoaderBase, SegmentIsCutIntoPageSizedLoadsAndOneZeroFill) {
     const std::string file = pattern(0x1000 + 9000);
     BytesFile& served = serve(file);
     attach();
+    log.clear();
     loader().startLinks();
     loader().loadSegment(0xC0008000, 10000, 0x1000, 9000);
     loader().finishLinks();
@@ -139,6 +140,47 @@ TEST_F(LoaderBase, FileAndMemorySizesDecideTheEntries) {
         }
         const std::uint32_t end = std::max(c.memSize, c.fileSize);
         EXPECT_EQ(physical(dst + ((end + 3) & ~3u), 8), std::string(8, '\xEE'));
+        memory.reset();
+    }
+}
+
+// The second-stage loader stores whole words at word addresses: a clear that began
+// inside the last copied word would wipe the bytes copied there.
+TEST_F(LoaderBase, ClearAfterAnUnalignedFileEndStartsAtTheNextWord) {
+    const struct {
+        std::uint32_t fileSize, memSize;
+        bool zeroEntry;
+        std::uint32_t zeroDst, zeroSize;
+    } cases[] = {
+        {0x14b1, 0x4394, true, 0xC0100000 + 0x14b4, 0x4394 - 0x14b4},
+        {0x1002, 0x1100, true, 0xC0100000 + 0x1004, 0xFC},
+        {5, 6, false, 0, 0},
+        {5, 8, false, 0, 0},
+        {5, 9, true, 0xC0100008, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fileSize);
+        makePool(8);
+        const std::string file = pattern(c.fileSize, 9);
+        serve(file);
+        loader_.reset();
+        attach();
+        paint(0xC0100000, 0x5000);
+        loader().startLinks();
+        loader().loadSegment(0xC0100000, c.memSize, 0, c.fileSize);
+        loader().finishLinks();
+        EXPECT_EQ(loader().zeroLinkCount, c.zeroEntry ? 1 : 0);
+        EXPECT_EQ(loader().endAddress, 0xC0100000 + c.memSize);
+
+        const auto walked = walk(loader().linkHead());
+        ASSERT_TRUE(walked.ok) << walked.error;
+        if (c.zeroEntry) {
+            EXPECT_EQ(walked.entries.back().src, PAGE_LINK_ZERO);
+            EXPECT_EQ(walked.entries.back().dst, c.zeroDst);
+            EXPECT_EQ(walked.entries.back().size, c.zeroSize);
+        }
+        EXPECT_EQ(physical(0xC0100000, c.fileSize), file);
+        EXPECT_EQ(physical(0xC0100000 + c.fileSize, c.memSize - c.fileSize), std::string(c.memSize - c.fileSize, '\0'));
         memory.reset();
     }
 }
