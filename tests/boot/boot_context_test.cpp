@@ -1,0 +1,273 @@
+// The base boot context: the options it copies, the file manager it creates, the
+// loader it chooses for the kernel's format, and what it releases.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <string>
+#include <typeinfo>
+
+#include "boot/boot_context.h"
+#include "boot/boot_menu.h"
+#include "console/console.h"
+#include "file/fat_file_manager.h"
+#include "file/gzip_file_manager.h"
+#include "file/http_file_manager.h"
+#include "file/ufs/ufs_file_manager.h"
+#include "loader/coff_loader.h"
+#include "loader/elf_loader.h"
+#include "sim/utf.h"
+#include "support/component_doubles.h"
+#include "support/device.h"
+#include "support/log_capture.h"
+
+using namespace quorvel;
+using testing_support::ArchitectureDouble;
+using testing_support::FileManagerDouble;
+using testing_support::LoaderDouble;
+using testing_support::LogCapture;
+using testing_support::RecordingConsole;
+using testing_support::Script;
+using testing_support::TestDevice;
+
+namespace {
+
+void setText(ce::WCHAR (&to)[PATH_SIZE], const std::u16string& from) {
+    std::copy(from.begin(), from.end(), to);
+    to[from.size()] = 0;
+}
+
+// The identification bytes of a 32-bit little-endian ELF file, then padding.
+const std::string ELF_HEAD = std::string("\x7f" "ELF\x01\x01\x01", 7) + std::string(100, '\0');
+
+std::string gzipped(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);  // gzip framing
+    std::string out(deflateBound(&z, data.size()), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+class BootContextTest : public ::testing::Test {
+protected:
+    BootContextTest() { setConsole(nullptr); }
+
+    TestDevice device;
+    LogCapture log;
+    Script script;
+    BootMenu& menu = theBootMenu();
+};
+
+TEST_F(BootContextTest, SetupChoosesTheFileManagerByTheDirectory) {
+    struct Case {
+        std::u16string directory;
+        FileManagerKind kind;
+    };
+    const Case cases[] = {
+        {u"http://server/quorvel/", FILE_MANAGER_HTTP},
+        {u"x http://server/", FILE_MANAGER_HTTP},  // found anywhere, not only at the start
+        {u"HTTP://server/", FILE_MANAGER_UFS},     // case matters; the '/' makes it UFS
+        {u"2:/", FILE_MANAGER_UFS},
+        {u"/", FILE_MANAGER_UFS},
+        {u"\\Storage Card\\", FILE_MANAGER_FAT},
+        {u"", FILE_MANAGER_FAT},
+    };
+    BootContext context;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(sim::toUtf8(c.directory));
+        setText(menu.kernelDirectory, c.directory);
+        EXPECT_TRUE(context.setup());
+        EXPECT_EQ(context.fileManagerKind, c.kind);
+        EXPECT_EQ(std::u16string(context.kernelDirectory), c.directory);
+    }
+}
+
+TEST_F(BootContextTest, SetupCopiesTheOptionsOfTheAttempt) {
+    struct Case {
+        ce::BOOL serialConsole;
+        std::int32_t root;
+        ce::BOOL serialCopy;
+        ce::BOOL useImage;
+        std::u16string image;
+    };
+    const Case cases[] = {
+        {7, ROOT_MD, 1, 1, u"miniroot.fs"},
+        {0, ROOT_SD, 0, 0, u"before"},  // the image name is kept only for md
+        {1, ROOT_WD, 1, 0, u"before"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.root);
+        BootContext context;
+        setText(context.fileSystemImage, u"before");
+        context.architectureDebug = context.memoryManagerDebug = context.fileManagerDebug = 5;
+        menu.serialConsole = c.serialConsole;
+        menu.rootFileSystem = c.root;
+        setText(menu.kernelName, u"tamsel.gz");
+        setText(menu.fileSystemImage, u"miniroot.fs");
+
+        EXPECT_TRUE(context.setup());
+        EXPECT_EQ(context.serialConsole, c.serialCopy);
+        EXPECT_EQ(context.useFileSystemImage, c.useImage);
+        EXPECT_EQ(std::u16string(context.fileSystemImage), c.image);
+        EXPECT_EQ(std::u16string(context.kernelName), u"tamsel.gz");
+        EXPECT_EQ(context.architectureDebug, 0);
+        EXPECT_EQ(context.memoryManagerDebug, 0);
+        EXPECT_EQ(context.fileManagerDebug, 0);
+    }
+}
+
+TEST_F(BootContextTest, SetupTerminatesOptionStringsThatFillTheirArrays) {
+    // A configuration file may hold names without a terminator.
+    for (ce::WCHAR& c : menu.kernelDirectory) c = u'/';
+    for (ce::WCHAR& c : menu.kernelName) c = u'k';
+    for (ce::WCHAR& c : menu.fileSystemImage) c = u'm';
+    menu.rootFileSystem = ROOT_MD;
+    BootContext context;
+    EXPECT_TRUE(context.setup());
+    EXPECT_EQ(std::u16string(context.kernelDirectory), std::u16string(PATH_SIZE - 1, u'/'));
+    EXPECT_EQ(std::u16string(context.kernelName), std::u16string(PATH_SIZE - 1, u'k'));
+    EXPECT_EQ(std::u16string(context.fileSystemImage), std::u16string(PATH_SIZE - 1, u'm'));
+    EXPECT_EQ(context.fileManagerKind, FILE_MANAGER_UFS);
+}
+
+TEST_F(BootContextTest, StartsWithTheCurrentConsoleAndNoComponents) {
+    RecordingConsole current;
+    setConsole(&current);
+    BootContext context;
+    EXPECT_EQ(context.consoleSlot, &current);
+    EXPECT_EQ(context.architecture, nullptr);
+    EXPECT_EQ(context.memoryManagerSlot, nullptr);
+    EXPECT_EQ(context.fileManagerSlot, nullptr);
+    EXPECT_EQ(context.loader, nullptr);
+    setConsole(nullptr);
+}
+
+TEST_F(BootContextTest, CreateMakesItsConsoleCurrentAndAGzipFrontOfTheChosenKind) {
+    struct Case {
+        FileManagerKind kind;
+        const std::type_info& backend;
+    };
+    const Case cases[] = {
+        {FILE_MANAGER_FAT, typeid(FatFileManager)},
+        {FILE_MANAGER_UFS, typeid(UfsFileManager)},
+        {FILE_MANAGER_HTTP, typeid(HttpFileManager)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        RecordingConsole console;
+        BootContext context;
+        context.consoleSlot = &console;
+        context.fileManagerKind = c.kind;
+        context.fileManagerDebug = 0;
+        ASSERT_TRUE(context.create());
+        EXPECT_EQ(theConsole(), &console);
+        auto* front = dynamic_cast<GzipFileManager*>(context.fileManagerSlot);
+        ASSERT_NE(front, nullptr);
+        ASSERT_NE(front->backendManager(), nullptr);
+        EXPECT_EQ(typeid(*front->backendManager()), c.backend);
+        EXPECT_EQ(front->debugLevel, 0);
+        setConsole(nullptr);
+    }
+}
+
+TEST_F(BootContextTest, CreateReleasesTheComponentsOfAnEarlierAttempt) {
+    BootContext context;
+    context.fileManagerSlot = new FileManagerDouble(script, context.consoleSlot, {});
+    context.loader = new LoaderDouble(script, context.consoleSlot, context.memoryManagerSlot);
+    ASSERT_TRUE(context.create());
+    EXPECT_EQ(script.count("files.~"), 1);
+    EXPECT_EQ(script.count("loader.~"), 1);
+    EXPECT_EQ(context.loader, nullptr);
+    EXPECT_NE(dynamic_cast<GzipFileManager*>(context.fileManagerSlot), nullptr);
+}
+
+TEST_F(BootContextTest, DestructionReleasesTheFileManagerAndTheLoaderOnly) {
+    auto* context = new BootContext;
+    ArchitectureDouble* architecture = new ArchitectureDouble(script, context->consoleSlot, context->memoryManagerSlot);
+    context->architecture = architecture;
+    context->fileManagerSlot = new FileManagerDouble(script, context->consoleSlot, {});
+    context->loader = new LoaderDouble(script, context->consoleSlot, context->memoryManagerSlot);
+    delete context;
+    EXPECT_EQ(script.calls, (std::vector<std::string>{"loader.~", "files.~"}));
+    delete architecture;
+}
+
+TEST_F(BootContextTest, ChooseLoaderFollowsTheKernelsFormat) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool elf;
+    };
+    const Case cases[] = {
+        {"plain ELF", ELF_HEAD, true},
+        {"gzip-compressed ELF", gzipped(ELF_HEAD), true},
+        {"text", "this is not a kernel\n", false},
+        {"three bytes of ELF magic", "\x7f" "EL", false},
+        {"empty", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        device.writeFile("Storage Card/kernel", c.bytes);
+        BootContext context;
+        context.fileManagerKind = FILE_MANAGER_FAT;
+        ASSERT_TRUE(context.create());
+        ASSERT_TRUE(context.fileManagerSlot->setLocation(u"\\Storage Card\\"));
+        ASSERT_TRUE(context.fileManagerSlot->open(u"kernel", 3));
+        log.clear();
+
+        EXPECT_EQ(context.chooseLoader(), c.elf ? ce::TRUE : ce::FALSE);
+        if (c.elf) {
+            EXPECT_NE(dynamic_cast<ElfLoader*>(context.loader), nullptr);
+            EXPECT_FALSE(log.contains(u"unknown file format.\n")) << log.utf8();
+        } else {
+            EXPECT_EQ(context.loader, nullptr);
+            EXPECT_EQ(log.entries(), std::vector<std::u16string>{u"unknown file format.\n"});
+        }
+        context.fileManagerSlot->close();
+    }
+}
+
+TEST_F(BootContextTest, ChooseLoaderReplacesAnEarlierLoader) {
+    device.writeFile("Storage Card/kernel", ELF_HEAD);
+    BootContext context;
+    ASSERT_TRUE(context.create());
+    ASSERT_TRUE(context.fileManagerSlot->setLocation(u"\\Storage Card\\"));
+    ASSERT_TRUE(context.fileManagerSlot->open(u"kernel", 3));
+    context.loader = new LoaderDouble(script, context.consoleSlot, context.memoryManagerSlot);
+    ASSERT_TRUE(context.chooseLoader());
+    EXPECT_EQ(script.count("loader.~"), 1);
+    EXPECT_NE(dynamic_cast<ElfLoader*>(context.loader), nullptr);
+}
+
+// The factory behind chooseLoader, for the formats the probe can name.
+struct ExposedContext : BootContext {
+    using BootContext::makeLoader;
+};
+
+TEST_F(BootContextTest, FormatOneIsElfTwoIsCoffAnythingElseNone) {
+    ExposedContext context;
+    struct Case {
+        int format;
+        const std::type_info* type;
+    };
+    const Case cases[] = {{0, nullptr}, {1, &typeid(ElfLoader)}, {2, &typeid(CoffLoader)}, {3, nullptr}, {-1, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        Loader* made = context.makeLoader(c.format);
+        if (!c.type) {
+            EXPECT_EQ(made, nullptr);
+            continue;
+        }
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(typeid(*made), *c.type);
+        delete made;
+    }
+}
+
+}  // namespace
