@@ -155,8 +155,7 @@ int ElfLoader::checkSegments() {
         total += ph.p_filesz;
     }
     if (total > KERNEL_SIZE_LIMIT) {
-        console().print(u"segments of 0x%x%08x bytes are too large to load.\n", static_cast<std::uint32_t>(total >> 32),
-                        static_cast<std::uint32_t>(total));
+        console().print(u"segments of more than 0x%x bytes cannot be loaded.\n", KERNEL_SIZE_LIMIT);
         return 0;
     }
     return 1;

@@ -228,6 +228,19 @@ TEST_F(ElfLoaderTest, RefusesWhatIsNotAnArmExecutable) {
     }
 }
 
+TEST_F(ElfLoaderTest, SegmentsBeyondAnyHandheldsMemoryAreRefused) {
+    std::string kernel = testKernel("kernel.elf");
+    for (int n = 0; n < 3; ++n) {
+        const std::size_t at = programHeaderAt(kernel, loadIndex(kernel, n));
+        put32(kernel, at + P_OFFSET, 0);
+        put32(kernel, at + P_FILESZ, 0x20000000);
+        put32(kernel, at + P_MEMSZ, 0x20000000);
+    }
+    serve(kernel).claimedSize = 0x7FFFFFFF;
+    EXPECT_EQ(attach(), 0);
+    EXPECT_EQ(logLines().back(), "segments of more than 0x40000000 bytes cannot be loaded.\n");
+}
+
 TEST_F(ElfLoaderTest, SixteenProgramHeadersAreAccepted) {
     open(testKernel("segments16.elf"));
     std::uint32_t needed = 0;
