@@ -348,6 +348,15 @@ TEST_F(BootSequenceTest, ASecondAttemptStartsAgainFromTheFirstStage) {
     EXPECT_EQ(window.steps, 3 + 11);
 }
 
+TEST_F(BootSequenceTest, OpensCom1WithItsBannerWhateverTheConsoleOption) {
+    closeSerialPort();  // a port left open by an earlier device
+    script.fail("context.setup");
+    runBootSequence(context);
+    EXPECT_TRUE(device->com1().open);
+    EXPECT_EQ(device->com1().sent(), std::string("\r\n--------QUORVEL--------\r\n", 28));
+    closeSerialPort();
+}
+
 TEST_F(BootSequenceTest, NamesTheBuildAndThePlatformThroughTheAttemptsConsole) {
     struct Case {
         PlatformId platform;
