@@ -53,7 +53,9 @@ ce::BOOL FatFileManager::open(const ce::WCHAR* name, int) {
     formatPath(path, u"%s%s", rootDirectory, name);
     std::size_t wanted = ce::wcslen(rootDirectory) + ce::wcslen(name);
     if (directoryTooLong || wanted >= FILE_NAME_SIZE) {
-        say(consoleSlot, u"can't open \"%s\". cause = %d\n", path, static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+        // The message names what was asked for, not the cut path.
+        say(consoleSlot, u"can't open \"%s%s\". cause = %d\n", rootDirectory, name,
+            static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
         return 0;
     }
     file = ce::CreateFileW(path, ce::GENERIC_READ, 0, nullptr, ce::OPEN_EXISTING, ce::FILE_ATTRIBUTE_NORMAL, nullptr);

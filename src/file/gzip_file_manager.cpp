@@ -224,6 +224,9 @@ std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t leng
             }
         }
         status = inflate(stream, Z_NO_FLUSH);
+        // No progress is possible only when the input has ended inside the deflate
+        // data: the file is cut short, which is an error and not the end of the data.
+        if (status != Z_OK && status != Z_STREAM_END) status = Z_DATA_ERROR;
         if (status == Z_STREAM_END) {
             crc = crc32(crc, start, static_cast<uInt>(stream->next_out - start));
             start = stream->next_out;
