@@ -31,6 +31,8 @@ struct SocketObject : sim::HandleObject {
     explicit SocketObject(int descriptor) : fd(descriptor) {}
     ~SocketObject() override { ::close(fd); }
     int fd;
+    // The host reads end-of-file from a socket that never connected; WinSock fails.
+    bool connected = false;
 };
 
 int failWith(DWORD error) {
@@ -178,6 +180,7 @@ int connect(SOCKET s, const sockaddr* address, int length) {
     }
     ::fcntl(object->fd, F_SETFL, flags);
     if (error) return failWith(fromErrno(error));
+    object->connected = true;
     SetLastError(ERROR_SUCCESS);
     return 0;
 }
@@ -186,6 +189,7 @@ int send(SOCKET s, const char* buffer, int length, int) {
     SocketObject* object = socketOf(s);
     if (!object) return failWith(WSAENOTSOCK);
     if (length < 0 || (!buffer && length > 0)) return failWith(WSAEFAULT);
+    if (!object->connected) return failWith(WSAENOTCONN);
     if (sim::Handheld::current().faults().check("send")) return failWith(WSAECONNRESET);
     int total = 0;
     while (total < length) {
@@ -201,6 +205,7 @@ int recv(SOCKET s, char* buffer, int length, int) {
     SocketObject* object = socketOf(s);
     if (!object) return failWith(WSAENOTSOCK);
     if (length < 0 || (!buffer && length > 0)) return failWith(WSAEFAULT);
+    if (!object->connected) return failWith(WSAENOTCONN);
     if (auto fault = sim::Handheld::current().faults().check("recv")) {
         if (fault->limit == 0) return failWith(WSAECONNRESET);
         length = static_cast<int>(std::min<std::uint32_t>(static_cast<std::uint32_t>(length), fault->limit));
