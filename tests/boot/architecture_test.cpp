@@ -24,7 +24,7 @@ using testing_support::ArchitectureDouble;
 using testing_support::LoaderDouble;
 using testing_support::LogCapture;
 using testing_support::MemoryManagerDouble;
-using testing_support::RecordingConsole;
+using testing_support::CapturingConsole;
 using testing_support::RecordingMainWindow;
 using testing_support::Script;
 using testing_support::TestDevice;
@@ -193,7 +193,7 @@ TEST(ArchitectureParameterPage, HoldsTheCallRecordArgumentsAndBootInformation) {
 
     ASSERT_TRUE(bench.architecture.reserveMemory(0));
     // The console of the attempt decides the console kind.
-    RecordingConsole serial(CONSOLE_SERIAL);
+    CapturingConsole serial(CONSOLE_SERIAL);
     bench.console = &serial;
     const TranslationEntry last = bench.memory->translationTable()[bench.memory->poolCount() - 1];
     LoaderDouble loader(bench.script, bench.console, bench.memory);

@@ -26,7 +26,7 @@ using testing_support::ArchitectureDouble;
 using testing_support::FileManagerDouble;
 using testing_support::LoaderDouble;
 using testing_support::LogCapture;
-using testing_support::RecordingConsole;
+using testing_support::CapturingConsole;
 using testing_support::Script;
 using testing_support::TestDevice;
 
@@ -137,7 +137,7 @@ TEST_F(BootContextTest, SetupTerminatesOptionStringsThatFillTheirArrays) {
 }
 
 TEST_F(BootContextTest, StartsWithTheCurrentConsoleAndNoComponents) {
-    RecordingConsole current;
+    CapturingConsole current;
     setConsole(&current);
     BootContext context;
     EXPECT_EQ(context.consoleSlot, &current);
@@ -160,7 +160,7 @@ TEST_F(BootContextTest, CreateMakesItsConsoleCurrentAndAGzipFrontOfTheChosenKind
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
-        RecordingConsole console;
+        CapturingConsole console;
         BootContext context;
         context.consoleSlot = &console;
         context.fileManagerKind = c.kind;

@@ -18,7 +18,7 @@
 using namespace quorvel;
 using testing_support::DoubleBootContext;
 using testing_support::LogCapture;
-using testing_support::RecordingConsole;
+using testing_support::CapturingConsole;
 using testing_support::RecordingMainWindow;
 using testing_support::Script;
 using testing_support::TestDevice;
@@ -369,7 +369,7 @@ TEST_F(BootSequenceTest, NamesTheBuildAndThePlatformThroughTheAttemptsConsole) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(sim::toUtf8(c.line));
-        RecordingConsole console;
+        CapturingConsole console;
         Script s;
         DoubleBootContext ctx{s};
         ctx.settings.files = context.settings.files;

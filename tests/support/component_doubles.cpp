@@ -224,7 +224,7 @@ MemoryManagerDouble* DoubleBootContext::memoryDouble() const {
 
 // --- Console
 
-void RecordingConsole::print(const ce::WCHAR* format, ...) {
+void CapturingConsole::print(const ce::WCHAR* format, ...) {
     va_list args;
     va_start(args, format);
     this->format(format, args);

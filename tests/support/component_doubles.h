@@ -173,9 +173,9 @@ private:
 };
 
 // A console that keeps each text it is asked to print.
-class RecordingConsole : public quorvel::Console {
+class CapturingConsole : public quorvel::Console {
 public:
-    explicit RecordingConsole(std::int16_t kind = quorvel::CONSOLE_LCD) { consoleKind = kind; }
+    explicit CapturingConsole(std::int16_t kind = quorvel::CONSOLE_LCD) { consoleKind = kind; }
     void print(const ce::WCHAR* format, ...) override;
     std::vector<std::u16string> lines;
 };
