@@ -21,7 +21,7 @@ z_stream streamRecord;
 
 constexpr int WINDOW_BITS = -15;  // raw deflate, 32 KB window
 constexpr std::int64_t DISCARD_ALL = 0x7fffffff;
-constexpr std::uint32_t SCRATCH_SIZE = 256;
+constexpr std::uint32_t SCRATCH_SIZE = 4096;
 constexpr int DEFLATE_METHOD = 8;
 constexpr int RESERVED_FLAGS = 0xe0;
 constexpr int FLAG_HEADER_CRC = 0x02;

@@ -1,0 +1,131 @@
+// Reading a gzip file through the gzip front against zlib's own gzread on the same
+// file, and the cost of the boot's pattern: size() first, then a read from the start.
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "boot/boot_menu.h"
+#include "console/console.h"
+#include "file/gzip_file_manager.h"
+#include "support/device.h"
+
+namespace {
+
+constexpr std::uint32_t CHUNK = 4080;  // what the loader puts into one page
+constexpr int ROUNDS = 5;
+
+struct Result {
+    double seconds = 0;
+    std::uint64_t bytes = 0;
+    std::uint32_t crc = 0;
+};
+
+// Best of several rounds, so that one disturbed round does not decide.
+Result best(const std::function<Result()>& run) {
+    Result fastest;
+    for (int i = 0; i < ROUNDS; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        Result r = run();
+        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (i == 0 || r.seconds < fastest.seconds) fastest = r;
+    }
+    return fastest;
+}
+
+std::string sampleData(std::size_t size) {
+    static const char* const words[] = {"kernel", "page", "link", "symbol", "segment", "section", "bss", "text"};
+    std::mt19937 random(42);
+    std::string data;
+    data.reserve(size);
+    while (data.size() < size) {
+        // Mostly text with some noise, roughly as compressible as a kernel.
+        data += words[random() % 8];
+        data += ' ';
+        for (int i = random() % 6; i > 0; --i) data += static_cast<char>(random());
+    }
+    data.resize(size);
+    return data;
+}
+
+Result readFront(quorvel::Console*& console, bool sizeFirst) {
+    quorvel::GzipFileManager front(console, quorvel::FILE_MANAGER_FAT);
+    front.setLocation(u"\\Storage Card\\");
+    Result r;
+    if (!front.open(u"bench.gz", 3)) return r;
+    std::uint32_t expected = sizeFirst ? front.size() : 0;
+    std::vector<unsigned char> buffer(CHUNK);
+    r.crc = crc32(0, Z_NULL, 0);
+    for (std::int32_t offset = 0;; offset = -1) {
+        std::int32_t got = front.read(buffer.data(), CHUNK, offset);
+        if (got <= 0) break;
+        r.crc = crc32(r.crc, buffer.data(), static_cast<uInt>(got));
+        r.bytes += static_cast<std::uint32_t>(got);
+    }
+    front.close();
+    if (sizeFirst && expected != r.bytes) std::fprintf(stderr, "size() said %u, read %llu\n", expected, static_cast<unsigned long long>(r.bytes));
+    return r;
+}
+
+Result readGzread(const std::string& path) {
+    Result r;
+    gzFile file = gzopen(path.c_str(), "rb");
+    if (!file) return r;
+    std::vector<unsigned char> buffer(CHUNK);
+    r.crc = crc32(0, Z_NULL, 0);
+    for (;;) {
+        int got = gzread(file, buffer.data(), CHUNK);
+        if (got <= 0) break;
+        r.crc = crc32(r.crc, buffer.data(), static_cast<uInt>(got));
+        r.bytes += static_cast<unsigned>(got);
+    }
+    gzclose(file);
+    return r;
+}
+
+double megabytesPerSecond(const Result& r) { return r.bytes / r.seconds / (1024.0 * 1024.0); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 16;
+    if (megabytes == 0) megabytes = 16;
+
+    testing_support::TestDevice device;
+    std::string plain = (device.card() / "bench.bin").string();
+    std::string packed = (device.card() / "bench.gz").string();
+    std::string data = sampleData(megabytes << 20);
+    std::ofstream(plain, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    std::string command = "gzip -c -n '" + plain + "' > '" + packed + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "gzip failed\n");
+        return 1;
+    }
+    std::uint32_t wanted = crc32(crc32(0, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+
+    quorvel::Console* console = quorvel::lcdConsole();
+    Result front = best([&] { return readFront(console, false); });
+    Result zlib = best([&] { return readGzread(packed); });
+    Result sized = best([&] { return readFront(console, true); });
+
+    bool right = front.crc == wanted && zlib.crc == wanted && sized.crc == wanted && front.bytes == data.size();
+    std::printf("gzip file: %zu MB inflated, %zu bytes stored; reads of %u bytes, best of %d rounds\n", megabytes,
+                static_cast<std::size_t>(std::ifstream(packed, std::ios::binary | std::ios::ate).tellg()), CHUNK, ROUNDS);
+    std::printf("%-32s %8.1f ms %8.1f MB/s\n", "GzipFileManager sequential", front.seconds * 1e3, megabytesPerSecond(front));
+    std::printf("%-32s %8.1f ms %8.1f MB/s\n", "zlib gzread", zlib.seconds * 1e3, megabytesPerSecond(zlib));
+    std::printf("%-32s %8.1f ms\n", "size() then read from the start", sized.seconds * 1e3);
+    std::printf("front / gzread time ratio:       %.2f\n", front.seconds / zlib.seconds);
+    std::printf("size()+read / plain read ratio:  %.2f\n", sized.seconds / front.seconds);
+    if (!right) std::printf("DATA MISMATCH: the figures above are not valid\n");
+
+    quorvel::releaseConsole();
+    quorvel::releaseBootMenu();
+    return right ? 0 : 1;
+}
