@@ -1,0 +1,83 @@
+// The whole-boot harness.
+#include "support/boot_harness.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "boot/boot_context.h"
+#include "boot/platform_id.h"
+#include "console/console.h"
+#include "platform/coredll.h"
+#include "support/log_capture.h"
+
+namespace testing_support {
+
+bool BootRun::kernelOk() const {
+    if (!handOver || handOver->reason != sim::HaltReason::Halted) return false;
+    std::size_t end = uart.find_last_not_of("\r\n");
+    if (end == std::string::npos) return false;
+    std::size_t start = uart.find_last_of('\n', end);
+    start = start == std::string::npos ? 0 : start + 1;
+    return uart.substr(start, end + 1 - start) == "OK";
+}
+
+std::string BootRun::kernelLine(const std::string& prefix) const {
+    std::istringstream lines(uart);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(prefix, 0) == 0) return line;
+    }
+    return "";
+}
+
+std::optional<std::u16string> BootRun::bootFailure() const {
+    for (const sim::MessageBoxRecord& box : boxes)
+        if (box.caption == u"BOOT FAILED") return box.text;
+    return std::nullopt;
+}
+
+void selectKernel(quorvel::BootMenu& menu, const std::u16string& platformName, const std::u16string& directory,
+                  const std::u16string& kernel) {
+    for (const quorvel::PlatformName& row : quorvel::platformNameTable) {
+        if (platformName == row.name) menu.platform = *row.id;
+    }
+    ce::wcsncpy(menu.kernelDirectory, directory.c_str(), quorvel::PATH_SIZE - 1);
+    menu.kernelDirectorySet = ce::TRUE;
+    ce::wcsncpy(menu.kernelName, kernel.c_str(), quorvel::PATH_SIZE - 1);
+    menu.kernelNameSet = ce::TRUE;
+    menu.pauseBeforeBoot = ce::FALSE;
+}
+
+BootRun bootOnDevice(TestDevice& device, const std::function<void(quorvel::BootMenu&)>& configure) {
+    BootRun run;
+    {
+        LogCapture log;
+        quorvel::BootMenu& menu = quorvel::theBootMenu();
+        configure(menu);
+        quorvel::theBootContext();
+        menu.logText(u"BOOT START\n");
+        menu.saveOptions();
+        run.handOver = sim::runBoot([] { quorvel::theBootMenu().startBoot(); });
+        run.log = log.utf8();
+        quorvel::releaseBootContext();
+        quorvel::closeSerialPort();
+    }
+    quorvel::releaseConsole();
+    quorvel::releaseBootMenu();
+    run.uart = device->uart() ? device->uart()->sent() : "";
+    run.boxes = device->messageBoxes().shown();
+    return run;
+}
+
+std::string sampleKernelPath() { return QUORVEL_SAMPLE_KERNEL; }
+std::string sampleKernelGzPath() { return QUORVEL_SAMPLE_KERNEL_GZ; }
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+}  // namespace testing_support
