@@ -32,7 +32,11 @@ FatFileManager::FatFileManager(Console*& consoleSlot) : FileManager(consoleSlot)
     say(consoleSlot, u"FileManager: FAT\n");
 }
 
-FatFileManager::~FatFileManager() = default;
+FatFileManager::~FatFileManager() {
+    // The file is opened without sharing: a handle left open would keep the next
+    // attempt from opening it again.
+    if (file != ce::INVALID_HANDLE_VALUE) ce::CloseHandle(file);
+}
 
 ce::BOOL FatFileManager::setLocation(const ce::WCHAR* directory) {
     // Keep the last character for the terminator; a longer directory is remembered

@@ -11,7 +11,7 @@ namespace quorvel {
 class FatFileManager : public FileManager {
 public:
     explicit FatFileManager(Console*& consoleSlot);
-    ~FatFileManager() override;
+    ~FatFileManager() override;  // closes a file still open
 
     // The directory is a plain prefix of every name opened: it must end in "\\".
     ce::BOOL setLocation(const ce::WCHAR* directory) override;

@@ -86,6 +86,32 @@ TEST_F(FatBackend, ReadsAtTheCurrentPositionOrAnOffset) {
     EXPECT_EQ(fat.close(), 0);
 }
 
+TEST_F(FatBackend, FilesAreNotLeftOpen) {
+    device.writeFile("Storage Card/a", "first");
+    device.writeFile("Storage Card/b", "second");
+    // Handles are handed out in increasing order: count the live ones made after a probe.
+    ce::HANDLE probe = ce::CreateFileW(u"\\Storage Card\\a", ce::GENERIC_READ, 0, nullptr, ce::OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(probe, ce::INVALID_HANDLE_VALUE);
+    ce::CloseHandle(probe);
+    auto liveAfterProbe = [&] {
+        int live = 0;
+        for (std::uintptr_t h = reinterpret_cast<std::uintptr_t>(probe) + 1; h < reinterpret_cast<std::uintptr_t>(probe) + 256; ++h) {
+            if (device->handle(reinterpret_cast<void*>(h))) ++live;
+        }
+        return live;
+    };
+    {
+        FatFileManager other(console);
+        other.setLocation(u"\\Storage Card\\");
+        ASSERT_EQ(other.open(u"a", 3), 1);
+        ASSERT_EQ(other.open(u"b", 3), 1);  // no close in between
+        EXPECT_EQ(liveAfterProbe(), 1);
+        char buffer[8];
+        EXPECT_EQ(other.read(buffer, sizeof buffer), 6);
+    }
+    EXPECT_EQ(liveAfterProbe(), 0);
+}
+
 TEST_F(FatBackend, AFailingReadIsAnError) {
     device.writeFile("Storage Card/data", "0123456789");
     fat.setLocation(u"\\Storage Card\\");
