@@ -14,6 +14,8 @@
 
 namespace quorvel {
 
+std::uint64_t GzipFileManager::inflatedTotal = 0;
+
 namespace {
 
 // The one inflate record of the system; every front points at it.
@@ -223,7 +225,9 @@ std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t leng
                 stream->avail_in = std::min<std::uint32_t>(static_cast<std::uint32_t>(got), GZIP_INPUT_SIZE);
             }
         }
+        Bytef* before = stream->next_out;
         status = inflate(stream, Z_NO_FLUSH);
+        inflatedTotal += static_cast<std::uint64_t>(stream->next_out - before);
         // No progress is possible only when the input has ended inside the deflate
         // data: the file is cut short, which is an error and not the end of the data.
         if (status != Z_OK && status != Z_STREAM_END) status = Z_DATA_ERROR;

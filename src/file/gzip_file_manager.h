@@ -30,6 +30,10 @@ public:
     // The backend this front created for its kind.
     FileManager* backendManager() const { return backend; }
 
+    // Bytes every front has inflated, discarded ones included: what seeking and
+    // size() cost on top of the data itself.
+    static std::uint64_t inflatedTotal;
+
 private:
     void resetStream();
     bool startInflate();
