@@ -9,11 +9,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "sim/address_space.h"
+#include "sim/emulator.h"
 #include "sim/faults.h"
 #include "sim/physical_memory.h"
 #include "sim/settings.h"
@@ -77,6 +79,24 @@ struct CpuState {
     std::uint32_t domainAccess = 0;  // CP15 c3
     std::uint32_t processId = 0;  // CP15 c13
     std::uint32_t dataCacheCleans = 0;
+
+    std::uint32_t faultStatus = 0;   // CP15 c5
+    std::uint32_t faultAddress = 0;  // CP15 c6
+    std::uint32_t cp15c14 = 0;       // CP15 c14
+    // The mode field of a thread in kernel mode; anything but System (0x1F) makes the
+    // architecture's System-mode check fail. Outside kernel mode the field of `cpsr`
+    // holds, user mode by default.
+    std::uint32_t kernelModeCpsrMode = 0x1F;
+    std::uint32_t dataCacheWordsRead = 0;  // by the latest cleanDataCache
+    // CP15 accesses made outside kernel mode: undefined instructions on the device.
+    std::uint32_t userModeCp15Accesses = 0;
+
+    // How the flat jump's emulated hand-over runs, and what it came to.
+    EmulationSettings emulation;
+    std::optional<HandOverResult> handOver;
+
+    // The CPSR as the running thread sees it.
+    std::uint32_t currentCpsr() const { return (cpsr & ~0x1Fu) | (kernelMode ? kernelModeCpsrMode : (cpsr & 0x1Fu)); }
 };
 
 class Handheld {

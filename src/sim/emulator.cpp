@@ -1,0 +1,308 @@
+// The emulated hand-over over Unicorn.
+#include "sim/emulator.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+
+#include "sim/handheld.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint32_t BRANCH_TO_SELF = 0xEAFFFFFE;  // b .
+constexpr std::uint32_t REGION_ALIGNMENT = 0x1000;
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+void check(uc_err error, const std::string& what) {
+    if (error != UC_ERR_OK) throw std::runtime_error(what + ": " + uc_strerror(error));
+}
+
+std::uint32_t readCp15(uc_engine* uc, std::uint32_t crn) {
+    uc_arm_cp_reg reg{};
+    reg.cp = 15;
+    reg.crn = crn;
+    if (uc_reg_read(uc, UC_ARM_REG_CP_REG, &reg) != UC_ERR_OK) return 0;
+    return static_cast<std::uint32_t>(reg.val);
+}
+
+std::uint32_t readRegister(uc_engine* uc, int reg) {
+    std::uint32_t value = 0;
+    uc_reg_read(uc, reg, &value);
+    return value;
+}
+
+void writeRegister(uc_engine* uc, int reg, std::uint32_t value) { uc_reg_write(uc, reg, &value); }
+
+// Unicorn's model numbers do not follow the names in its header, so the model is the
+// one whose main ID register reads back as the device's. The revision nibble may
+// differ when no model has the exact value.
+int modelFor(std::uint32_t mainId) {
+    static std::mutex lock;
+    static std::map<std::uint32_t, int> known;
+    std::lock_guard<std::mutex> guard(lock);
+    if (auto it = known.find(mainId); it != known.end()) return it->second;
+    int nearly = -1;
+    for (int model = 0; model < 64; ++model) {
+        uc_engine* uc = nullptr;
+        if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc) != UC_ERR_OK) break;
+        std::uint32_t id = 0;
+        bool usable = uc_ctl_set_cpu_model(uc, model) == UC_ERR_OK;
+        if (usable) id = readCp15(uc, 0);
+        uc_close(uc);
+        if (!usable) continue;
+        if (id == mainId) return known[mainId] = model;
+        if (nearly < 0 && (id & ~0xFu) == (mainId & ~0xFu)) nearly = model;
+    }
+    return known[mainId] = nearly;
+}
+
+const char* exceptionName(std::uint32_t number) {
+    switch (number) {
+    case 1: return "undefined instruction";
+    case 2: return "software interrupt";
+    case 3: return "prefetch abort";
+    case 4: return "data abort";
+    case 5: return "interrupt";
+    case 6: return "fast interrupt";
+    case 7: return "breakpoint";
+    default: return "exception";
+    }
+}
+
+}  // namespace
+
+struct Emulator::Engine {
+    Handheld& device;
+    EmulationSettings settings;
+    uc_engine* uc = nullptr;
+    std::vector<uc_hook> runHooks;
+
+    // The run in progress.
+    HandOverResult result;
+    bool decided = false;
+
+    Engine(Handheld& d, EmulationSettings s) : device(d), settings(std::move(s)) {}
+    ~Engine() {
+        if (uc) uc_close(uc);
+    }
+
+    void decide(HaltReason reason) {
+        if (decided) return;
+        decided = true;
+        result.reason = reason;
+        result.pc = readRegister(uc, UC_ARM_REG_PC);
+        uc_emu_stop(uc);
+    }
+
+    // A branch to itself is a block of its own once it has been reached.
+    static void onBlock(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* data) {
+        auto* self = static_cast<Engine*>(data);
+        if (size != 4) return;
+        std::uint32_t instruction = 0;
+        if (uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK && instruction == BRANCH_TO_SELF) {
+            self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
+            self->result.pc = static_cast<std::uint32_t>(address);
+        }
+    }
+
+    // Besides counting, a code hook keeps the program counter exact at every
+    // instruction, so that a fault names the instruction and not its block.
+    static void onCode(uc_engine*, std::uint64_t, std::uint32_t, void* data) {
+        auto* self = static_cast<Engine*>(data);
+        if (++self->result.instructions > self->settings.instructionBudget) self->decide(HaltReason::BudgetExhausted);
+    }
+
+    static void onInterrupt(uc_engine* uc, std::uint32_t number, void* data) {
+        auto* self = static_cast<Engine*>(data);
+        self->result.exception = exceptionName(number);
+        self->decide(HaltReason::Exception);
+        // The SWI has advanced the pc past itself; report the instruction.
+        if (number == 2) self->result.pc -= 4;
+        (void)uc;
+    }
+
+    static bool onInvalid(uc_engine*, uc_mem_type type, std::uint64_t address, int, std::int64_t, void* data) {
+        auto* self = static_cast<Engine*>(data);
+        self->result.faultAddress = static_cast<std::uint32_t>(address);
+        self->result.faultWrite = type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_WRITE_PROT;
+        bool prot = type == UC_MEM_WRITE_PROT || type == UC_MEM_READ_PROT || type == UC_MEM_FETCH_PROT;
+        self->decide(prot ? HaltReason::ProtectedAccess : HaltReason::UnmappedAccess);
+        return false;
+    }
+
+    static void onRead(uc_engine*, uc_mem_type, std::uint64_t address, int size, std::int64_t, void* data) {
+        auto* self = static_cast<Engine*>(data);
+        self->result.reads.push_back({static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(size)});
+    }
+
+    static std::uint64_t mmioRead(uc_engine*, std::uint64_t offset, unsigned size, void* data) {
+        return static_cast<Device*>(data)->read(static_cast<std::uint32_t>(offset), static_cast<int>(size * 8));
+    }
+
+    static void mmioWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* data) {
+        static_cast<Device*>(data)->write(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(value),
+                                          static_cast<int>(size * 8));
+    }
+};
+
+Emulator::Emulator(Handheld& device, EmulationSettings settings) : engine_(new Engine(device, std::move(settings))) {
+    try {
+        std::uint32_t wanted = device.settings().mainId;
+        int model = modelFor(wanted);
+        if (model < 0) throw std::runtime_error("no emulated CPU model has main ID " + hex(wanted));
+        check(uc_open(UC_ARCH_ARM, UC_MODE_ARM, &engine_->uc), "uc_open");
+        uc_engine* uc = engine_->uc;
+        check(uc_ctl_set_cpu_model(uc, model), "CPU model");
+
+        // RAM in place: what the code writes is in the simulated DRAM afterwards.
+        for (const RamBank& bank : device.memory().banks())
+            check(uc_mem_map_ptr(uc, bank.base, bank.size, UC_PROT_ALL, device.memory().host(PhysicalAddress(bank.base))),
+                  "mapping RAM at " + hex(bank.base));
+        for (Device* d : device.devices())
+            check(uc_mmio_map(uc, d->base(), d->size(), &Engine::mmioRead, d, &Engine::mmioWrite, d),
+                  "mapping " + d->name());
+
+        check(uc_mem_map(uc, CODE_WINDOW, CODE_WINDOW_SIZE, UC_PROT_READ | UC_PROT_EXEC), "mapping the code window");
+        std::uint32_t trap = BRANCH_TO_SELF;
+        check(uc_mem_write(uc, RETURN_TRAP, &trap, 4), "placing the return trap");
+    } catch (...) {
+        delete engine_;
+        throw;
+    }
+}
+
+Emulator::~Emulator() { delete engine_; }
+
+void Emulator::placeCode(std::uint32_t address, std::span<const std::uint8_t> bytes) {
+    std::uint32_t first = RETURN_TRAP + 4;
+    if (address < first || address - CODE_WINDOW > CODE_WINDOW_SIZE ||
+        CODE_WINDOW_SIZE - (address - CODE_WINDOW) < bytes.size())
+        throw std::invalid_argument("code does not fit the code window at " + hex(address));
+    check(uc_mem_write(engine_->uc, address, bytes.data(), bytes.size()), "placing code");
+}
+
+void Emulator::mapRegion(std::uint32_t address, std::uint32_t size, std::span<const std::uint8_t> bytes) {
+    std::uint32_t mapped = (size + REGION_ALIGNMENT - 1) & ~(REGION_ALIGNMENT - 1);
+    if (address % REGION_ALIGNMENT != 0 || mapped < bytes.size())
+        throw std::invalid_argument("region at " + hex(address) + " is not page aligned or too small");
+    check(uc_mem_map(engine_->uc, address, mapped, UC_PROT_ALL), "mapping a region at " + hex(address));
+    if (!bytes.empty()) check(uc_mem_write(engine_->uc, address, bytes.data(), bytes.size()), "filling a region");
+}
+
+std::uint32_t Emulator::readWord(std::uint32_t address) {
+    std::uint32_t value = 0;
+    check(uc_mem_read(engine_->uc, address, &value, 4), "reading " + hex(address));
+    return value;
+}
+
+void Emulator::writeWord(std::uint32_t address, std::uint32_t value) {
+    check(uc_mem_write(engine_->uc, address, &value, 4), "writing " + hex(address));
+}
+
+std::uint32_t Emulator::mainId() { return readCp15(engine_->uc, 0); }
+
+HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> args, std::uint32_t cpsr) {
+    Engine& e = *engine_;
+    uc_engine* uc = e.uc;
+    e.result = HandOverResult{};
+    e.decided = false;
+    for (uc_hook hook : e.runHooks) uc_hook_del(uc, hook);
+    e.runHooks.clear();
+
+    auto hook = [&](int type, void* callback, std::uint64_t begin = 1, std::uint64_t end = 0) {
+        uc_hook handle;
+        check(uc_hook_add(uc, &handle, type, callback, &e, begin, end), "adding a hook");
+        e.runHooks.push_back(handle);
+    };
+    hook(UC_HOOK_BLOCK, reinterpret_cast<void*>(&Engine::onBlock));
+    hook(UC_HOOK_CODE, reinterpret_cast<void*>(&Engine::onCode));
+    hook(UC_HOOK_INTR, reinterpret_cast<void*>(&Engine::onInterrupt));
+    hook(UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Engine::onInvalid));
+    for (const AddressRange& range : e.settings.watchReads)
+        if (range.end > range.begin) hook(UC_HOOK_MEM_READ, reinterpret_cast<void*>(&Engine::onRead), range.begin, range.end - 1);
+
+    // The mode first: the banked registers are those of the mode the code runs in.
+    writeRegister(uc, UC_ARM_REG_CPSR, cpsr);
+    for (int i = 0; i < 4; ++i) writeRegister(uc, UC_ARM_REG_R0 + i, args[i]);
+    writeRegister(uc, UC_ARM_REG_LR, RETURN_TRAP);
+
+    // An odd address is never reached in ARM state, so only the hooks end the run.
+    uc_err error = uc_emu_start(uc, entry, 1, 0, 0);
+    if (!e.decided) {
+        e.decided = true;
+        e.result.pc = readRegister(uc, UC_ARM_REG_PC);
+        if (error == UC_ERR_INSN_INVALID) {
+            e.result.reason = HaltReason::Exception;
+            e.result.exception = exceptionName(1);
+        } else if (error == UC_ERR_EXCEPTION) {
+            e.result.reason = HaltReason::Exception;
+            e.result.exception = exceptionName(0);
+        } else {
+            e.result.reason = HaltReason::Failed;
+            e.result.error = error == UC_ERR_OK ? "stopped without a cause" : uc_strerror(error);
+        }
+    }
+    for (int i = 0; i < 13; ++i) e.result.r[i] = readRegister(uc, UC_ARM_REG_R0 + i);
+    e.result.r[13] = readRegister(uc, UC_ARM_REG_SP);
+    e.result.r[14] = readRegister(uc, UC_ARM_REG_LR);
+    e.result.r[15] = readRegister(uc, UC_ARM_REG_PC);
+    e.result.cpsr = readRegister(uc, UC_ARM_REG_CPSR);
+    e.result.control = readCp15(uc, 1);
+    return e.result;
+}
+
+std::string HandOverResult::describe() const {
+    std::string at = " at " + hex(pc) + " after " + std::to_string(instructions) + " instructions";
+    switch (reason) {
+    case HaltReason::Halted: return "halted" + at;
+    case HaltReason::Returned: return "returned to the caller" + at;
+    case HaltReason::Exception: return exception + at;
+    case HaltReason::UnmappedAccess:
+        return std::string("unmapped ") + (faultWrite ? "write to " : "access to ") + hex(faultAddress) + at;
+    case HaltReason::ProtectedAccess: return "write to read-only " + hex(faultAddress) + at;
+    case HaltReason::BudgetExhausted: return "instruction budget exhausted" + at;
+    case HaltReason::Failed: return "emulation failed: " + error;
+    }
+    return "unknown";
+}
+
+HandOver::HandOver(HandOverResult result) : result_(std::move(result)), what_("hand-over " + result_.describe()) {}
+
+void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std::array<std::uint32_t, 4> args) {
+    CpuState& cpu = device.cpu();
+    HandOverResult result;
+    try {
+        Emulator emulator(device, cpu.emulation);
+        emulator.placeCode(FLAT_JUMP_ADDRESS, flatJumpCode);
+        result = emulator.run(FLAT_JUMP_ADDRESS, args, cpu.currentCpsr());
+        // Windows CE is gone; the processor is as the kernel left it.
+        cpu.control = result.control;
+        cpu.cpsr = (cpu.cpsr & 0x1Fu) | (result.cpsr & ~0x1Fu);
+    } catch (const std::exception& failure) {
+        result.reason = HaltReason::Failed;
+        result.error = failure.what();
+    }
+    cpu.handOver = result;
+    throw HandOver(std::move(result));
+}
+
+std::optional<HandOverResult> runBoot(const std::function<void()>& boot) {
+    try {
+        boot();
+    } catch (const HandOver& over) {
+        return over.result();
+    }
+    return std::nullopt;
+}
+
+}  // namespace sim

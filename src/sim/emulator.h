@@ -1,0 +1,129 @@
+// The emulated hand-over: an ARM emulator (Unicorn) set to the handheld's CPU model,
+// with the simulated DRAM mapped in place and the device windows reaching the same
+// simulated devices. The flat jump's host body starts it on the real assembled code;
+// what the kernel leaves in memory and sends to the UART stays in the handheld.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class Handheld;
+
+// Low addresses with nothing of the handheld behind them, where the emulator places
+// code that on the device runs at a virtual address of the boot loader (the flat
+// jump, routines called on their own). Read-only and executable.
+constexpr std::uint32_t CODE_WINDOW = 0x00010000;
+constexpr std::uint32_t CODE_WINDOW_SIZE = 0x10000;
+// A branch to itself at the window's start: the return address of whatever the
+// emulator calls, so that code returning to its caller halts there.
+constexpr std::uint32_t RETURN_TRAP = CODE_WINDOW;
+// Where the flat jump's code is placed for the hand-over.
+constexpr std::uint32_t FLAT_JUMP_ADDRESS = CODE_WINDOW + 0x100;
+
+struct AddressRange {
+    std::uint32_t begin;
+    std::uint32_t end;  // exclusive
+};
+
+struct MemoryRead {
+    std::uint32_t address;
+    std::uint32_t size;
+    bool operator==(const MemoryRead&) const = default;
+};
+
+// How an emulated run is set up beyond the handheld itself.
+struct EmulationSettings {
+    // Runs longer than this many instructions end as BudgetExhausted.
+    std::uint64_t instructionBudget = 1'000'000'000;
+    // Reads inside these ranges are recorded in the result, in order.
+    std::vector<AddressRange> watchReads;
+};
+
+enum class HaltReason {
+    Halted,           // reached a branch to itself: the program is done
+    Returned,         // came back to RETURN_TRAP
+    Exception,        // undefined instruction, SWI, abort, breakpoint
+    UnmappedAccess,   // read, write or fetch where nothing is mapped
+    ProtectedAccess,  // write into the read-only code window
+    BudgetExhausted,
+    Failed,           // the emulator could not be set up
+};
+
+struct HandOverResult {
+    HaltReason reason = HaltReason::Failed;
+    std::uint32_t pc = 0;  // the halt, or the instruction that faulted
+    std::array<std::uint32_t, 16> r{};
+    std::uint32_t cpsr = 0;
+    std::uint32_t control = 0;  // CP15 c1 at the end
+    std::uint64_t instructions = 0;  // begun, the faulting one included
+    std::string exception;           // "undefined instruction", "software interrupt", ...
+    std::uint32_t faultAddress = 0;  // for UnmappedAccess and ProtectedAccess
+    bool faultWrite = false;
+    std::vector<MemoryRead> reads;  // the watched reads
+    std::string error;              // for Failed
+
+    std::string describe() const;
+};
+
+class Emulator {
+public:
+    // Picks the CPU model whose main ID is the handheld's, maps its RAM banks and
+    // device windows and the code window. Throws std::runtime_error when it cannot.
+    explicit Emulator(Handheld& device, EmulationSettings settings = {});
+    ~Emulator();
+    Emulator(const Emulator&) = delete;
+    Emulator& operator=(const Emulator&) = delete;
+
+    // Copies bytes into the code window (offset from its start; the first 0x100
+    // bytes hold the trap).
+    void placeCode(std::uint32_t address, std::span<const std::uint8_t> bytes);
+    // Maps a zeroed region of its own (readable, writable, executable), then copies
+    // bytes to its start.
+    void mapRegion(std::uint32_t address, std::uint32_t size, std::span<const std::uint8_t> bytes = {});
+    std::uint32_t readWord(std::uint32_t address);
+    void writeWord(std::uint32_t address, std::uint32_t value);
+
+    // Runs from entry with r0..r3 = args, CPSR = cpsr (its mode included), lr =
+    // RETURN_TRAP, until a halt, a fault or the budget.
+    HandOverResult run(std::uint32_t entry, std::array<std::uint32_t, 4> args, std::uint32_t cpsr);
+
+    std::uint32_t mainId();
+
+private:
+    struct Engine;
+    Engine* engine_;
+};
+
+// Thrown by the flat jump's host body when the emulated hand-over is over. On the
+// device nothing runs after the flat jump, so on the host the boot attempt is left by
+// unwinding to whoever started it (runBoot); the outcome is also kept in the
+// handheld's CPU state (CpuState::handOver).
+class HandOver : public std::exception {
+public:
+    explicit HandOver(HandOverResult result);
+    const HandOverResult& result() const { return result_; }
+    const char* what() const noexcept override { return what_.c_str(); }
+
+private:
+    HandOverResult result_;
+    std::string what_;
+};
+
+// The flat jump's host body: runs the flat-jump code with the four arguments and the
+// handheld's CPSR, records the outcome and throws HandOver. Never returns.
+[[noreturn]] void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode,
+                           std::array<std::uint32_t, 4> args);
+
+// Runs a boot attempt (or anything that may reach the flat jump): the hand-over's
+// result, or nothing when `boot` came back without jumping.
+std::optional<HandOverResult> runBoot(const std::function<void()>& boot);
+
+}  // namespace sim

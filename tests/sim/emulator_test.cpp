@@ -1,0 +1,511 @@
+// The emulated hand-over: the assembled flat jumps, second-stage loaders, CPU
+// primitives and debug aids run in the emulator over the simulated handheld.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "loader/cpu.h"
+#include "loader/page_link.h"
+#include "sim/emulator.h"
+#include "support/device.h"
+
+using quorvel::PageLink;
+using testing_support::TestDevice;
+
+namespace {
+
+// Two instructions the tests place as stand-in kernels.
+constexpr std::uint32_t BRANCH_TO_SELF = 0xEAFFFFFE;  // b .
+constexpr std::uint32_t SWI_42 = 0xEF000042;          // swi 0x42
+
+constexpr std::uint32_t SYSTEM_MODE = 0x1F;
+constexpr std::uint32_t END = quorvel::PAGE_LINK_END;
+constexpr std::uint32_t ZERO = quorvel::PAGE_LINK_ZERO;
+
+using FlatJump = void (*)(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
+
+struct Cpu {
+    const char* name;
+    sim::CpuFamily family;
+    std::uint32_t mainId;
+    std::uint32_t ram;  // first DRAM address
+    const quorvel::ArmImage* loader;
+    FlatJump flatJump;
+    bool folds;  // destinations and entry folded into 0xA0000000 + 16 MB
+    const char* uartName;
+};
+
+const Cpu CPUS[] = {
+    {"SA11x0", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110, 0xC0000000, &quorvel::secondStageImage_sa11x0,
+     quorvel::FlatJump_sa11x0, false, "sa11x0"},
+    {"PXA2x0", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, 0xA0000000, &quorvel::secondStageImage_pxa2x0,
+     quorvel::FlatJump_pxa2x0, true, "pxa2x0"},
+};
+
+sim::DeviceSettings settingsFor(sim::CpuFamily family, std::uint32_t mainId) {
+    sim::DeviceSettings settings;
+    settings.cpu = family;
+    settings.mainId = mainId;
+    return settings;
+}
+
+std::string cpuName(const testing::TestParamInfo<Cpu>& info) { return info.param.name; }
+
+// A handheld of one CPU with the pages a boot would have: the loader page, its stack
+// page and the boot information page near the top of the populated RAM.
+class HandOverTest : public testing::TestWithParam<Cpu> {
+public:
+    HandOverTest() : device(settingsFor(GetParam().family, GetParam().mainId)) {}
+
+    const Cpu& cpu() const { return GetParam(); }
+    std::uint32_t at(std::uint32_t offset) const { return cpu().ram + offset; }
+    // Where an address given to the loader ends up.
+    std::uint32_t placed(std::uint32_t address) const {
+        return cpu().folds ? 0xA0000000u | (address & 0x00FFFFFFu) : address;
+    }
+
+    std::uint8_t* host(std::uint32_t address) { return device->memory().host(sim::PhysicalAddress(address)); }
+    void put(std::uint32_t address, std::uint32_t value) { device->memory().writeWord(sim::PhysicalAddress(address), value); }
+    std::uint32_t get(std::uint32_t address) { return device->memory().readWord(sim::PhysicalAddress(address)); }
+    void link(std::uint32_t address, PageLink entry) { std::memcpy(host(address), &entry, sizeof entry); }
+    // Entries one after the other from `links`, each pointing at the next.
+    void chain(std::vector<PageLink> entries) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            entries[i].next = i + 1 < entries.size() ? links + 16 * static_cast<std::uint32_t>(i + 1) : END;
+            link(links + 16 * static_cast<std::uint32_t>(i), entries[i]);
+        }
+    }
+
+    // The loader copied to its page, the kernel call record filled in, then the flat
+    // jump in kernel mode (System mode) as the architecture makes it.
+    sim::HandOverResult jump(std::uint32_t head, std::uint32_t entry) {
+        std::memcpy(host(loaderPage), cpu().loader->bytes, cpu().loader->size);
+        put(parameterPage, entry);
+        put(parameterPage + 4, ARGC);
+        put(parameterPage + 8, argv);
+        put(parameterPage + 12, bootInfo);
+        device->cpu().kernelMode = true;
+        auto result = sim::runBoot([&] { cpu().flatJump(parameterPage, head, stackTop, loaderPage); });
+        if (!result) {
+            ADD_FAILURE() << "the flat jump came back";
+            return {};
+        }
+        return *result;
+    }
+
+    // A stand-in kernel placed straight into RAM (not through the list).
+    std::uint32_t haltingKernel() {
+        put(at(0x00300000), BRANCH_TO_SELF);
+        return at(0x00300000);
+    }
+
+    static constexpr std::uint32_t ARGC = 3;
+    TestDevice device;
+    const std::uint32_t loaderPage = at(0x01F00000);
+    const std::uint32_t stackTop = at(0x01F02000);
+    const std::uint32_t parameterPage = at(0x01F02000);
+    const std::uint32_t argv = parameterPage + 52;
+    const std::uint32_t bootInfo = parameterPage + 16;
+    const std::uint32_t links = at(0x01000000);
+    const std::uint32_t data = at(0x01100000);
+    std::uint32_t head = 0;
+};
+
+TEST_P(HandOverTest, FlatJumpMasksInterruptsTurnsTheMmuOffAndHandsOnItsArguments) {
+    put(loaderPage, BRANCH_TO_SELF);  // a loader that stops at once
+    device->cpu().kernelMode = true;
+    device->cpu().cpsr = 0x10;  // interrupts enabled
+    device->cpu().control = 0x0000507F;
+    auto result = sim::runBoot([&] { cpu().flatJump(0x11111111, 0x22222222, 0x33333333, loaderPage); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->reason, sim::HaltReason::Halted) << result->describe();
+    EXPECT_EQ(result->pc, loaderPage);
+    EXPECT_EQ(result->cpsr & 0xFF, 0xC0 | SYSTEM_MODE);
+    EXPECT_EQ(result->control, 0x2030u);
+    EXPECT_EQ(result->r[0], 0x11111111u);
+    EXPECT_EQ(result->r[1], 0x22222222u);
+    EXPECT_EQ(result->r[2], 0x33333333u);
+    // The handheld keeps the outcome and the processor state it ended in.
+    ASSERT_TRUE(device->cpu().handOver);
+    EXPECT_EQ(device->cpu().handOver->pc, loaderPage);
+    EXPECT_EQ(device->cpu().control, 0x2030u);
+    EXPECT_EQ(device->cpu().cpsr & 0xC0, 0xC0u);
+}
+
+TEST_P(HandOverTest, FlatJumpOutsideKernelModeFaultsOnTheFirstCoprocessorWrite) {
+    put(loaderPage, BRANCH_TO_SELF);
+    device->cpu().kernelMode = false;
+    auto result = sim::runBoot([&] { cpu().flatJump(0, 0, 0, loaderPage); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->reason, sim::HaltReason::Exception);
+    EXPECT_EQ(result->exception, "undefined instruction");
+    EXPECT_GE(result->pc, sim::FLAT_JUMP_ADDRESS);
+    EXPECT_LT(result->pc, sim::FLAT_JUMP_ADDRESS + 0x40);
+    EXPECT_EQ(result->cpsr & 0xC0, 0u) << "user mode cannot mask interrupts";
+}
+
+TEST_P(HandOverTest, AFlatJumpMadeToComeBackReturnsWithoutEmulating) {
+    device->faults().failAlways(cpu().family == sim::CpuFamily::SA11x0 ? "FlatJump_sa11x0" : "FlatJump_pxa2x0");
+    device->cpu().kernelMode = true;
+    EXPECT_FALSE(sim::runBoot([&] { cpu().flatJump(0, 0, 0, loaderPage); }));
+    EXPECT_FALSE(device->cpu().handOver);
+}
+
+TEST_P(HandOverTest, OneEntryListPerformsOnlyItsHead) {
+    put(data, BRANCH_TO_SELF);
+    put(data + 4, 0x600DF00D);
+    link(links, {END, data, at(0x00200000), 8});
+    // Behind the head, an entry that must not be performed.
+    std::memset(host(at(0x00400000)), 0xEE, 16);
+    link(links + 16, {END, ZERO, at(0x00400000), 16});
+
+    sim::HandOverResult result = jump(links, at(0x00200000));
+    EXPECT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+    EXPECT_EQ(result.pc, placed(at(0x00200000)));
+    EXPECT_EQ(get(placed(at(0x00200004))), 0x600DF00Du);
+    EXPECT_EQ(get(at(0x00400000)), 0xEEEEEEEEu);
+    // The kernel's three arguments from the call record.
+    EXPECT_EQ(result.r[0], ARGC);
+    EXPECT_EQ(result.r[1], argv);
+    EXPECT_EQ(result.r[2], bootInfo);
+}
+
+TEST_P(HandOverTest, ZeroFillClearsWholeWords) {
+    std::uint32_t target = at(0x00400000);
+    std::memset(host(target), 0xAA, 16);
+    link(links, {END, ZERO, target, 6});
+
+    sim::HandOverResult result = jump(links, haltingKernel());
+    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+    const std::uint8_t* bytes = host(target);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(bytes[i], i < 8 ? 0x00 : 0xAA) << "byte " << i;
+}
+
+TEST_P(HandOverTest, CopyStoresItsSizeAndReadsTheSourceInPairsOfWords) {
+    std::uint32_t target = at(0x00400000);
+    const std::uint32_t source[5] = {0x03020100, 0x07060504, 0x0B0A0908, 0x0F0E0D0C, 0x13121110};
+    std::memcpy(host(data), source, sizeof source);
+    std::memset(host(target), 0xCC, 20);
+    link(links, {END, data, target, 12});
+    device->cpu().emulation.watchReads = {{data, data + 64}};
+
+    sim::HandOverResult result = jump(links, haltingKernel());
+    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+    EXPECT_EQ(get(target), source[0]);
+    EXPECT_EQ(get(target + 4), source[1]);
+    EXPECT_EQ(get(target + 8), source[2]);
+    EXPECT_EQ(get(target + 12), 0xCCCCCCCCu) << "the 13th to 16th byte are read but not stored";
+    std::vector<sim::MemoryRead> expected = {{data, 4}, {data + 4, 4}, {data + 8, 4}, {data + 12, 4}};
+    EXPECT_EQ(result.reads, expected);
+}
+
+TEST_P(HandOverTest, EntriesArePerformedInListOrder) {
+    std::uint32_t target = at(0x00400000);
+    put(data, 0x11111111);
+    put(data + 0x1000, 0x22222222);
+    put(target + 4, 0xFFFFFFFF);
+    chain({{0, data, target, 4}, {0, ZERO, target + 4, 4}, {0, data + 0x1000, target, 4}});
+
+    sim::HandOverResult result = jump(links, haltingKernel());
+    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+    EXPECT_EQ(get(placed(target)), 0x22222222u);
+    EXPECT_EQ(get(placed(target + 4)), 0u);
+}
+
+TEST_P(HandOverTest, TheLastEntryDecidesTheKernelStack) {
+    struct Case {
+        const char* what;
+        std::uint32_t lastDst;
+        std::uint32_t lastSize;
+        std::uint32_t stack;
+    };
+    const Case cases[] = {
+        {"ends at 0x..345678", at(0x00345670), 8, at(0x00347000)},
+        {"ends on a page boundary", at(0x00345000), 0x1000, at(0x00348000)},
+        {"ends just past a boundary", at(0x00345000), 4, at(0x00347000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A higher entry before the last one does not count.
+        chain({{0, ZERO, at(0x00500000), 0x100}, {0, ZERO, c.lastDst, c.lastSize}});
+        sim::HandOverResult result = jump(links, haltingKernel());
+        ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+        EXPECT_EQ(result.r[13], c.stack);
+    }
+}
+
+TEST_P(HandOverTest, DestinationsAndEntryFoldIntoTheFirst16MegabytesOnPxa) {
+    struct Case {
+        std::uint32_t dst;
+        std::uint32_t folded;  // where the PXA-2x0 loader performs it
+    };
+    const Case cases[] = {
+        {0xC0200000, 0xA0200000}, {0xD0200010, 0xA0200010}, {0xA0200020, 0xA0200020}, {0xC1FFFFF0, 0xA0FFFFF0}};
+    std::vector<PageLink> entries;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> expected;  // address, value
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        std::uint32_t target = cpu().folds ? cases[i].folded : cases[i].dst;
+        // Only what is RAM on this handheld; the first entry is the kernel.
+        if (!device->memory().contains(sim::PhysicalAddress(target), 4)) continue;
+        std::uint32_t value = i == 0 ? BRANCH_TO_SELF : 0x5A5A0000 + i;
+        put(data + 8 * i, value);
+        entries.push_back({0, data + 8 * i, cases[i].dst, 4});
+        expected.emplace_back(target, value);
+    }
+    EXPECT_EQ(expected.size(), cpu().folds ? 4u : 2u);
+    chain(entries);
+
+    sim::HandOverResult result = jump(links, 0xC0200000);
+    EXPECT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+    EXPECT_EQ(result.pc, cpu().folds ? 0xA0200000u : 0xC0200000u);
+    for (auto [address, value] : expected) EXPECT_EQ(get(address), value) << std::hex << address;
+}
+
+TEST_P(HandOverTest, RunsThatGoWrongEndWithTheirCauseAndProgramCounter) {
+    constexpr std::uint32_t AT_ENTRY = 0xFFFFFFFF;
+    struct Case {
+        const char* what;
+        bool whenFolding;  // whether the case exists on a loader that folds addresses
+        std::function<std::uint32_t(HandOverTest&)> prepare;  // gives the kernel entry
+        sim::HaltReason reason;
+        std::uint32_t pc;  // offset in the loader image, or AT_ENTRY
+        std::uint32_t faultAddress;
+    };
+    // The loader's ldmia that reads a link; the SA-11x0 loader's zero-fill store.
+    constexpr std::uint32_t READ_LINK = 0x20, CLEAR_STORE = 0x34;
+    const Case cases[] = {
+        {"a list head where nothing is mapped", true,
+         [](HandOverTest& t) {
+             t.head = 0x12345678;
+             return t.haltingKernel();
+         },
+         sim::HaltReason::UnmappedAccess, READ_LINK, 0x12345678},
+        {"a destination in the read-only code window", false,
+         [](HandOverTest& t) {
+             t.link(t.links, {END, ZERO, sim::CODE_WINDOW + 0x200, 4});
+             return t.haltingKernel();
+         },
+         sim::HaltReason::ProtectedAccess, CLEAR_STORE, sim::CODE_WINDOW + 0x200},
+        {"a kernel entry where nothing is mapped", false,
+         [](HandOverTest& t) {
+             t.link(t.links, {END, ZERO, t.at(0x00400000), 4});
+             return std::uint32_t{0x00000000};
+         },
+         sim::HaltReason::UnmappedAccess, AT_ENTRY, 0},
+        {"a kernel that makes a system call", true,
+         [](HandOverTest& t) {
+             t.link(t.links, {END, ZERO, t.at(0x00400000), 4});
+             t.put(t.at(0x00300000), SWI_42);
+             return t.at(0x00300000);
+         },
+         sim::HaltReason::Exception, AT_ENTRY, 0},
+    };
+    for (const Case& c : cases) {
+        if (cpu().folds && !c.whenFolding) continue;
+        SCOPED_TRACE(c.what);
+        head = links;
+        std::uint32_t entry = c.prepare(*this);
+        sim::HandOverResult result = jump(head, entry);
+        EXPECT_EQ(result.reason, c.reason) << result.describe();
+        EXPECT_EQ(result.pc, c.pc == AT_ENTRY ? entry : loaderPage + c.pc);
+        if (c.reason == sim::HaltReason::Exception)
+            EXPECT_EQ(result.exception, "software interrupt");
+        else
+            EXPECT_EQ(result.faultAddress, c.faultAddress);
+    }
+}
+
+TEST_P(HandOverTest, AListThatLoopsEndsWithTheInstructionBudget) {
+    link(links, {links, ZERO, at(0x00400000), 4});
+    device->cpu().emulation.instructionBudget = 10000;
+    sim::HandOverResult result = jump(links, haltingKernel());
+    EXPECT_EQ(result.reason, sim::HaltReason::BudgetExhausted) << result.describe();
+    EXPECT_GT(result.instructions, 10000u);
+    EXPECT_LT(result.instructions, 10100u);
+    EXPECT_GE(result.pc, loaderPage);
+    EXPECT_LT(result.pc, loaderPage + cpu().loader->size);
+}
+
+TEST_P(HandOverTest, DebugAidsWriteToTheUartAndFillTheFramebuffer) {
+    std::string putc = std::string("DebugPutc_") + cpu().uartName;
+    std::string hex = std::string("DebugHex_") + cpu().uartName;
+    sim::Emulator emulator(device.device());
+    const quorvel::ArmImage& image = *cpu().loader;
+    constexpr std::uint32_t base = sim::CODE_WINDOW + 0x1000;
+    emulator.placeCode(base, {image.bytes, image.size});
+
+    sim::HandOverResult result = emulator.run(base + image.symbol(putc), {'Q', 0, 0, 0}, 0xC0 | SYSTEM_MODE);
+    EXPECT_EQ(result.reason, sim::HaltReason::Returned) << result.describe();
+    result = emulator.run(base + image.symbol(hex), {0x1234ABCD, 0, 0, 0}, 0xC0 | SYSTEM_MODE);
+    EXPECT_EQ(result.reason, sim::HaltReason::Returned) << result.describe();
+    EXPECT_EQ(device->uart()->sent(), "Q0x1234ABCD\r\n");
+    // Every character waited for the transmitter: more status reads than characters.
+    std::size_t statusReads = 0;
+    for (const sim::RegisterAccess& access : device->uart()->accesses())
+        if (access.kind == sim::RegisterAccess::Read) ++statusReads;
+    EXPECT_GT(statusReads, 13u);
+
+    if (cpu().family != sim::CpuFamily::SA11x0) {
+        EXPECT_EQ(image.symbol("FramebufferTestFill"), 0xFFFFFFFFu);
+        return;
+    }
+    constexpr std::uint32_t framebuffer = 0xC0003000, bytes = 8 * 38400;
+    std::memset(host(framebuffer - 4), 0x77, bytes + 8);
+    result = emulator.run(base + image.symbol("FramebufferTestFill"), {13, 0, 0, 0}, 0xC0 | SYSTEM_MODE);
+    EXPECT_EQ(result.reason, sim::HaltReason::Returned) << result.describe();
+    EXPECT_EQ(result.r[0], 21u);
+    EXPECT_EQ(get(framebuffer - 4), 0x77777777u);
+    EXPECT_EQ(get(framebuffer), 0x05050505u);
+    EXPECT_EQ(get(framebuffer + bytes - 4), 0x05050505u);
+    EXPECT_EQ(get(framebuffer + bytes), 0x77777777u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cpus, HandOverTest, testing::ValuesIn(CPUS), cpuName);
+
+TEST(Emulator, PicksTheCpuModelByItsMainId) {
+    const std::pair<sim::CpuFamily, std::uint32_t> models[] = {
+        {sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110},
+        {sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1100},
+        {sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250},
+        {sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270},
+    };
+    for (auto [family, mainId] : models) {
+        SCOPED_TRACE(testing::Message() << std::hex << mainId);
+        TestDevice device(settingsFor(family, mainId));
+        sim::Emulator emulator(device.device());
+        emulator.mapRegion(quorvel::CPU_PRIMITIVES_BASE, quorvel::cpuPrimitivesImage.memorySize,
+                           {quorvel::cpuPrimitivesImage.bytes, quorvel::cpuPrimitivesImage.size});
+        sim::HandOverResult result =
+            emulator.run(quorvel::cpuPrimitivesImage.symbol("readCp15c0"), {0, 0, 0, 0}, SYSTEM_MODE);
+        EXPECT_EQ(result.reason, sim::HaltReason::Returned) << result.describe();
+        EXPECT_EQ(result.r[0], mainId);
+    }
+}
+
+TEST(Emulator, AHandheldWithoutAMatchingModelFailsTheHandOver) {
+    TestDevice device(settingsFor(sim::CpuFamily::SA11x0, 0x12345678));
+    device->cpu().kernelMode = true;
+    auto result = sim::runBoot([] { quorvel::FlatJump_sa11x0(0, 0, 0, 0xC0000000); });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->reason, sim::HaltReason::Failed);
+    EXPECT_NE(result->error.find("0x12345678"), std::string::npos) << result->error;
+}
+
+// The primitives run in the emulator and through their host bodies give the same.
+TEST(CpuPrimitives, AssembledAndHostBodiesAgree) {
+    struct Case {
+        const char* routine;
+        std::uint32_t cpsr;
+        std::uint32_t argument;
+        std::uint32_t result;
+        std::uint32_t cpsrAfter;
+    };
+    const Case cases[] = {
+        {"readCpsr", 0x1F, 0, 0x1F, 0x1F},
+        {"readCpsr", 0xDF, 0, 0xDF, 0xDF},
+        {"maskInterrupts", 0x1F, 0, 0xDF, 0xDF},
+        {"maskInterrupts", 0x9F, 0, 0xDF, 0xDF},
+        {"unmaskInterrupts", 0xDF, 0, 0x1F, 0x1F},
+        {"unmaskInterrupts", 0x5F, 0, 0x1F, 0x1F},
+        {"readCp15c0", 0x1F, 0, sim::MAIN_ID_SA1110, 0x1F},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.routine << " from CPSR " << std::hex << c.cpsr);
+        TestDevice device;
+        {
+            sim::Emulator emulator(device.device());
+            const quorvel::ArmImage& image = quorvel::cpuPrimitivesImage;
+            emulator.mapRegion(quorvel::CPU_PRIMITIVES_BASE, image.memorySize, {image.bytes, image.size});
+            sim::HandOverResult result = emulator.run(image.symbol(c.routine), {c.argument, 0, 0, 0}, c.cpsr);
+            ASSERT_EQ(result.reason, sim::HaltReason::Returned) << result.describe();
+            EXPECT_EQ(result.r[0], c.result);
+            EXPECT_EQ(result.cpsr & 0xFF, c.cpsrAfter);
+        }
+        sim::CpuState& state = device->cpu();
+        state.kernelMode = true;
+        state.cpsr = c.cpsr & ~0x1Fu;
+        std::uint32_t host = 0;
+        if (std::string(c.routine) == "readCpsr") host = quorvel::readCpsr();
+        if (std::string(c.routine) == "maskInterrupts") host = quorvel::maskInterrupts();
+        if (std::string(c.routine) == "unmaskInterrupts") host = quorvel::unmaskInterrupts();
+        if (std::string(c.routine) == "readCp15c0") host = quorvel::readCp15c0();
+        EXPECT_EQ(host, c.result);
+        EXPECT_EQ(state.currentCpsr() & 0xFF, c.cpsrAfter);
+    }
+}
+
+TEST(CpuPrimitives, DomainAccessWrittenIsReadBack) {
+    TestDevice device;
+    sim::Emulator emulator(device.device());
+    const quorvel::ArmImage& image = quorvel::cpuPrimitivesImage;
+    emulator.mapRegion(quorvel::CPU_PRIMITIVES_BASE, image.memorySize, {image.bytes, image.size});
+    emulator.run(image.symbol("writeCp15c3"), {0x55555555, 0, 0, 0}, SYSTEM_MODE);
+    EXPECT_EQ(emulator.run(image.symbol("readCp15c3"), {0, 0, 0, 0}, SYSTEM_MODE).r[0], 0x55555555u);
+
+    device->cpu().kernelMode = true;
+    quorvel::writeCp15c3(0x55555555);
+    EXPECT_EQ(quorvel::readCp15c3(), 0x55555555u);
+    EXPECT_EQ(device->cpu().userModeCp15Accesses, 0u);
+}
+
+TEST(CpuPrimitives, OutsideKernelModeTheCpsrStaysAndCoprocessorAccessIsCounted) {
+    TestDevice device;
+    device->cpu().kernelMode = false;
+    EXPECT_EQ(quorvel::maskInterrupts() & 0xFF, 0x10u);
+    EXPECT_EQ(quorvel::readCpsr() & 0xFF, 0x10u);
+    quorvel::readCp15c1();
+    quorvel::writeCp15c3(1);
+    EXPECT_EQ(device->cpu().userModeCp15Accesses, 2u);
+    EXPECT_EQ(device->cpu().domainAccess, 0u);
+
+    // A kernel mode that is not System mode shows in the mode field.
+    device->cpu().kernelMode = true;
+    device->cpu().kernelModeCpsrMode = 0x13;
+    EXPECT_EQ(quorvel::readCpsr() & 0x1F, 0x13u);
+}
+
+TEST(CpuPrimitives, CleanDataCacheReadsOneWordPerLineAndNeverPastTheArea) {
+    struct Case {
+        std::uint32_t flushSize;
+        std::uint32_t words;
+    };
+    const Case cases[] = {{8192, 256}, {65536, 2048}, {0x20000, 2048}, {100, 4}, {0, 0}};
+    const quorvel::ArmImage& image = quorvel::cpuPrimitivesImage;
+    const std::uint32_t area = image.symbol("dcacheFlushArea");
+    const std::uint32_t savedSize = quorvel::dcacheFlushSize;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flushSize);
+        TestDevice device;
+        sim::EmulationSettings settings;
+        settings.watchReads = {{area, area + 0x20000}};
+        sim::Emulator emulator(device.device(), settings);
+        emulator.mapRegion(quorvel::CPU_PRIMITIVES_BASE, image.memorySize, {image.bytes, image.size});
+        emulator.writeWord(image.symbol("dcacheFlushSize"), c.flushSize);
+        sim::HandOverResult result = emulator.run(image.symbol("cleanDataCache"), {0, 0, 0, 0}, SYSTEM_MODE);
+        ASSERT_EQ(result.reason, sim::HaltReason::Returned) << result.describe();
+        ASSERT_EQ(result.reads.size(), c.words);
+        for (std::uint32_t i = 0; i < c.words; ++i) {
+            EXPECT_EQ(result.reads[i].address, area + 32 * i);
+            EXPECT_EQ(result.reads[i].size, 4u);
+        }
+
+        device->cpu().kernelMode = true;
+        quorvel::dcacheFlushSize = c.flushSize;
+        quorvel::cleanDataCache();
+        EXPECT_EQ(device->cpu().dataCacheWordsRead, c.words);
+        EXPECT_EQ(device->cpu().dataCacheCleans, 1u);
+    }
+    quorvel::dcacheFlushSize = savedSize;
+}
+
+TEST(SecondStageLoaderImages, HaveTheSizesTheArchitecturesReport) {
+    EXPECT_EQ(quorvel::SecondStageLoader_sa11x0_size, 424u);
+    EXPECT_EQ(quorvel::SecondStageLoader_pxa2x0_size, 392u);
+    EXPECT_EQ(quorvel::secondStageImage_sa11x0.bytes, quorvel::SecondStageLoader_sa11x0);
+    EXPECT_EQ(quorvel::secondStageImage_pxa2x0.symbol("SecondStageLoader_pxa2x0"), 0u);
+}
+
+}  // namespace
