@@ -21,7 +21,7 @@ UfsFileManager::UfsFileManager(Console*& consoleSlot) : FileManager(consoleSlot)
     context = new (std::nothrow) FileContext;
     if (context) context->driver = &winblkDriver;
     debugLevel = 1;
-    if (consoleSlot) consoleSlot->print(u"FileManager: UFS\n");
+    say(u"FileManager: UFS\n");
 }
 
 UfsFileManager::~UfsFileManager() {
@@ -53,12 +53,12 @@ ce::BOOL UfsFileManager::setLocation(const ce::WCHAR* directory) {
 ce::BOOL UfsFileManager::open(const ce::WCHAR* name, int) {
     if (!convertToAscii(fileName, name, FILE_NAME_SIZE)) return 0;
     int error = context ? ufsOpen(fileName, context) : UFS_NO_MEMORY;
-    if (consoleSlot) consoleSlot->print(u"open file \"%s\" ", name);
+    say(u"open file \"%s\" ", name);
     if (error) {
-        if (consoleSlot) consoleSlot->print(u"failed.\n");
+        say(u"failed.\n");
         return 0;
     }
-    if (consoleSlot) consoleSlot->print(u"(%d byte).\n", storedSize());
+    say(u"(%d byte).\n", storedSize());
     return 1;
 }
 
@@ -70,8 +70,11 @@ std::int32_t UfsFileManager::read(void* buffer, std::uint32_t length, std::int32
     if (offset != -1) ufsSeek(context, offset, UFS_SEEK_SET);
     std::uint32_t residual = length;
     int error = ufsRead(context, buffer, length, &residual);
-    if (error && consoleSlot) consoleSlot->print(u"UFS read error %d.\n", error);
-    return static_cast<std::int32_t>(length - residual);
+    if (!error) return static_cast<std::int32_t>(length - residual);
+    say(u"UFS read error %d.\n", error);
+    // What arrived before the error is delivered; a read that failed at once is an
+    // error rather than the end of the file.
+    return residual == length ? -1 : static_cast<std::int32_t>(length - residual);
 }
 
 std::int32_t UfsFileManager::write(const void* buffer, std::uint32_t length, std::int32_t offset) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "console/console.h"
 #include "file/file_manager.h"
 #include "file/ufs/block_driver.h"
 
@@ -26,6 +27,11 @@ public:
     FileContext* fileContext() const { return context; }
 
 private:
+    template <typename... Args>
+    void say(const ce::WCHAR* format, Args... args) {
+        if (Console* console = consoleSlot) console->print(format, args...);
+    }
+
     FileContext* context = nullptr;
 };
 

@@ -1,0 +1,540 @@
+// The UFS backend and reader over UFS1 file systems made by makefs, inside an MBR
+// partition with a BSD label: indirect blocks, fragments, holes, path walking with
+// symbolic links, both directory formats, and images made hostile on purpose.
+#include "file/ufs/ufs_file_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "file/ufs/error_numbers.h"
+#include "file/ufs/ufs_reader.h"
+#include "file/ufs/winblk.h"
+#include "platform/coredll.h"
+#include "sim/utf.h"
+#include "support/device.h"
+#include "support/disk_images.h"
+#include "support/recording_console.h"
+
+using namespace quorvel;
+using testing_support::RecordingConsole;
+using testing_support::TempDir;
+using testing_support::TestDevice;
+
+namespace {
+
+constexpr std::uint32_t PARTITION = 63;
+constexpr std::uint64_t FS = PARTITION * 512ull;  // byte offset of the file system
+constexpr std::uint32_t BLOCK = 4096;
+constexpr std::size_t BIG_SIZE = 6u << 20;  // beyond 12 + 1024 blocks: double indirect
+
+std::string randomBytes(std::size_t size, std::uint32_t seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t x = seed;
+    for (char& c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+const std::string deepText = "found at the bottom of the tree\n";
+const std::string longTarget = "/a/" + [] {
+    std::string dots;
+    for (int i = 0; i < 40; ++i) dots += "./";
+    return dots;
+}() + "b/c/deep.txt";
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::uint32_t get32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+}
+
+std::vector<std::uint8_t> le32(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value >> 16),
+            static_cast<std::uint8_t>(value >> 24)};
+}
+
+// The tree, the makefs image and the disk are made once for all the tests.
+class UfsImage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        work = new TempDir;
+        std::filesystem::path tree = work->path() / "tree";
+        writeFile(tree / "big", randomBytes(BIG_SIZE, 7));
+        writeFile(tree / "small.txt", randomBytes(5000, 11));
+        writeFile(tree / "holes.bin", randomBytes(20 * BLOCK, 13));
+        writeFile(tree / "a/b/c/deep.txt", deepText);
+        std::filesystem::create_symlink("b/c/deep.txt", tree / "a/rel");
+        std::filesystem::create_directories(tree / "links");
+        std::filesystem::create_symlink("/a/b/c/deep.txt", tree / "links/abs");
+        std::filesystem::create_symlink(longTarget, tree / "links/long");
+        std::filesystem::create_symlink(".." + longTarget, tree / "links/longrel");
+        std::filesystem::create_symlink("../a/b", tree / "links/dir");
+        std::filesystem::create_symlink("loop2", tree / "links/loop1");
+        std::filesystem::create_symlink("loop1", tree / "links/loop2");
+        std::filesystem::create_directories(tree / "chain");
+        for (int i = 0; i < 32; ++i) {
+            std::filesystem::create_symlink("l" + std::to_string(i + 1), tree / "chain" / ("l" + std::to_string(i)));
+        }
+        std::filesystem::create_symlink("/a/b/c/deep.txt", tree / "chain/l32");
+        for (int i = 0; i < 300; ++i) writeFile(tree / "many" / ("entry-number-" + std::to_string(i)), std::to_string(i));
+
+        std::filesystem::path fs = work->path() / "ufs.img";
+        std::string failure;
+        ASSERT_TRUE(testing_support::makeUfsImage(tree, fs, &failure)) << failure;
+        std::uint32_t fsSectors = static_cast<std::uint32_t>(std::filesystem::file_size(fs) / 512);
+        disk = work->path() / "disk.img";
+        ASSERT_TRUE(testing_support::makeMbrDisk(disk, PARTITION + fsSectors + 64, {{PARTITION, fsSectors, 0xA9}}, &failure))
+            << failure;
+        testing_support::copyInto(disk, PARTITION, fs);
+        // The label lives in the file system's unused boot area, as on BSD.
+        testing_support::writeAt(disk, (PARTITION + 1) * 512ull,
+                                 testing_support::bsdLabel(PARTITION + fsSectors + 64, {{PARTITION, fsSectors}}));
+        bare = fs;
+        big = randomBytes(BIG_SIZE, 7);
+        small = randomBytes(5000, 11);
+        holes = randomBytes(20 * BLOCK, 13);
+    }
+    static void TearDownTestSuite() {
+        delete work;
+        work = nullptr;
+    }
+
+    // A copy of the disk a test may change.
+    std::filesystem::path copyOfDisk() {
+        std::filesystem::path copy = scratch.path() / "disk.img";
+        std::filesystem::copy_file(disk, copy, std::filesystem::copy_options::overwrite_existing);
+        return copy;
+    }
+
+    sim::DeviceSettings settingsFor(const std::filesystem::path& image, const std::u16string& name = u"DSK1:") {
+        sim::DeviceSettings settings;
+        settings.disks[name] = sim::DiskImage(image);
+        return settings;
+    }
+
+    // A backend with the device of `image` opened, as the boot sequence leaves it.
+    std::unique_ptr<UfsFileManager> backend(TestDevice&) {
+        auto manager = std::make_unique<UfsFileManager>(console.slot);
+        EXPECT_EQ(manager->setLocation(u"1:/"), 1);
+        console.clear();
+        return manager;
+    }
+
+    std::string readAll(UfsFileManager& manager, std::uint32_t chunk) {
+        std::string all;
+        std::string buffer(chunk, '\0');
+        for (;;) {
+            std::int32_t n = manager.read(buffer.data(), chunk);
+            if (n <= 0) break;
+            all.append(buffer.data(), static_cast<std::size_t>(n));
+        }
+        return all;
+    }
+
+    // The byte offset on the disk of inode `number`, by the file system's own layout.
+    static std::uint64_t inodeOffset(const std::filesystem::path& image, std::uint32_t number) {
+        std::vector<std::uint8_t> sb = testing_support::readAt(image, FS + 8192, 8192);
+        std::uint32_t iblkno = get32(sb, 16), fpg = get32(sb, 188), ipg = get32(sb, 184), inopb = get32(sb, 120);
+        std::uint32_t frag = get32(sb, 56), fsbtodb = get32(sb, 100), cgoffset = get32(sb, 24), cgmask = get32(sb, 28);
+        std::uint64_t group = number / ipg;
+        std::uint64_t fragment = fpg * group + cgoffset * (group & ~std::uint64_t(cgmask)) + iblkno +
+                                 ((number % ipg) / inopb) * frag;
+        return FS + (fragment << fsbtodb) * 512 + (number % inopb) * 128;
+    }
+
+    std::uint32_t inodeOf(const char16_t* path) {
+        auto manager = std::make_unique<UfsFileManager>(console.slot);
+        manager->setLocation(u"1:");
+        EXPECT_TRUE(manager->open(path, 3));
+        std::uint32_t number = manager->fileContext()->file->inodeNumber;
+        console.clear();
+        return number;
+    }
+
+    static TempDir* work;
+    static std::filesystem::path disk, bare;
+    static std::string big, small, holes;
+    TempDir scratch;
+    RecordingConsole console;
+};
+TempDir* UfsImage::work = nullptr;
+std::filesystem::path UfsImage::disk, UfsImage::bare;
+std::string UfsImage::big, UfsImage::small, UfsImage::holes;
+
+TEST_F(UfsImage, ReadsALargeFileThroughDoubleIndirectBlocks) {
+    TestDevice device(settingsFor(disk));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/big", 3), 1);
+    EXPECT_EQ(console.prints(), (std::vector<std::u16string>{u"open file \"/big\" ", u"(6291456 byte).\n"}));
+    EXPECT_EQ(manager->storedSize(), BIG_SIZE);
+    EXPECT_EQ(manager->size(), BIG_SIZE);
+    std::string all = readAll(*manager, 10000);
+    ASSERT_EQ(all.size(), big.size());
+    EXPECT_TRUE(all == big);
+    char byte;
+    EXPECT_EQ(manager->read(&byte, 1), 0);  // at the end
+    EXPECT_EQ(manager->close(), 0);
+    EXPECT_EQ(manager->fileContext()->file, nullptr);
+}
+
+TEST_F(UfsImage, ReadsAtOffsetsAcrossEveryBoundary) {
+    TestDevice device(settingsFor(disk));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"big", 3), 1);
+    const std::uint32_t single = 12 * BLOCK, dbl = (12 + 1024) * BLOCK;
+    struct Case {
+        const char* what;
+        std::uint32_t offset, length;
+    } cases[] = {
+        {"first bytes", 0, 100},
+        {"direct to single indirect", single - 10, 100},
+        {"whole single indirect block run", single, 64 * BLOCK + 7},
+        {"single to double indirect", dbl - 50, 100},
+        {"across a group of 64 cached entries", dbl + 64 * BLOCK - 3, 10},
+        {"back to the direct blocks", 5 * BLOCK + 1, 5000},
+        {"past the end", static_cast<std::uint32_t>(BIG_SIZE) - 10, 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string buffer(c.length, '\0');
+        std::int32_t n = manager->read(buffer.data(), c.length, static_cast<std::int32_t>(c.offset));
+        std::uint32_t expected = std::min<std::uint32_t>(c.length, static_cast<std::uint32_t>(BIG_SIZE) - c.offset);
+        ASSERT_EQ(n, static_cast<std::int32_t>(expected));
+        EXPECT_TRUE(buffer.substr(0, expected) == big.substr(c.offset, expected));
+    }
+    char byte;
+    EXPECT_EQ(manager->read(&byte, 1, static_cast<std::int32_t>(BIG_SIZE)), 0);
+    // The position follows the last read; a seek moves it.
+    EXPECT_EQ(manager->seek(single), 1);
+    std::string buffer(8, '\0');
+    EXPECT_EQ(manager->read(buffer.data(), 8), 8);
+    EXPECT_EQ(buffer, big.substr(single, 8));
+}
+
+TEST_F(UfsImage, TheLastBlockOfASmallFileIsReadAsWholeFragments) {
+    TestDevice device(settingsFor(disk));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/small.txt", 3), 1);
+    std::string all = readAll(*manager, 3000);
+    EXPECT_EQ(all, small);
+    // 5000 bytes: one full block, then 904 bytes stored in two 512-byte fragments.
+    std::string buffer(200, '\0');
+    EXPECT_EQ(manager->read(buffer.data(), 200, 4990), 10);
+    EXPECT_EQ(buffer.substr(0, 10), small.substr(4990));
+    EXPECT_EQ(manager->read(buffer.data(), 200, 5000), 0);
+    EXPECT_EQ(manager->fileContext()->file->blockBufferCount, 1024u);
+}
+
+TEST_F(UfsImage, WalksPathsAndSymbolicLinks) {
+    TestDevice device(settingsFor(disk));
+    auto manager = backend(device);
+    const char16_t* paths[] = {
+        u"/a/b/c/deep.txt",  u"a//b///c/deep.txt", u"//a/b/c//deep.txt/", u"/a/rel",
+        u"/links/abs",       u"/links/long",       u"/links/longrel",     u"/links/dir/c/deep.txt",
+        u"/links/dir//c/../c/deep.txt", u"/chain/l1",
+    };
+    for (const char16_t* path : paths) {
+        SCOPED_TRACE(sim::toUtf8(path));
+        ASSERT_EQ(manager->open(path, 3), 1) << console.text();
+        std::string buffer(100, '\0');
+        ASSERT_EQ(manager->read(buffer.data(), 100), static_cast<std::int32_t>(deepText.size()));
+        EXPECT_EQ(buffer.substr(0, deepText.size()), deepText);
+        manager->close();
+    }
+    // A path used up at once opens the root directory itself.
+    ASSERT_EQ(manager->open(u"/", 3), 1);
+    EXPECT_EQ(manager->fileContext()->file->inodeNumber, ROOT_INODE);
+    // The last of many directory entries, several directory blocks in.
+    ASSERT_EQ(manager->open(u"/many/entry-number-299", 3), 1);
+    std::string buffer(10, '\0');
+    EXPECT_EQ(manager->read(buffer.data(), 10), 3);
+    EXPECT_EQ(buffer.substr(0, 3), "299");
+}
+
+TEST_F(UfsImage, ReportsPathsThatDoNotResolve) {
+    TestDevice device(settingsFor(disk));
+    UfsFileManager manager(console.slot);
+    ASSERT_EQ(manager.setLocation(u"DSK1:"), 1);
+    struct Case {
+        const char* path;
+        int error;
+    } cases[] = {
+        {"/missing", UFS_NOT_FOUND},
+        {"/a/b/missing", UFS_NOT_FOUND},
+        {"/small.txt/x", UFS_NOT_DIRECTORY},
+        {"/a/b/c/deep.txt/more", UFS_NOT_DIRECTORY},
+        {"/links/loop1", UFS_NOT_FOUND},
+        {"/chain/l0", UFS_NOT_FOUND},  // one link more than may be followed
+        {"/many/entry-number-3000", UFS_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(ufsOpen(c.path, manager.fileContext()), c.error);
+        EXPECT_EQ(manager.fileContext()->file, nullptr);  // released
+    }
+    console.clear();
+    EXPECT_EQ(manager.open(u"/small.txt/x", 3), 0);
+    EXPECT_EQ(console.prints(), (std::vector<std::u16string>{u"open file \"/small.txt/x\" ", u"failed.\n"}));
+    EXPECT_EQ(manager.storedSize(), 0u);
+    char byte;
+    EXPECT_EQ(manager.read(&byte, 1), -1);
+}
+
+TEST_F(UfsImage, HolesReadAsZeros) {
+    std::uint32_t number = [&] {
+        TestDevice device(settingsFor(disk));
+        return inodeOf(u"/holes.bin");
+    }();
+    std::filesystem::path image = copyOfDisk();
+    std::uint64_t inode = inodeOffset(image, number);
+    // Blocks 2 and 5 become holes, as a file system that never wrote them has them.
+    testing_support::writeAt(image, inode + 40 + 4 * 2, le32(0));
+    testing_support::writeAt(image, inode + 40 + 4 * 5, le32(0));
+    std::string expected = holes;
+    std::fill_n(expected.begin() + 2 * BLOCK, BLOCK, '\0');
+    std::fill_n(expected.begin() + 5 * BLOCK, BLOCK, '\0');
+
+    TestDevice device(settingsFor(image));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/holes.bin", 3), 1);
+    EXPECT_TRUE(readAll(*manager, 3333) == expected);
+}
+
+TEST_F(UfsImage, AMissingIndirectBlockIsAHoleOfItsWholeRange) {
+    std::uint32_t number = [&] {
+        TestDevice device(settingsFor(disk));
+        return inodeOf(u"/big");
+    }();
+    std::filesystem::path image = copyOfDisk();
+    testing_support::writeAt(image, inodeOffset(image, number) + 88, le32(0));  // single indirect
+    std::string expected = big;
+    std::fill_n(expected.begin() + 12 * BLOCK, 1024 * BLOCK, '\0');
+
+    TestDevice device(settingsFor(image));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/big", 3), 1);
+    EXPECT_TRUE(readAll(*manager, 65536) == expected);
+}
+
+TEST_F(UfsImage, MapsBlocksUpToTheTripleIndirectRange) {
+    TestDevice device(settingsFor(disk));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/big", 3), 1);
+    UfsFile* file = manager->fileContext()->file;
+    std::uint32_t number = 0;
+    // The big file has no triple indirect block: its range reads as a hole.
+    const std::uint32_t triple = 12 + 1024 + 1024 * 1024;
+    EXPECT_EQ(ufsMapBlock(file, manager->fileContext(), triple, &number), UFS_OK);
+    EXPECT_EQ(number, 0u);
+    EXPECT_EQ(ufsMapBlock(file, manager->fileContext(), triple + 1024u * 1024 * 1024, &number), UFS_FILE_TOO_BIG);
+    EXPECT_EQ(ufsMapBlock(file, manager->fileContext(), 0xFFFFFFFFu, &number), UFS_FILE_TOO_BIG);
+    EXPECT_EQ(ufsMapBlock(file, manager->fileContext(), 12 + 1024, &number), UFS_OK);
+    EXPECT_NE(number, 0u);
+}
+
+TEST_F(UfsImage, ReadsTheOldDirectoryFormat) {
+    std::filesystem::path image = copyOfDisk();
+    std::vector<std::uint8_t> all = testing_support::readAt(image, 0, std::filesystem::file_size(image));
+    // Directory blocks start with "." and ".."; the old format kept the name length
+    // where the new one keeps the entry type.
+    int converted = 0;
+    for (std::size_t at = FS; at + 512 <= all.size(); at += 512) {
+        const std::uint8_t* p = all.data() + at;
+        bool dot = get32(all, at) != 0 && p[4] == 12 && p[5] == 0 && p[6] == 4 && p[7] == 1 && p[8] == '.';
+        bool dotdot = dot && p[18] == 4 && p[19] == 2 && p[20] == '.' && p[21] == '.';
+        if (!dotdot) continue;
+        for (std::size_t entry = 0; entry < 512;) {
+            std::uint16_t length = static_cast<std::uint16_t>(p[entry + 4] | (p[entry + 5] << 8));
+            if (length == 0) break;
+            all[at + entry + 6] = p[entry + 7];
+            all[at + entry + 7] = 0;
+            entry += length;
+        }
+        ++converted;
+    }
+    ASSERT_GE(converted, 4);
+    std::uint32_t zero = 0;
+    std::memcpy(all.data() + FS + 8192 + 1320, &zero, 4);  // longest in-inode link: 0
+    testing_support::writeAt(image, 0, all);
+
+    TestDevice device(settingsFor(image));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/a/b/c/deep.txt", 3), 1) << console.text();
+    std::string buffer(100, '\0');
+    EXPECT_EQ(manager->read(buffer.data(), 100), static_cast<std::int32_t>(deepText.size()));
+}
+
+TEST_F(UfsImage, RefusesHostileSuperblocks) {
+    struct Case {
+        const char* what;
+        std::size_t offset;  // in the superblock
+        std::vector<std::uint8_t> bytes;
+    } cases[] = {
+        {"wrong magic", 1372, le32(0x19540119)},
+        {"block size 512", 48, le32(512)},
+        {"block size beyond 64 KB", 48, le32(131072)},
+        {"block size not a power of two", 48, le32(6000)},
+        {"block shift disagrees", 80, le32(13)},
+        {"indirect entries not a power of two", 116, le32(1000)},
+        {"no indirect entries", 116, le32(0)},
+        {"more indirect entries than a block holds", 116, le32(2048)},
+        {"no inodes per block", 120, le32(0)},
+        {"more inodes per block than fit", 120, le32(64)},
+        {"no inodes per group", 184, le32(0)},
+        {"absurd fragment shift", 96, le32(9)},
+        {"block offset mask too wide", 1336, le32(0xFFFF)},
+        {"fragment to sector shift disagrees", 100, le32(2)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::path image = copyOfDisk();
+        testing_support::writeAt(image, FS + 8192 + c.offset, c.bytes);
+        TestDevice device(settingsFor(image));
+        auto manager = backend(device);
+        EXPECT_EQ(ufsOpen("/small.txt", manager->fileContext()), UFS_INVALID);
+        EXPECT_EQ(manager->open(u"/small.txt", 3), 0);
+    }
+}
+
+TEST_F(UfsImage, SurvivesCorruptDirectoriesAndInodeNumbers) {
+    std::filesystem::path image = copyOfDisk();
+    std::vector<std::uint8_t> all = testing_support::readAt(image, 0, std::filesystem::file_size(image));
+    // A directory entry of that type and name, its name padded with zeros.
+    auto entryOf = [&](const std::string& name, std::uint8_t type) {
+        std::size_t padded = (name.size() + 4) & ~std::size_t(3);
+        for (std::size_t at = FS; at + 8 + padded < all.size(); at += 4) {
+            if (all[at + 6] == type && all[at + 7] == name.size() &&
+                std::memcmp(all.data() + at + 8, name.data(), name.size()) == 0 &&
+                std::all_of(all.begin() + static_cast<std::ptrdiff_t>(at + 8 + name.size()),
+                            all.begin() + static_cast<std::ptrdiff_t>(at + 8 + padded), [](std::uint8_t c) { return c == 0; })) {
+                return at;
+            }
+        }
+        return std::size_t(0);
+    };
+    std::size_t deep = entryOf("deep.txt", 8);
+    std::size_t b = entryOf("b", 4);
+    ASSERT_NE(deep, 0u);
+    ASSERT_NE(b, 0u);
+    struct Case {
+        const char* what;
+        std::size_t at;
+        std::vector<std::uint8_t> bytes;
+        const char* path;
+        int error;
+    } cases[] = {
+        {"inode number past the last group", deep, le32(0x7FFFFFFF), "/a/b/c/deep.txt", UFS_INVALID},
+        {"record length 0", b, {0, 0}, "/a/b/c/deep.txt", UFS_NOT_FOUND},
+        {"record length past the block", b, {0xFF, 0xFF}, "/a/b/c/deep.txt", UFS_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> patched = all;
+        std::size_t at = c.at + (c.bytes.size() == 2 ? 4 : 0);
+        std::copy(c.bytes.begin(), c.bytes.end(), patched.begin() + static_cast<std::ptrdiff_t>(at));
+        testing_support::writeAt(image, 0, patched);
+        TestDevice device(settingsFor(image));
+        auto manager = backend(device);
+        EXPECT_EQ(ufsOpen(c.path, manager->fileContext()), c.error);
+    }
+}
+
+TEST_F(UfsImage, AFailedReadLeavesNoStaleBlockInTheBuffer) {
+    TestDevice device(settingsFor(disk));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/big", 3), 1);
+    FileContext* context = manager->fileContext();
+    std::uint32_t block12 = 0;
+    ASSERT_EQ(ufsMapBlock(context->file, context, 12, &block12), UFS_OK);
+    std::uint32_t sector = PARTITION + block12;  // fragments of one sector
+    // Opened afresh, so that the indirect entries are not cached yet.
+    manager->close();
+    ASSERT_EQ(manager->open(u"/big", 3), 1);
+
+    std::string buffer(100, '\0');
+    ASSERT_EQ(manager->read(buffer.data(), 100, 11 * BLOCK), 100);  // block 11 is in the buffer
+    device->faults().failWhen("DeviceIoControl", [sector](const sim::FaultCall& call) { return call.address == sector; });
+    console.clear();
+    // The indirect block is read into the buffer, then the data read fails.
+    EXPECT_EQ(manager->read(buffer.data(), 100, 12 * BLOCK), -1);
+    EXPECT_EQ(console.prints(), std::vector<std::u16string>{u"UFS read error 5.\n"});
+    EXPECT_EQ(device->debugOutput().back(), u"DeviceIoControl() failed.error=31\n");
+    EXPECT_EQ(context->file->bufferFileBlock, -1);
+    ASSERT_EQ(manager->read(buffer.data(), 100, 11 * BLOCK), 100);
+    EXPECT_TRUE(buffer == big.substr(11 * BLOCK, 100));
+
+    // A read that fails part way delivers what it had.
+    EXPECT_EQ(manager->read(buffer.data(), 100, 12 * BLOCK - 40), 40);
+    EXPECT_TRUE(buffer.substr(0, 40) == big.substr(12 * BLOCK - 40, 40));
+}
+
+TEST_F(UfsImage, RefusesToWriteAndSeeksByMode) {
+    TestDevice device(settingsFor(disk));
+    auto manager = backend(device);
+    ASSERT_EQ(manager->open(u"/small.txt", 3), 1);
+    EXPECT_EQ(manager->write("x", 1), 0);
+    std::uint32_t residual = 0;
+    EXPECT_EQ(ufsWrite(manager->fileContext(), "x", 1, &residual), UFS_READ_ONLY);
+    EXPECT_EQ(residual, 1u);
+    EXPECT_EQ(readAll(*manager, 5000), small);
+
+    FileContext* context = manager->fileContext();
+    EXPECT_EQ(ufsSeek(context, 100, UFS_SEEK_SET), 100);
+    EXPECT_EQ(ufsSeek(context, 50, UFS_SEEK_CURRENT), 150);
+    EXPECT_EQ(ufsSeek(context, 1000, UFS_SEEK_END), 4000);
+    EXPECT_EQ(ufsSeek(context, 5, 3), -1);
+    EXPECT_EQ(context->file->position, 4000);
+    std::string buffer(10, '\0');
+    EXPECT_EQ(manager->read(buffer.data(), 10), 10);
+    EXPECT_EQ(buffer, small.substr(4000, 10));
+}
+
+TEST_F(UfsImage, ChoosesTheDeviceFromTheDirectory) {
+    struct Case {
+        const char16_t* directory;
+        const char16_t* device;
+    } cases[] = {
+        {u"1:/", u"DSK1:"},    {u"DSK1:/boot", u"DSK1:"}, {u"3:", u"DSK3:"},   {u"abc2:/", u"ABC2:"},
+        {u"/boot/", u"DSK1:"}, {u"0:/", u"DSK1:"},        {u"ab1:", u"DSK1:"}, {u"abc0:", u"DSK1:"},
+        {u"dsk9", u"DSK1:"},   {u"", u"DSK1:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(sim::toUtf8(c.directory));
+        TestDevice device(settingsFor(disk, c.device));
+        UfsFileManager manager(console.slot);
+        EXPECT_EQ(manager.setLocation(c.directory), 1) << sim::toUtf8(device->debugOutput().empty() ? u"" : device->debugOutput()[0]);
+        EXPECT_EQ(manager.open(u"/small.txt", 3), 1);
+    }
+    TestDevice device(settingsFor(disk, u"DSK2:"));
+    UfsFileManager manager(console.slot);
+    EXPECT_EQ(manager.setLocation(u"1:/"), 0);
+    EXPECT_EQ(device->debugOutput(), std::vector<std::u16string>{u"can't open DSK1:.\n"});
+    EXPECT_EQ(manager.open(u"/small.txt", 3), 0);
+}
+
+TEST_F(UfsImage, ReadsAFileSystemThatFillsTheWholeDevice) {
+    TestDevice device(settingsFor(bare));
+    console.clear();
+    UfsFileManager manager(console.slot);
+    EXPECT_EQ(console.prints(), std::vector<std::u16string>{u"FileManager: UFS\n"});
+    ASSERT_EQ(manager.setLocation(u"1:"), 1);
+    EXPECT_EQ(device->debugOutput(), std::vector<std::u16string>{u"no BSD partition, start sector=0x0\n"});
+    ASSERT_EQ(manager.open(u"/links/abs", 3), 1);
+    std::string buffer(100, '\0');
+    EXPECT_EQ(manager.read(buffer.data(), 100), static_cast<std::int32_t>(deepText.size()));
+}
+
+}  // namespace
