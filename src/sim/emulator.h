@@ -42,7 +42,7 @@ struct MemoryRead {
 // How an emulated run is set up beyond the handheld itself.
 struct EmulationSettings {
     // Runs longer than this many instructions end as BudgetExhausted.
-    std::uint64_t instructionBudget = 1'000'000'000;
+    std::uint64_t instructionBudget = 200'000'000;
     // Reads inside these ranges are recorded in the result, in order.
     std::vector<AddressRange> watchReads;
 };

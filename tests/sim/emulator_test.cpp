@@ -118,7 +118,6 @@ TEST_P(HandOverTest, FlatJumpMasksInterruptsTurnsTheMmuOffAndHandsOnItsArguments
     put(loaderPage, BRANCH_TO_SELF);  // a loader that stops at once
     device->cpu().kernelMode = true;
     device->cpu().cpsr = 0x10;  // interrupts enabled
-    device->cpu().control = 0x0000507F;
     auto result = sim::runBoot([&] { cpu().flatJump(0x11111111, 0x22222222, 0x33333333, loaderPage); });
     ASSERT_TRUE(result);
     EXPECT_EQ(result->reason, sim::HaltReason::Halted) << result->describe();
