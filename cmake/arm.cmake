@@ -29,7 +29,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   string(REPEAT "0x..," 16 line)
   string(REGEX REPLACE "(${line})" "\\1\n    " bytes "${bytes}")
 
-  execute_process(COMMAND "${NM}" -g --defined-only "${ELF}" OUTPUT_VARIABLE nmOutput RESULT_VARIABLE nmResult)
+  execute_process(COMMAND "${NM}" --defined-only "${ELF}" OUTPUT_VARIABLE nmOutput RESULT_VARIABLE nmResult)
   if(NOT nmResult EQUAL 0)
     message(FATAL_ERROR "${NM} failed on ${ELF}")
   endif()

@@ -173,32 +173,49 @@ TEST_P(HandOverTest, OneEntryListPerformsOnlyItsHead) {
 }
 
 TEST_P(HandOverTest, ZeroFillClearsWholeWords) {
-    std::uint32_t target = at(0x00400000);
-    std::memset(host(target), 0xAA, 16);
-    link(links, {END, ZERO, target, 6});
+    struct Case {
+        std::uint32_t size;
+        int cleared;
+    };
+    const Case cases[] = {{6, 8}, {8, 8}, {1, 4}, {0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::uint32_t target = at(0x00400000);
+        std::memset(host(target), 0xAA, 16);
+        link(links, {END, ZERO, target, c.size});
 
-    sim::HandOverResult result = jump(links, haltingKernel());
-    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
-    const std::uint8_t* bytes = host(target);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(bytes[i], i < 8 ? 0x00 : 0xAA) << "byte " << i;
+        sim::HandOverResult result = jump(links, haltingKernel());
+        ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+        const std::uint8_t* bytes = host(target);
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(bytes[i], i < c.cleared ? 0x00 : 0xAA) << "byte " << i;
+    }
 }
 
 TEST_P(HandOverTest, CopyStoresItsSizeAndReadsTheSourceInPairsOfWords) {
-    std::uint32_t target = at(0x00400000);
-    const std::uint32_t source[5] = {0x03020100, 0x07060504, 0x0B0A0908, 0x0F0E0D0C, 0x13121110};
-    std::memcpy(host(data), source, sizeof source);
-    std::memset(host(target), 0xCC, 20);
-    link(links, {END, data, target, 12});
-    device->cpu().emulation.watchReads = {{data, data + 64}};
+    struct Case {
+        std::uint32_t size;
+        std::uint32_t stored;  // bytes
+        std::uint32_t read;    // bytes of the source, in whole words
+    };
+    const Case cases[] = {{12, 12, 16}, {16, 16, 16}, {5, 8, 8}, {4, 4, 8}, {0, 0, 0}};
+    const std::uint32_t source[6] = {0x03020100, 0x07060504, 0x0B0A0908, 0x0F0E0D0C, 0x13121110, 0x17161514};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::uint32_t target = at(0x00400000);
+        std::memcpy(host(data), source, sizeof source);
+        std::memset(host(target), 0xCC, sizeof source);
+        link(links, {END, data, target, c.size});
+        device->cpu().emulation.watchReads = {{data, data + 64}};
 
-    sim::HandOverResult result = jump(links, haltingKernel());
-    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
-    EXPECT_EQ(get(target), source[0]);
-    EXPECT_EQ(get(target + 4), source[1]);
-    EXPECT_EQ(get(target + 8), source[2]);
-    EXPECT_EQ(get(target + 12), 0xCCCCCCCCu) << "the 13th to 16th byte are read but not stored";
-    std::vector<sim::MemoryRead> expected = {{data, 4}, {data + 4, 4}, {data + 8, 4}, {data + 12, 4}};
-    EXPECT_EQ(result.reads, expected);
+        sim::HandOverResult result = jump(links, haltingKernel());
+        ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+        // The bytes past the stored words differ in source and target, so a copy that
+        // stores what it read shows.
+        for (std::uint32_t i = 0; i < 6; ++i) EXPECT_EQ(get(target + 4 * i), 4 * i < c.stored ? source[i] : 0xCCCCCCCCu) << i;
+        std::vector<sim::MemoryRead> expected;
+        for (std::uint32_t offset = 0; offset < c.read; offset += 4) expected.push_back({data + offset, 4});
+        EXPECT_EQ(result.reads, expected);
+    }
 }
 
 TEST_P(HandOverTest, EntriesArePerformedInListOrder) {
@@ -274,7 +291,7 @@ TEST_P(HandOverTest, RunsThatGoWrongEndWithTheirCauseAndProgramCounter) {
         std::uint32_t faultAddress;
     };
     // The loader's ldmia that reads a link; the SA-11x0 loader's zero-fill store.
-    constexpr std::uint32_t READ_LINK = 0x20, CLEAR_STORE = 0x34;
+    const std::uint32_t READ_LINK = cpu().loader->symbol("nextLink"), CLEAR_STORE = cpu().loader->symbol("clear");
     const Case cases[] = {
         {"a list head where nothing is mapped", true,
          [](HandOverTest& t) {

@@ -40,6 +40,8 @@ nextLink:
     orr     r8, r8, #0xA0000000
 #endif
     add     r9, r8, r9                  @ end
+    cmp     r8, r9                      @ an empty entry stores nothing
+    beq     linkDone
     cmn     r7, #1
     bne     copy
     mov     r10, #0
