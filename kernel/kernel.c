@@ -9,7 +9,8 @@
      bootinfo length N magic 0xXXXXXXXX
      bootinfo framebuffer 0xXXXXXXXX linebytes N width N height N type N
      bootinfo console N platform 0xXXXXXXXX 0xXXXXXXXX timezone N
-     ksyms at 0xXXXXXXXX sections N symbols N
+     ksyms at 0xXXXXXXXX sections N symbols N   when the symbol image's tables are sound
+     ksyms symbol NAME value 0xXXXXXXXX runs at 0xXXXXXXXX   for an own symbol that is off
      stack at 0xXXXXXXXX
      large data N words               only in the large variant
      check <name>: ok | check <name>: FAIL <reason>

@@ -82,8 +82,7 @@ public:
     Emulator(const Emulator&) = delete;
     Emulator& operator=(const Emulator&) = delete;
 
-    // Copies bytes into the code window (offset from its start; the first 0x100
-    // bytes hold the trap).
+    // Copies bytes to `address` in the code window, behind the return trap.
     void placeCode(std::uint32_t address, std::span<const std::uint8_t> bytes);
     // Maps a zeroed region of its own (readable, writable, executable), then copies
     // bytes to its start.
