@@ -26,12 +26,15 @@ int compareHeaderName(const char* a, const char* b) {
 
 bool isDelimiter(char c) { return c == ' ' || c == ':' || c == '\r' || c == '\n'; }
 
-// The next token of `text` at or after `*at`, terminated in place; null when none is left.
-char* nextToken(char* text, std::size_t length, std::size_t* at) {
+// The next token of `text` at or after `*at`, terminated in place; null when none is
+// left. *cut tells whether the token runs to the end of the text, where it may go on
+// in the next chunk.
+char* nextToken(char* text, std::size_t length, std::size_t* at, bool* cut) {
     while (*at < length && isDelimiter(text[*at])) ++*at;
     if (*at >= length) return nullptr;
     char* token = text + *at;
     while (*at < length && !isDelimiter(text[*at])) ++*at;
+    *cut = *at >= length;
     if (*at < length) text[(*at)++] = '\0';
     return token;
 }
@@ -234,6 +237,9 @@ bool HttpFileManager::composeRequest(const char* method) {
     const char* pieces[] = {method, fileName, protocolPiece, hostName, agentPiece};
     std::size_t length = 0;
     for (const char* piece : pieces) length += std::strlen(piece);
+    // Names are measured against the longer request, so that HEAD and GET are
+    // refused alike.
+    length += std::max(std::strlen(getPiece), std::strlen(headPiece)) - std::strlen(method);
     if (length >= REQUEST_SIZE) {
         say(u"request for http://%S%S too long.\n", hostName, fileName);
         return false;
@@ -271,14 +277,16 @@ std::uint32_t HttpFileManager::requestHead(std::uint32_t* header) {
         std::size_t size = static_cast<std::size_t>(received);
         chunk[size] = '\0';
         std::size_t at = 0;
-        while (char* token = nextToken(chunk, size, &at)) {
+        bool cut = false;
+        while (char* token = nextToken(chunk, size, &at, &cut)) {
             if (debugLevel > 2) say(u"+token: %S\n", token);
             if (compareHeaderName(token, "content-length") != 0) continue;
             if (debugLevel > 2) say(u"*token: %S\n", token);
-            // A name that ends the chunk has no value here.
-            char* value = nextToken(chunk, size, &at);
+            // A name that ends the chunk has no value here, and a value that ends it
+            // may be only its first digits: either counts as no value.
+            char* value = cut ? nullptr : nextToken(chunk, size, &at, &cut);
             std::uint32_t parsed = 0;
-            if (!value || !parseLength(value, &parsed)) continue;
+            if (!value || cut || !parseLength(value, &parsed)) continue;
             length = parsed;
             found = true;
             if (debugLevel > 2) say(u"*content-length=%d\n", length);

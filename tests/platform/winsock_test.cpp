@@ -68,6 +68,22 @@ TEST_F(WinSockServer, ExchangesBytesOverALoopbackConnection) {
     EXPECT_EQ(WSAGetLastError(), static_cast<int>(WSAENOTSOCK));
 }
 
+TEST_F(WinSockServer, ASocketConnectsAgainAfterARefusal) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(connectTo(s, loopback(testing_support::freeLoopbackPort())), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAECONNREFUSED);
+    EXPECT_EQ(connectTo(s, loopback(server->port(), "127.0.0.2")), SOCKET_ERROR);
+    ASSERT_EQ(connectTo(s, loopback(server->port())), 0);
+    EXPECT_EQ(connectTo(s, loopback(server->port())), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAEISCONN);
+    const char request[] = "HEAD /plain/7 HTTP/1.0\r\n\r\n";
+    EXPECT_EQ(send(s, request, static_cast<int>(std::strlen(request)), 0), static_cast<int>(std::strlen(request)));
+    char buffer[15];
+    EXPECT_EQ(recv(s, buffer, sizeof buffer, 0), 15);
+    EXPECT_EQ(std::string(buffer, 15), "HTTP/1.0 200 OK");
+    closesocket(s);
+}
+
 TEST_F(WinSockServer, FaultsRefuseConnectionsAndCutReceives) {
     device->faults().failWhen("connect", [](const sim::FaultCall& call) { return call.address == 0x7F000002; });
     device->faults().failOnCall("recv", 0);

@@ -33,6 +33,9 @@ struct SocketObject : sim::HandleObject {
     int fd;
     // The host reads end-of-file from a socket that never connected; WinSock fails.
     bool connected = false;
+    // WinSock lets a socket whose connection failed try again; the host needs a
+    // fresh socket for that.
+    bool connectFailed = false;
 };
 
 int failWith(DWORD error) {
@@ -79,6 +82,16 @@ std::u16string addressName(const sockaddr_in& address) {
 int timeoutMs() {
     auto timeout = sim::Handheld::current().settings().socketTimeout.count();
     return static_cast<int>(std::clamp<long long>(timeout, 1, 24LL * 3600 * 1000));
+}
+
+int newHostSocket() {
+    int fd = ::socket(PF_INET, ::SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return fd;
+    int ms = timeoutMs();
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return fd;
 }
 
 // Storage behind the entry gethostbyname returns, one per thread as on Windows.
@@ -133,12 +146,8 @@ SOCKET socket(int family, int type, int protocol) {
     if (family != AF_INET) return failWith(WSAEAFNOSUPPORT), INVALID_SOCKET;
     if (type != SOCK_STREAM) return failWith(WSAESOCKTNOSUPPORT), INVALID_SOCKET;
     if (protocol != 0 && protocol != IPPROTO_TCP) return failWith(WSAEPROTONOSUPPORT), INVALID_SOCKET;
-    int fd = ::socket(PF_INET, ::SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = newHostSocket();
     if (fd < 0) return failWith(fromErrno(errno)), INVALID_SOCKET;
-    int ms = timeoutMs();
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     SetLastError(ERROR_SUCCESS);
     return reinterpret_cast<SOCKET>(device.addHandle(std::make_unique<SocketObject>(fd)));
 }
@@ -151,7 +160,16 @@ int connect(SOCKET s, const sockaddr* address, int length) {
     std::memcpy(&target, address, sizeof target);
     if (target.sin_family != AF_INET) return failWith(WSAEAFNOSUPPORT);
     if (sim::Handheld::current().faults().check("connect", ntohl(target.sin_addr.s_addr), addressName(target))) {
+        object->connectFailed = true;
         return failWith(WSAECONNREFUSED);
+    }
+    if (object->connected) return failWith(WSAEISCONN);
+    if (object->connectFailed) {
+        int fresh = newHostSocket();
+        if (fresh < 0) return failWith(fromErrno(errno));
+        ::dup3(fresh, object->fd, O_CLOEXEC);
+        ::close(fresh);
+        object->connectFailed = false;
     }
     ::sockaddr_in host{};
     host.sin_family = PF_INET;
@@ -169,17 +187,16 @@ int connect(SOCKET s, const sockaddr* address, int length) {
         int ready = ::poll(&wait, 1, timeoutMs());
         if (ready <= 0) {
             error = ETIMEDOUT;
-            // Back to a closed state so the socket may try another address.
-            ::sockaddr unspecified{};
-            unspecified.sa_family = AF_UNSPEC;
-            ::connect(object->fd, &unspecified, sizeof unspecified);
         } else {
             socklen_t size = sizeof error;
             ::getsockopt(object->fd, SOL_SOCKET, SO_ERROR, &error, &size);
         }
     }
     ::fcntl(object->fd, F_SETFL, flags);
-    if (error) return failWith(fromErrno(error));
+    if (error) {
+        object->connectFailed = true;
+        return failWith(fromErrno(error));
+    }
     object->connected = true;
     SetLastError(ERROR_SUCCESS);
     return 0;
