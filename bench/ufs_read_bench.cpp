@@ -1,0 +1,101 @@
+// Reading a multi-megabyte file through the UFS backend from a makefs image, against
+// dd reading the whole image file in the same run.
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "file/ufs/ufs_file_manager.h"
+#include "support/child_process.h"
+#include "support/device.h"
+#include "support/disk_images.h"
+
+namespace {
+
+constexpr std::size_t FILE_SIZE = 32u << 20;
+constexpr int ROUNDS = 5;
+
+struct Result {
+    double seconds = 0;
+    std::uint64_t bytes = 0;
+    std::uint32_t crc = 0;
+};
+
+Result best(const std::function<Result()>& run) {
+    Result fastest;
+    for (int i = 0; i < ROUNDS; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        Result r = run();
+        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (i == 0 || r.seconds < fastest.seconds) fastest = r;
+    }
+    return fastest;
+}
+
+Result readBackend(std::uint32_t chunk) {
+    quorvel::Console* console = nullptr;
+    quorvel::UfsFileManager backend(console);
+    Result r;
+    if (!backend.setLocation(u"1:") || !backend.open(u"/boot/bench.bin", 3)) return r;
+    std::vector<unsigned char> buffer(chunk);
+    r.crc = crc32(0, Z_NULL, 0);
+    for (;;) {
+        std::int32_t got = backend.read(buffer.data(), chunk);
+        if (got <= 0) break;
+        r.crc = crc32(r.crc, buffer.data(), static_cast<uInt>(got));
+        r.bytes += static_cast<std::uint32_t>(got);
+    }
+    backend.close();
+    return r;
+}
+
+}  // namespace
+
+int main() {
+    testing_support::TempDir work;
+    std::string data(FILE_SIZE, '\0');
+    std::mt19937 random(11);
+    for (char& c : data) c = static_cast<char>(random());
+    std::filesystem::create_directories(work.path() / "tree/boot");
+    std::ofstream(work.path() / "tree/boot/bench.bin", std::ios::binary)
+        .write(data.data(), static_cast<std::streamsize>(data.size()));
+    std::uint32_t expected = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+
+    std::filesystem::path image = work.path() / "ufs.img";
+    std::string failure;
+    if (!testing_support::makeUfsImage(work.path() / "tree", image, &failure)) {
+        std::fprintf(stderr, "makefs: %s\n", failure.c_str());
+        return 1;
+    }
+    sim::DeviceSettings settings;
+    settings.disks[u"DSK1:"] = sim::DiskImage(image);
+    testing_support::TestDevice device(settings);
+
+    Result pages = best([] { return readBackend(4080); });
+    Result large = best([] { return readBackend(65536); });
+    Result dd = best([&] {
+        Result r;
+        auto run = testing_support::runTool({"dd", "if=" + image.string(), "of=/dev/null", "bs=65536"});
+        if (run.status == 0) r.bytes = std::filesystem::file_size(image);
+        return r;
+    });
+    if (pages.bytes != FILE_SIZE || pages.crc != expected || large.crc != expected || dd.bytes == 0) {
+        std::fprintf(stderr, "wrong data: backend %llu bytes (crc %s)\n", static_cast<unsigned long long>(pages.bytes),
+                     pages.crc == expected ? "ok" : "bad");
+        return 1;
+    }
+    double mb = FILE_SIZE / 1048576.0;
+    double imageMb = static_cast<double>(dd.bytes) / 1048576.0;
+    std::printf("UFS read of a %.0f MB file from a %.0f MB makefs image (best of %d)\n", mb, imageMb, ROUNDS);
+    std::printf("  UfsFileManager, 4080-byte reads : %8.4f s  %8.1f MB/s\n", pages.seconds, mb / pages.seconds);
+    std::printf("  UfsFileManager, 64 KB reads     : %8.4f s  %8.1f MB/s\n", large.seconds, mb / large.seconds);
+    std::printf("  dd of the image, 64 KB blocks   : %8.4f s  %8.1f MB/s\n", dd.seconds, imageMb / dd.seconds);
+    std::printf("  ratio backend (4080) / dd       : %8.2f\n", pages.seconds / dd.seconds);
+    std::printf("  ratio backend (64 KB) / dd      : %8.2f\n", large.seconds / dd.seconds);
+    return 0;
+}
