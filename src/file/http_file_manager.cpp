@@ -356,7 +356,11 @@ std::int32_t HttpFileManager::download(void* buffer, std::uint32_t length, std::
         if (end) break;
     }
     if (!end) {
-        say(u"GET http://%S%S: no response header within %d byte.\n", hostName, fileName, RESPONSE_HEADER_LIMIT);
+        if (received < RESPONSE_HEADER_LIMIT) {
+            say(u"GET http://%S%S: response header cut short at %d byte.\n", hostName, fileName, received);
+        } else {
+            say(u"GET http://%S%S: no response header within %d byte.\n", hostName, fileName, RESPONSE_HEADER_LIMIT);
+        }
         delete[] header;
         return -1;
     }

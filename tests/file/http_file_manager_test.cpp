@@ -349,6 +349,7 @@ TEST_F(HttpBackend, FailsReadsOfBadResponsesClearly) {
         {"/status/404/100", u"GET http://127.0.0.1/status/404/100: status 404.\n"},
         {"/status/500/100", u"GET http://127.0.0.1/status/500/100: status 500.\n"},
         {"/endless-header/100", u"GET http://127.0.0.1/endless-header/100: no response header within 8192 byte.\n"},
+        {"/cut-header/100", u"GET http://127.0.0.1/cut-header/100: response header cut short at 35 byte.\n"},
         {"/short/10000", u"GET http://127.0.0.1/short/10000: 5000 of 10000 byte received.\n"},
     };
     for (const Case& c : cases) {
