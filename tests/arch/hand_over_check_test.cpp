@@ -74,6 +74,9 @@ TEST_P(HandOverCheckTest, RefusesDestinationsOverPagesStillToBeRead) {
     auto accepted = [](HandOverCheckTest&) { return std::u16string(); };
     const Case cases[] = {
         {"destinations away from the pool", [](HandOverCheckTest&) {}, accepted},
+        {"over the next entry, read right after this one",
+         [](HandOverCheckTest& t) { t.entries[0].dst = t.p(1) + 0x40; },
+         [](HandOverCheckTest& t) { return overwrite(0, t.p(1) + 0x40, t.p(1) + 0x7F, "a later list entry", t.p(1)); }},
         {"over a later entry",
          [](HandOverCheckTest& t) { t.entries[0].dst = t.p(2); },
          [](HandOverCheckTest& t) { return overwrite(0, t.p(2), t.p(2) + 63, "a later list entry", t.p(2)); }},

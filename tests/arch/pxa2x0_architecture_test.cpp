@@ -1,4 +1,4 @@
-// The PXA-2x0 specifics: the return path of its flat jump, "Hello World" straight into
+// What is particular to the PXA-2x0: the return path of its flat jump, "Hello World" straight into
 // the full-function UART, and the diagnostics it does not have.
 #include <gtest/gtest.h>
 
