@@ -285,6 +285,7 @@ TEST_F(WinblkDevice, ReadsWholeSectorsThenThePartOfTheNext) {
     EXPECT_EQ(readBlocks(context.device, 2, 0, 1, &byte, nullptr), UFS_READ_ONLY);
     EXPECT_EQ(readBlocks(context.device, BLOCK_READ, 0xFFFFFFF0u, 512, &byte, nullptr), UFS_INVALID);
     EXPECT_EQ(deviceControl(&context, 0, nullptr), UFS_IO_ERROR);
+    closeDevice(&context);
 }
 
 TEST_F(WinblkDevice, ClosingReleasesTheHandle) {
