@@ -18,7 +18,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr std::uint32_t PAGE = 4096;
 constexpr std::uint32_t FOREVER = std::numeric_limits<std::uint32_t>::max();
 
 enum class Use { ListEntry, Source, BootInfo, Loader, Stack };
@@ -44,14 +43,15 @@ std::uint32_t fold(std::uint32_t dst, bool folds) { return folds ? 0xA0000000u |
 }  // namespace
 
 bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& console) {
+    const std::uint32_t pageSize = memory.pageSize;
     // Pool pages by physical address, to read the list as the loader will.
     std::unordered_map<std::uint32_t, std::uint32_t> virtualOf;
     const TranslationEntry* table = memory.translationTable();
-    for (std::uint32_t i = 0; table && i < memory.tableEntries(); ++i) virtualOf[table[i].paddr & ~(PAGE - 1)] = table[i].vaddr;
+    for (std::uint32_t i = 0; table && i < memory.tableEntries(); ++i) virtualOf[table[i].paddr & ~(pageSize - 1)] = table[i].vaddr;
     auto readLink = [&](std::uint32_t paddr, PageLink& link) {
-        auto page = virtualOf.find(paddr & ~(PAGE - 1));
-        if (page == virtualOf.end() || paddr % 4 != 0 || (paddr % PAGE) > PAGE - sizeof(PageLink)) return false;
-        std::memcpy(&link, ce::pointerAt(page->second + paddr % PAGE), sizeof link);
+        auto page = virtualOf.find(paddr & ~(pageSize - 1));
+        if (page == virtualOf.end() || paddr % 4 != 0 || (paddr % pageSize) > pageSize - sizeof(PageLink)) return false;
+        std::memcpy(&link, ce::pointerAt(page->second + paddr % pageSize), sizeof link);
         return true;
     };
 
@@ -59,14 +59,14 @@ bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& con
     auto need = [&](std::uint32_t start, std::uint64_t length, std::uint32_t lastEntry, Use use) {
         if (length == 0) return;
         std::uint64_t end = static_cast<std::uint64_t>(start) + length;
-        for (std::uint64_t page = start & ~(PAGE - 1); page < end; page += PAGE) {
+        for (std::uint64_t page = start & ~(pageSize - 1); page < end; page += pageSize) {
             Need& n = needs.try_emplace(static_cast<std::uint32_t>(page), Need{0, use}).first->second;
             if (lastEntry >= n.lastEntry) n = Need{lastEntry, use};
         }
     };
-    need(plan.parameterPagePhys & ~(PAGE - 1), PAGE, FOREVER, Use::BootInfo);
-    need(plan.loaderPaddr, PAGE, FOREVER, Use::Loader);
-    need(plan.stackPaddr, PAGE, FOREVER, Use::Stack);
+    need(plan.parameterPagePhys & ~(pageSize - 1), pageSize, FOREVER, Use::BootInfo);
+    need(plan.loaderPaddr, pageSize, FOREVER, Use::Loader);
+    need(plan.stackPaddr, pageSize, FOREVER, Use::Stack);
 
     struct Entry {
         std::uint32_t dst;
@@ -74,7 +74,7 @@ bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& con
     };
     std::vector<Entry> entries;
     std::uint32_t link = plan.pageLinkPhys;
-    std::uint32_t limit = memory.tableEntries() * (PAGE / sizeof(PageLink)) + 1;
+    std::uint32_t limit = memory.tableEntries() * (pageSize / sizeof(PageLink)) + 1;
     while (link != PAGE_LINK_END) {
         PageLink entry{};
         if (entries.size() >= limit || !readLink(link, entry)) {
@@ -92,7 +92,7 @@ bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& con
 
     for (std::uint32_t i = 0; i < entries.size(); ++i) {
         std::uint64_t end = static_cast<std::uint64_t>(entries[i].dst) + entries[i].length;
-        for (std::uint64_t page = entries[i].dst & ~(PAGE - 1); page < end; page += PAGE) {
+        for (std::uint64_t page = entries[i].dst & ~(pageSize - 1); page < end; page += pageSize) {
             auto n = needs.find(static_cast<std::uint32_t>(page));
             if (n != needs.end() && n->second.lastEntry >= i) {
                 console.print(u"page link %d: destination 0x%08x-0x%08x would overwrite %s at 0x%08x.\n", i,

@@ -1,0 +1,62 @@
+// A whole boot of a large gzip kernel on the simulated handheld, against zcat of the
+// same file in the same run; and how much the gzip front inflated in all (seeks and
+// size() inflate again) per byte of kernel.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "boot/boot_menu.h"
+#include "file/gzip_file_manager.h"
+#include "support/boot_harness.h"
+#include "support/device.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+    const std::string gz = QUORVEL_SAMPLE_KERNEL_LARGE_GZ;
+    const std::uint64_t kernelSize = std::filesystem::file_size(QUORVEL_SAMPLE_KERNEL_LARGE);
+    const std::string kernel = testing_support::fileBytes(gz);
+    std::printf("kernel: %llu bytes, %zu gzip-compressed\n", static_cast<unsigned long long>(kernelSize), kernel.size());
+
+    double bestBoot = 1e9, bestZcat = 1e9;
+    std::uint64_t inflated = 0;
+    for (int round = 0; round < rounds; ++round) {
+        sim::DeviceSettings settings;
+        settings.ram = {{0xC0000000u, 128u << 20}};
+        testing_support::TestDevice device(settings);
+        device.writeFile("Storage Card/tamsel.gz", kernel);
+        quorvel::GzipFileManager::inflatedTotal = 0;
+        Clock::time_point start = Clock::now();
+        testing_support::BootRun run = testing_support::bootOnDevice(device, [](quorvel::BootMenu& menu) {
+            testing_support::selectKernel(menu, u"HP Jornada 720 (US/UK)", u"\\Storage Card\\", u"tamsel.gz");
+        });
+        double boot = seconds(Clock::now() - start);
+        inflated = quorvel::GzipFileManager::inflatedTotal;
+        if (!run.kernelOk()) {
+            std::fprintf(stderr, "boot failed:\n%s\n%s\n", run.log.c_str(), run.uart.c_str());
+            return 1;
+        }
+        bestBoot = std::min(bestBoot, boot);
+
+        start = Clock::now();
+        std::string command = "zcat '" + gz + "' > /dev/null";
+        if (std::system(command.c_str()) != 0) return 1;
+        bestZcat = std::min(bestZcat, seconds(Clock::now() - start));
+    }
+    std::printf("whole boot (load, hand-over, kernel checks): %.3f s\n", bestBoot);
+    std::printf("zcat of the same file:                        %.3f s\n", bestZcat);
+    std::printf("boot / zcat:                                  %.2f\n", bestBoot / bestZcat);
+    std::printf("inflated in all / kernel size:                %.2f (%llu bytes)\n",
+                static_cast<double>(inflated) / static_cast<double>(kernelSize),
+                static_cast<unsigned long long>(inflated));
+    return 0;
+}
