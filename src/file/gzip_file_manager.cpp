@@ -18,8 +18,6 @@ std::uint64_t GzipFileManager::inflatedTotal = 0;
 
 namespace {
 
-// The one inflate record of the system; every front points at it.
-z_stream streamRecord;
 
 constexpr int WINDOW_BITS = -15;  // raw deflate, 32 KB window
 constexpr std::int64_t DISCARD_ALL = 0x7fffffff;
@@ -41,20 +39,28 @@ FileManager* makeBackend(Console*& consoleSlot, FileManagerKind kind) {
 
 }  // namespace
 
+// Each front has its own inflate record: with one shared record, a second front
+// (a test's, or the next attempt's made before the last is gone) would wipe the
+// first one's inflate state and leak it.
 GzipFileManager::GzipFileManager(Console*& consoleSlot, FileManagerKind kind)
-    : FileManager(consoleSlot), backend(makeBackend(consoleSlot, kind)) {
+    : FileManager(consoleSlot), stream(new (std::nothrow) z_stream{}), backend(makeBackend(consoleSlot, kind)) {
+    if (!stream) {
+        delete backend;
+        backend = nullptr;  // every operation then fails
+        return;
+    }
     resetStream();
 }
 
 GzipFileManager::~GzipFileManager() {
-    endInflate();
+    if (stream) endInflate();
+    delete stream;
     delete backend;
 }
 
 void GzipFileManager::resetStream() {
     // A front opened again without a close must not leak zlib's state.
     endInflate();
-    stream = &streamRecord;
     std::memset(stream, 0, sizeof *stream);
     status = Z_OK;
     endOfInput = 0;
