@@ -216,7 +216,11 @@ ce::BOOL HttpFileManager::setLocation(const ce::WCHAR* directory) {
 
 ce::BOOL HttpFileManager::open(const ce::WCHAR* name, int) {
     resetFile();
-    return convertToAscii(fileName, name, FILE_NAME_SIZE);
+    // The request target must be an absolute path: "GET tamsel.gz" is refused by
+    // servers that follow the protocol, so a bare name is asked for as "/tamsel.gz".
+    if (name[0] == u'/') return convertToAscii(fileName, name, FILE_NAME_SIZE);
+    fileName[0] = '/';
+    return convertToAscii(fileName + 1, name, FILE_NAME_SIZE - 1);
 }
 
 std::uint32_t HttpFileManager::storedSize() {

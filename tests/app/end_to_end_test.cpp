@@ -34,12 +34,6 @@ std::string randomBytes(std::size_t n, unsigned seed) {
     return bytes;
 }
 
-std::uint32_t hexAfter(const std::string& text, const std::string& marker) {
-    std::size_t at = text.find(marker);
-    if (at == std::string::npos) return 0;
-    return static_cast<std::uint32_t>(std::stoul(text.substr(at + marker.size()), nullptr, 16));
-}
-
 class WholeBoot : public testing::TestWithParam<BootCase> {};
 
 TEST_P(WholeBoot, KernelReportsWhatItWasHanded) {
@@ -81,17 +75,9 @@ TEST_P(WholeBoot, KernelReportsWhatItWasHanded) {
 
     if (c.image) {
         // The image lies at the next 4096-byte boundary above the kernel's symbols.
-        // The boot's log is on the LCD console or, with the serial console, the UART.
-        std::string log = c.serialConsole ? run.uart : run.log;
-        std::erase(log, '\r');
-        std::size_t ksyms = log.find("ksyms\n");
-        std::size_t imageLine = log.find("[file system image]");
-        ASSERT_NE(ksyms, std::string::npos);
-        ASSERT_NE(imageLine, std::string::npos);
-        std::string symbols = log.substr(ksyms, imageLine - ksyms);
-        std::uint32_t symbolsEnd = hexAfter(symbols.substr(symbols.rfind("->load")), "=0x");
-        std::uint32_t imageAt = hexAfter(log.substr(imageLine), "->load 0x");
-        EXPECT_EQ(imageAt, (symbolsEnd + 4095) & ~4095u);
+        std::uint32_t imageAt = run.imageAddress();
+        ASSERT_NE(run.symbolsEnd(), 0u);
+        EXPECT_EQ(imageAt, (run.symbolsEnd() + 4095) & ~4095u);
         std::uint32_t physical = c.cpu == sim::CpuFamily::PXA2x0 ? 0xA0000000u | (imageAt & 0x00FFFFFFu) : imageAt;
         EXPECT_EQ(std::memcmp(device->memory().host(sim::PhysicalAddress(physical)), image.data(), image.size()), 0);
         EXPECT_NE(run.uart.find("\"m=miniroot.fs\""), std::string::npos);

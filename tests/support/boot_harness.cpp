@@ -31,6 +31,33 @@ std::string BootRun::kernelLine(const std::string& prefix) const {
     return "";
 }
 
+std::string BootRun::bootLog() const {
+    std::string text = log + uart;
+    std::erase(text, '\r');
+    return text;
+}
+
+namespace {
+std::uint32_t hexAfter(const std::string& text, std::size_t from, const std::string& marker) {
+    std::size_t at = text.find(marker, from);
+    if (from == std::string::npos || at == std::string::npos) return 0;
+    return static_cast<std::uint32_t>(std::stoul(text.substr(at + marker.size(), 8), nullptr, 16));
+}
+}  // namespace
+
+std::uint32_t BootRun::imageAddress() const {
+    std::string text = bootLog();
+    return hexAfter(text, text.find("[file system image]"), "->load 0x");
+}
+
+std::uint32_t BootRun::symbolsEnd() const {
+    std::string text = bootLog();
+    std::size_t ksyms = text.find("ksyms\n");
+    if (ksyms == std::string::npos) return 0;
+    std::size_t last = text.rfind("->load", text.find("[progress] 9", ksyms));
+    return last == std::string::npos || last < ksyms ? 0 : hexAfter(text, last, "=0x");
+}
+
 std::optional<std::u16string> BootRun::bootFailure() const {
     for (const sim::MessageBoxRecord& box : boxes)
         if (box.caption == u"BOOT FAILED") return box.text;

@@ -26,6 +26,13 @@ struct BootRun {
     bool kernelOk() const;
     // The kernel's report line starting with `prefix`, or "".
     std::string kernelLine(const std::string& prefix) const;
+    // The boot's own log wherever the consoles put it (the LCD log, then the UART
+    // once a UART console took over), without carriage returns.
+    std::string bootLog() const;
+    // Where the loader placed the file-system image, and where the kernel's symbols
+    // ended (0 when the log does not say).
+    std::uint32_t imageAddress() const;
+    std::uint32_t symbolsEnd() const;
     // The caption and text of the "BOOT FAILED" box, if one was shown.
     std::optional<std::u16string> bootFailure() const;
 };

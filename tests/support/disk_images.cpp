@@ -25,7 +25,14 @@ bool makeUfsImage(const std::filesystem::path& tree, const std::filesystem::path
                   const UfsImageOptions& options) {
     std::string settings = "version=1,bsize=" + std::to_string(options.blockSize) +
                            ",fsize=" + std::to_string(options.fragmentSize);
-    ToolResult result = runTool({"makefs", "-t", "ffs", "-B", "le", "-o", settings, image.string(), tree.string()});
+    std::vector<std::string> command = {"makefs", "-t", "ffs", "-B", "le", "-o", settings};
+    if (options.freeBlocksPercent) {
+        command.push_back("-b");
+        command.push_back(std::to_string(options.freeBlocksPercent) + "%");
+    }
+    command.push_back(image.string());
+    command.push_back(tree.string());
+    ToolResult result = runTool(command);
     if (result.status != 0 && failure) *failure = result.output;
     return result.status == 0;
 }
