@@ -15,30 +15,18 @@
 #include "boot/boot_menu.h"
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "best_of.h"
 #include "support/device.h"
+
+using bench::Result;
+using bench::best;
+using bench::ROUNDS;
 
 namespace {
 
 constexpr std::uint32_t CHUNK = 4080;  // what the loader puts into one page
-constexpr int ROUNDS = 5;
 
-struct Result {
-    double seconds = 0;
-    std::uint64_t bytes = 0;
-    std::uint32_t crc = 0;
-};
 
-// Best of several rounds, so that one disturbed round does not decide.
-Result best(const std::function<Result()>& run) {
-    Result fastest;
-    for (int i = 0; i < ROUNDS; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        Result r = run();
-        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (i == 0 || r.seconds < fastest.seconds) fastest = r;
-    }
-    return fastest;
-}
 
 std::string sampleData(std::size_t size) {
     static const char* const words[] = {"kernel", "page", "link", "symbol", "segment", "section", "bss", "text"};

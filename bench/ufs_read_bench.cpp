@@ -12,30 +12,19 @@
 
 #include "file/ufs/ufs_file_manager.h"
 #include "support/child_process.h"
+#include "best_of.h"
 #include "support/device.h"
 #include "support/disk_images.h"
+
+using bench::Result;
+using bench::best;
+using bench::ROUNDS;
 
 namespace {
 
 constexpr std::size_t FILE_SIZE = 32u << 20;
-constexpr int ROUNDS = 5;
 
-struct Result {
-    double seconds = 0;
-    std::uint64_t bytes = 0;
-    std::uint32_t crc = 0;
-};
 
-Result best(const std::function<Result()>& run) {
-    Result fastest;
-    for (int i = 0; i < ROUNDS; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        Result r = run();
-        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (i == 0 || r.seconds < fastest.seconds) fastest = r;
-    }
-    return fastest;
-}
 
 Result readBackend(std::uint32_t chunk) {
     quorvel::Console* console = nullptr;

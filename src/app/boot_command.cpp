@@ -186,23 +186,28 @@ bool kernelSaidOk(const std::string& output) {
     return last == "OK";
 }
 
+// The device's root folder: the one asked for, or the demo device prepared in
+// `demo`; a non-zero exit status when there is none.
+int deviceRoot(const Arguments& a, const DemoFolder& demo, std::filesystem::path& root, std::ostream& err) {
+    if (a.device) {
+        root = *a.device;
+        if (std::filesystem::is_directory(root)) return 0;
+        err << "quorvel: no such device folder: " << root.string() << "\n";
+        return 2;
+    }
+    if (demo.path().empty() || !prepareDemoDevice(demo.path())) {
+        err << "quorvel: can't prepare the demo device\n";
+        return 1;
+    }
+    root = demo.path();
+    return 0;
+}
+
 int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err) {
     DemoFolder demo;
     std::filesystem::path root;
-    if (a.device) {
-        root = *a.device;
-        if (!std::filesystem::is_directory(root)) {
-            err << "quorvel: no such device folder: " << root.string() << "\n";
-            return 2;
-        }
-    } else {
-        if (demo.path().empty() || !prepareDemoDevice(demo.path())) {
-            err << "quorvel: can't prepare the demo device\n";
-            return 1;
-        }
-        root = demo.path();
-        out << "demo device: HP Jornada 720, kernel \\Storage Card\\tamsel.gz\n";
-    }
+    if (int status = deviceRoot(a, demo, root, err)) return status;
+    if (!a.device) out << "demo device: HP Jornada 720, kernel \\Storage Card\\tamsel.gz\n";
 
     sim::DeviceSettings settings = baseSettings(a, root);
     {
@@ -277,16 +282,7 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
 int options(const Arguments& a, std::ostream& out, std::ostream& err) {
     DemoFolder demo;
     std::filesystem::path root;
-    if (a.device) {
-        root = *a.device;
-        if (!std::filesystem::is_directory(root)) {
-            err << "quorvel: no such device folder: " << root.string() << "\n";
-            return 2;
-        }
-    } else {
-        if (demo.path().empty() || !prepareDemoDevice(demo.path())) return 1;
-        root = demo.path();
-    }
+    if (int status = deviceRoot(a, demo, root, err)) return status;
     sim::Handheld device(baseSettings(a, root));
     BootMenu& menu = theBootMenu();
     Arguments none;
