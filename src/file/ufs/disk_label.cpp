@@ -18,11 +18,11 @@ bool findBsdPartition(const std::uint8_t* partitionTable, std::uint32_t* startSe
     bool found = false;
     for (int i = 0; i < 4; ++i) {
         const std::uint8_t* entry = partitionTable + 16 * i;
-        if (entry[4] == PARTITION_TYPE_NETBSD) {
+        if (entry[4] == PARTITION_TYPE_PREFERRED) {
             *startSector = word32(entry + 8);
             return true;
         }
-        if (entry[4] == PARTITION_TYPE_FREEBSD) {
+        if (entry[4] == PARTITION_TYPE_FALLBACK) {
             *startSector = word32(entry + 8);
             found = true;
         }

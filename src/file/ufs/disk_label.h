@@ -6,8 +6,9 @@
 
 namespace quorvel {
 
-constexpr std::uint8_t PARTITION_TYPE_NETBSD = 0xA9;
-constexpr std::uint8_t PARTITION_TYPE_FREEBSD = 0xA5;
+// The MBR types of a BSD partition: the first 0xA9 entry wins, else the last 0xA5.
+constexpr std::uint8_t PARTITION_TYPE_PREFERRED = 0xA9;
+constexpr std::uint8_t PARTITION_TYPE_FALLBACK = 0xA5;
 constexpr std::uint32_t DISKLABEL_MAGIC = 0x82564557;
 constexpr std::size_t DISKLABEL_HEADER_SIZE = 148;
 constexpr std::size_t DISKLABEL_ENTRY_SIZE = 16;

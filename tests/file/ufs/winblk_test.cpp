@@ -124,13 +124,13 @@ std::vector<std::uint8_t> word(std::uint32_t value) {
 }
 
 const SearchCase searchCases[] = {
-    {"NetBSDPartitionWinsOverAnEarlierFreeBSDOne",
+    {"PreferredPartitionWinsOverAnEarlierFallbackOne",
      {{{2048, 1000, 0xA5}, {4000, 1000, 0x83}, {63, 1000, 0xA9}}, 64, {{95, 900}}, {}},
      95, u"start sector=0x5f\n", true},
-    {"LabelEntryAtTheNetBSDPartitionStart",
+    {"LabelEntryAtThePreferredPartitionStart",
      {{{63, 4000, 0xA9}}, 64, {{63, 4000}}, {}},
      0x3F, u"start sector=0x3f\n", std::nullopt},
-    {"TheLaterOfTwoFreeBSDPartitions",
+    {"TheLaterOfTwoFallbackPartitions",
      {{{63, 1000, 0xA5}, {2048, 1000, 0xA5}}, 2049, {{2064, 900}}, {}},
      2064, u"start sector=0x810\n", true},
     {"NoBSDPartition",
