@@ -16,6 +16,15 @@ bool number(const std::string& text, T& value) {
 
 const std::map<std::string, int> roots = {{"wd", 0}, {"sd", 1}, {"md", 2}, {"nfs", 3}, {"dk", 4}, {"ld", 5}};
 
+bool takesValue(const std::string& flag) {
+    static const char* const flags[] = {"--device", "--card",     "--cpu",   "--ram",   "--screen", "--com1",
+                                        "--disk",   "--platform", "--dir",   "--kernel", "--root",  "--image",
+                                        "--speed",  "--extra",    "--save-memory"};
+    for (const char* f : flags)
+        if (flag == f) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string usage(Command command) {
@@ -98,7 +107,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& words) {
             a.noSafety = true;
         } else if (flag == "--yes") {
             a.yes = true;
-        } else if (flag.rfind("--", 0) == 0 && flag.size() > 2) {
+        } else if (takesValue(flag)) {
             if (!value(v)) return fail("option " + flag + " needs a value");
             if (flag == "--device") {
                 a.device = v;
@@ -145,10 +154,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& words) {
                 a.speed = speed;
             } else if (flag == "--extra") {
                 a.extra = v;
-            } else if (flag == "--save-memory") {
+            } else {  // --save-memory
                 a.saveMemory = v;
-            } else {
-                return fail("unknown option: " + flag);
             }
         } else {
             return fail("unknown option: " + flag);

@@ -183,6 +183,9 @@ TEST(FrontEnd, UsageErrorsExitWithStatusTwo) {
         EXPECT_FALSE(quorvel::app::parseCommandLine(c.words).arguments.has_value());
     }
     std::string output;
+    EXPECT_EQ(runQuorvel({"boot", "--bogus"}, output), 2);
+    EXPECT_EQ(quorvel::app::parseCommandLine({"boot", "--bogus"}).error, "unknown option: --bogus");
+    EXPECT_EQ(quorvel::app::parseCommandLine({"boot", "--kernel"}).error, "option --kernel needs a value");
     TempDir device;
     EXPECT_EQ(runQuorvel({"boot", "--device", device.path().string(), "--platform", "Psion 5", "--yes"}, output), 2);
     EXPECT_NE(output.find("unknown platform: Psion 5"), std::string::npos);
