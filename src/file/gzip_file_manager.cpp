@@ -1,5 +1,6 @@
 // The gzip front: picks the backend for its kind, recognises gzip framing, inflates
-// member by member with CRC-32 and length checks, and emulates seeking.
+// member by member with CRC-32 and length checks, and emulates seeking, resuming
+// from inflate snapshots rather than from the start where it can.
 #include "file/gzip_file_manager.h"
 
 #include <zlib.h>
@@ -39,6 +40,22 @@ FileManager* makeBackend(Console*& consoleSlot, FileManagerKind kind) {
 
 }  // namespace
 
+// Everything that resumes inflating exactly where the snapshot was taken, between
+// two reads: zlib's state (total_out, the member's output count, included), the
+// member's running CRC and the unread input with the backend offset behind it.
+struct GzipFileManager::Checkpoint {
+    z_stream inflater;
+    std::uint32_t position;
+    std::uint32_t storedPosition;
+    std::uint32_t crc;
+    int status;
+    ce::BOOL endOfInput;
+    ce::BOOL compressed;
+    std::uint32_t inputOffset;  // where the unread input sat in the input area
+    std::uint32_t inputCount;
+    unsigned char input[GIVE_BACK_ROOM + GZIP_INPUT_SIZE];
+};
+
 // Each front has its own inflate record: with one shared record, a second front
 // (a test's, or the next attempt's made before the last is gone) would wipe the
 // first one's inflate state and leak it.
@@ -53,6 +70,7 @@ GzipFileManager::GzipFileManager(Console*& consoleSlot, FileManagerKind kind)
 }
 
 GzipFileManager::~GzipFileManager() {
+    dropCheckpoints();
     if (stream) endInflate();
     delete stream;
     delete backend;
@@ -67,6 +85,7 @@ void GzipFileManager::resetStream() {
     crc = 0;
     compressed = 0;
     position = 0;
+    storedPosition = 0;
     inputFailed = false;
 }
 
@@ -83,10 +102,16 @@ void GzipFileManager::endInflate() {
     inflating = false;
 }
 
+std::int32_t GzipFileManager::backendRead(void* buffer, std::uint32_t length) {
+    std::int32_t got = backend->read(buffer, length, -1);
+    if (got > 0) storedPosition += std::min(static_cast<std::uint32_t>(got), length);
+    return got;
+}
+
 int GzipFileManager::takeByte() {
     if (stream->avail_in == 0) {
         if (endOfInput) return -1;
-        std::int32_t got = backend->read(inputBuffer, GZIP_INPUT_SIZE, -1);
+        std::int32_t got = backendRead(inputBuffer, GZIP_INPUT_SIZE);
         if (got <= 0) {
             endOfInput = 1;
             inputFailed = inputFailed || got < 0;
@@ -188,7 +213,7 @@ bool GzipFileManager::finishMember() {
     return true;
 }
 
-std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t length) {
+std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t length) {
     if (status == Z_DATA_ERROR || inputFailed) return -1;
     if (status == Z_STREAM_END) return 0;
     length = std::min<std::uint32_t>(length, 0x7fffffff);
@@ -209,7 +234,7 @@ std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t leng
             stream->next_out += count;
             stream->avail_out -= count;
             if (stream->avail_out > 0) {
-                std::int32_t got = backend->read(stream->next_out, stream->avail_out, -1);
+                std::int32_t got = backendRead(stream->next_out, stream->avail_out);
                 if (got < 0) return -1;
                 std::uint32_t taken = std::min(static_cast<std::uint32_t>(got), stream->avail_out);
                 stream->next_out += taken;
@@ -218,7 +243,7 @@ std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t leng
             return delivered();
         }
         if (stream->avail_in == 0 && !endOfInput) {
-            std::int32_t got = backend->read(inputBuffer, GZIP_INPUT_SIZE, -1);
+            std::int32_t got = backendRead(inputBuffer, GZIP_INPUT_SIZE);
             if (got < 0) {
                 endOfInput = 1;
                 inputFailed = true;
@@ -253,6 +278,110 @@ std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t leng
     return count;
 }
 
+// Reading plus what seeking and size() live on: snapshots, and the data's length.
+std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t length) {
+    std::int32_t got = inflateData(buffer, length);
+    if (!gzipData) return got;
+    if (got > 0) takeCheckpoint();
+    // The last member verified, or plain bytes ended without an error: every later
+    // pass ends here as well.
+    if (status == Z_STREAM_END || (got == 0 && length > 0 && healthy())) {
+        lengthKnown = true;
+        dataLength = position;
+    }
+    return got;
+}
+
+bool GzipFileManager::healthy() const { return status != Z_DATA_ERROR && !inputFailed; }
+
+void GzipFileManager::takeCheckpoint() {
+    // Only a state that may go on delivering is worth resuming.
+    if (status != Z_OK || inputFailed || !inflating) return;
+    auto distance = [&] {
+        std::uint32_t last = checkpointCount ? checkpoints[checkpointCount - 1]->position : 0;
+        return position < last ? 0 : std::uint64_t{position - last};
+    };
+    if (distance() < checkpointSpacing) return;
+    if (checkpointCount == GZIP_CHECKPOINT_LIMIT) {
+        thinCheckpoints();
+        if (distance() < checkpointSpacing) return;
+    }
+    auto at = reinterpret_cast<std::uintptr_t>(stream->next_in);
+    auto area = reinterpret_cast<std::uintptr_t>(inputArea);
+    if (at < area || at - area + stream->avail_in > sizeof inputArea) return;
+    std::uint32_t inputOffset = static_cast<std::uint32_t>(at - area);
+    Checkpoint* checkpoint = new (std::nothrow) Checkpoint;
+    if (!checkpoint) return;
+    // Without memory for zlib's copy there is no snapshot, only the old way back.
+    if (inflateCopy(&checkpoint->inflater, stream) != Z_OK) {
+        delete checkpoint;
+        return;
+    }
+    checkpoint->position = position;
+    checkpoint->storedPosition = storedPosition;
+    checkpoint->crc = crc;
+    checkpoint->status = status;
+    checkpoint->endOfInput = endOfInput;
+    checkpoint->compressed = compressed;
+    checkpoint->inputOffset = inputOffset;
+    checkpoint->inputCount = stream->avail_in;
+    if (stream->avail_in) std::memcpy(checkpoint->input, stream->next_in, stream->avail_in);
+    checkpoints[checkpointCount++] = checkpoint;
+}
+
+// Keeps every second snapshot, so those left still cover the whole file evenly.
+void GzipFileManager::thinCheckpoints() {
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < checkpointCount; ++i) {
+        if (i % 2 == 1) {
+            checkpoints[kept++] = checkpoints[i];
+            continue;
+        }
+        inflateEnd(&checkpoints[i]->inflater);
+        delete checkpoints[i];
+    }
+    for (std::uint32_t i = kept; i < checkpointCount; ++i) checkpoints[i] = nullptr;
+    checkpointCount = kept;
+    checkpointSpacing *= 2;
+}
+
+void GzipFileManager::dropCheckpoints() {
+    for (std::uint32_t i = 0; i < checkpointCount; ++i) {
+        inflateEnd(&checkpoints[i]->inflater);
+        delete checkpoints[i];
+        checkpoints[i] = nullptr;
+    }
+    checkpointCount = 0;
+    checkpointSpacing = GZIP_CHECKPOINT_SPACING;
+    lengthKnown = false;
+    dataLength = 0;
+}
+
+GzipFileManager::Checkpoint* GzipFileManager::checkpointAtOrBefore(std::uint32_t offset) const {
+    Checkpoint* best = nullptr;
+    for (std::uint32_t i = 0; i < checkpointCount && checkpoints[i]->position <= offset; ++i) best = checkpoints[i];
+    return best;
+}
+
+// False when the snapshot cannot be resumed; the caller then rewinds.
+bool GzipFileManager::resumeFrom(Checkpoint& checkpoint) {
+    if (!backend->seek(checkpoint.storedPosition)) return false;
+    endInflate();
+    if (inflateCopy(stream, &checkpoint.inflater) != Z_OK) return false;
+    inflating = true;
+    stream->next_in = inputArea + checkpoint.inputOffset;
+    stream->avail_in = checkpoint.inputCount;
+    if (checkpoint.inputCount) std::memcpy(stream->next_in, checkpoint.input, checkpoint.inputCount);
+    position = checkpoint.position;
+    storedPosition = checkpoint.storedPosition;
+    crc = checkpoint.crc;
+    status = checkpoint.status;
+    endOfInput = checkpoint.endOfInput;
+    compressed = checkpoint.compressed;
+    inputFailed = false;
+    return true;
+}
+
 std::int64_t GzipFileManager::discard(std::uint64_t count) {
     unsigned char scratch[SCRATCH_SIZE];
     std::int64_t total = 0;
@@ -285,6 +414,7 @@ ce::BOOL GzipFileManager::setLocation(const ce::WCHAR* directory) {
 }
 
 ce::BOOL GzipFileManager::open(const ce::WCHAR* name, int mode) {
+    dropCheckpoints();
     if (!backend || !backend->open(name, mode)) return 0;
     resetStream();
     if (!startInflate()) {
@@ -303,6 +433,7 @@ std::uint32_t GzipFileManager::storedSize() { return backend ? backend->storedSi
 std::uint32_t GzipFileManager::size() {
     if (!backend) return 0;
     if (!gzipData) return storedSize();
+    if (lengthKnown && healthy() && position <= dataLength) return dataLength - position;
     std::uint32_t here = position;
     std::int64_t total = discard(DISCARD_ALL);
     seek(here);
@@ -310,6 +441,7 @@ std::uint32_t GzipFileManager::size() {
 }
 
 int GzipFileManager::close() {
+    dropCheckpoints();
     endInflate();
     return backend ? backend->close() : 0;
 }
@@ -331,7 +463,14 @@ ce::BOOL GzipFileManager::seek(std::uint32_t offset) {
         stream->avail_in = 0;
         return 1;
     }
-    if (offset < position) rewind();
+    if (offset < position) {
+        Checkpoint* checkpoint = checkpointAtOrBefore(offset);
+        if (!checkpoint || !resumeFrom(*checkpoint)) rewind();
+    } else if (offset > position && healthy()) {
+        // A snapshot between here and the target saves inflating up to it.
+        Checkpoint* checkpoint = checkpointAtOrBefore(offset);
+        if (checkpoint && checkpoint->position > position && !resumeFrom(*checkpoint)) rewind();
+    }
     if (offset > position) {
         std::uint32_t wanted = offset - position;
         return discard(wanted) == static_cast<std::int64_t>(wanted) ? 1 : 0;

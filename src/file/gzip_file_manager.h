@@ -11,6 +11,10 @@ struct z_stream_s;
 namespace quorvel {
 
 constexpr std::uint32_t GZIP_INPUT_SIZE = 1024;
+// Inflate snapshots for seeking in compressed data: the least distance between two,
+// in delivered bytes, and how many one open file keeps (about 41 KB each).
+constexpr std::uint32_t GZIP_CHECKPOINT_SPACING = 1u << 20;
+constexpr std::uint32_t GZIP_CHECKPOINT_LIMIT = 8;
 
 class GzipFileManager : public FileManager {
 public:
@@ -35,6 +39,8 @@ public:
     static std::uint64_t inflatedTotal;
 
 private:
+    struct Checkpoint;
+
     void resetStream();
     bool startInflate();
     void endInflate();
@@ -44,8 +50,16 @@ private:
     std::uint32_t readTrailerWord();
     void checkHeader();
     bool finishMember();
+    std::int32_t inflateData(unsigned char* buffer, std::uint32_t length);
     std::int32_t readData(unsigned char* buffer, std::uint32_t length);
     std::int64_t discard(std::uint64_t count);
+    bool healthy() const;
+    void takeCheckpoint();
+    void thinCheckpoints();
+    void dropCheckpoints();
+    Checkpoint* checkpointAtOrBefore(std::uint32_t offset) const;
+    bool resumeFrom(Checkpoint& checkpoint);
+    std::int32_t backendRead(void* buffer, std::uint32_t length);
 
     z_stream_s* stream = nullptr;
     int magic[2] = {0x1f, 0x8b};
@@ -67,6 +81,17 @@ private:
     bool inflating = false;
     // The backend reported a read error: the data ends in an error, not in an end.
     bool inputFailed = false;
+
+    // Offset in the stored data of the next byte the backend will deliver.
+    std::uint32_t storedPosition = 0;
+    // Snapshots of the open file in ascending position, to resume from instead of
+    // rewinding to the start.
+    Checkpoint* checkpoints[GZIP_CHECKPOINT_LIMIT] = {};
+    std::uint32_t checkpointCount = 0;
+    std::uint64_t checkpointSpacing = GZIP_CHECKPOINT_SPACING;
+    // The delivered length, once a pass has met the end of the data.
+    bool lengthKnown = false;
+    std::uint32_t dataLength = 0;
 };
 
 }  // namespace quorvel
