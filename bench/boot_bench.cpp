@@ -10,6 +10,7 @@
 #include "boot/boot_menu.h"
 #include "file/gzip_file_manager.h"
 #include "support/boot_harness.h"
+#include "support/test_data.h"
 #include "support/device.h"
 
 using Clock = std::chrono::steady_clock;
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
     const std::string gz = QUORVEL_SAMPLE_KERNEL_LARGE_GZ;
     const std::uint64_t kernelSize = std::filesystem::file_size(QUORVEL_SAMPLE_KERNEL_LARGE);
-    const std::string kernel = testing_support::fileBytes(gz);
+    const std::string kernel = testing_support::readHostFile(gz);
     std::printf("kernel: %llu bytes, %zu gzip-compressed\n", static_cast<unsigned long long>(kernelSize), kernel.size());
 
     double bestBoot = 1e9, bestZcat = 1e9;

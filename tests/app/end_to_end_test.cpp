@@ -12,6 +12,7 @@
 #include "sim/handheld.h"
 #include "support/boot_harness.h"
 #include "support/device.h"
+#include "support/test_data.h"
 
 using namespace testing_support;
 
@@ -27,13 +28,6 @@ struct BootCase {
     bool serialConsole;
 };
 
-std::string randomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(n, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
 class WholeBoot : public testing::TestWithParam<BootCase> {};
 
 TEST_P(WholeBoot, KernelReportsWhatItWasHanded) {
@@ -43,8 +37,8 @@ TEST_P(WholeBoot, KernelReportsWhatItWasHanded) {
     settings.mainId = c.mainId;
     TestDevice device(settings);
     device.writeFile(std::string("Storage Card/") + (c.gzip ? "tamsel.gz" : "tamsel"),
-                     fileBytes(c.gzip ? sampleKernelGzPath() : sampleKernelPath()));
-    std::string image = randomBytes(20000, 7);
+                     readHostFile(c.gzip ? sampleKernelGzPath() : sampleKernelPath()));
+    std::string image = randomData(20000, 7);
     if (c.image) device.writeFile("Storage Card/miniroot.fs", image);
 
     BootRun run = bootOnDevice(device, [&](quorvel::BootMenu& menu) {
@@ -110,7 +104,7 @@ TEST(WholeBootFailure, EachSetupFailureEndsInItsBox) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestDevice device;
-        device.writeFile("Storage Card/tamsel.gz", fileBytes(sampleKernelGzPath()));
+        device.writeFile("Storage Card/tamsel.gz", readHostFile(sampleKernelGzPath()));
         if (c.fault) {
             device->faults().failWhen(c.fault, [](const sim::FaultCall& call) {
                 return call.name.find(u"tamsel") != std::u16string_view::npos || call.name == u"LockPages";
@@ -129,7 +123,7 @@ TEST(WholeBootFailure, EachSetupFailureEndsInItsBox) {
 
 TEST(WholeBootFailure, UartThatCannotBeMappedFallsBackToTheLcdConsole) {
     TestDevice device;
-    device.writeFile("Storage Card/tamsel.gz", fileBytes(sampleKernelGzPath()));
+    device.writeFile("Storage Card/tamsel.gz", readHostFile(sampleKernelGzPath()));
     device->faults().failWhen("VirtualCopy", [](const sim::FaultCall& call) { return call.address == 0x80050000u; });
     BootRun run = bootOnDevice(device, [](quorvel::BootMenu& menu) {
         selectKernel(menu, u"HP Jornada 720 (US/UK)", u"\\Storage Card\\", u"tamsel.gz");
@@ -145,7 +139,7 @@ TEST(WholeBootFailure, CopyListThatWouldOverwriteItsOwnSourcesIsRefused) {
     // Pool pages placed where the kernel is to be copied: the second-stage loader
     // would overwrite kernel data it has not copied yet.
     TestDevice device;
-    device.writeFile("Storage Card/tamsel.gz", fileBytes(sampleKernelGzPath()));
+    device.writeFile("Storage Card/tamsel.gz", readHostFile(sampleKernelGzPath()));
     std::vector<sim::PhysicalAddress> frames;
     for (std::uint32_t page = 0; page < 8; ++page) frames.emplace_back(0xC0200000u + page * 4096);
     device->memory().preferFrames(frames);

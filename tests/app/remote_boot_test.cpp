@@ -16,31 +16,20 @@
 #include "support/device.h"
 #include "support/disk_images.h"
 #include "support/http_servers.h"
+#include "support/test_data.h"
 
 using namespace testing_support;
 
 namespace {
 
-std::string randomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(n, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 // The sample kernel, plain and gzip, and an md image, plain and gzip, in a folder.
 struct KernelTree {
     TempDir dir;
-    std::string image = randomBytes(30000, 5);
+    std::string image = randomData(30000, 5);
     KernelTree() {
-        writeFile(dir.path() / "tamsel", fileBytes(sampleKernelPath()));
-        writeFile(dir.path() / "tamsel.gz", fileBytes(sampleKernelGzPath()));
-        writeFile(dir.path() / "miniroot.fs", image);
+        writeHostFile(dir.path() / "tamsel", readHostFile(sampleKernelPath()));
+        writeHostFile(dir.path() / "tamsel.gz", readHostFile(sampleKernelGzPath()));
+        writeHostFile(dir.path() / "miniroot.fs", image);
         std::string command = "gzip -n -c '" + (dir.path() / "miniroot.fs").string() + "' > '" +
                               (dir.path() / "miniroot.fs.gz").string() + "'";
         EXPECT_EQ(std::system(command.c_str()), 0);
@@ -194,7 +183,7 @@ TEST(FrontEnd, UsageErrorsExitWithStatusTwo) {
 TEST(FrontEnd, SafetyQuestionAnsweredNoBootsNothingAndSavesNothing) {
     TempDir device;
     std::filesystem::create_directories(device.path() / "Storage Card");
-    writeFile(device.path() / "Storage Card" / "tamsel.gz", fileBytes(sampleKernelGzPath()));
+    writeHostFile(device.path() / "Storage Card" / "tamsel.gz", readHostFile(sampleKernelGzPath()));
     std::string output;
     // No --yes and no answer on the terminal: the question gets NO.
     EXPECT_EQ(runQuorvel({"boot", "--device", device.path().string(), "--platform", "9", "--dir", "\\Storage Card\\"}, output),

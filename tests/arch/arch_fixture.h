@@ -27,6 +27,7 @@
 #include "platform/coredll.h"
 #include "sim/utf.h"
 #include "support/boot_harness.h"
+#include "support/test_data.h"
 #include "support/device.h"
 #include "support/log_capture.h"
 #include "support/page_link_walker.h"
@@ -198,7 +199,7 @@ protected:
         ce::wcsncpy(menu.kernelName, u"tamsel", quorvel::PATH_SIZE - 1);
         menu.rootFileSystem = quorvel::ROOT_WD;
         menu.platform = cpu.platform;
-        device.writeFile("Storage Card/tamsel", testing_support::fileBytes(testing_support::sampleKernelPath()));
+        device.writeFile("Storage Card/tamsel", testing_support::readHostFile(testing_support::sampleKernelPath()));
         files = std::make_unique<quorvel::GzipFileManager>(consoleSlot, quorvel::FILE_MANAGER_FAT);
         ASSERT_TRUE(files->setLocation(u"\\Storage Card\\"));
         ASSERT_TRUE(files->open(u"tamsel", 3));

@@ -22,6 +22,7 @@
 #include "sim/emulator.h"
 #include "sim/utf.h"
 #include "support/boot_harness.h"
+#include "support/test_data.h"
 #include "support/device.h"
 #include "support/log_capture.h"
 
@@ -327,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(Machines, ArmBootContextBootTest,
                          [](const ::testing::TestParamInfo<Machine>& info) { return std::string(info.param.name); });
 
 TEST_P(ArmBootContextBootTest, TheHookBootsTheSampleKernelThroughTheContext) {
-    device.writeFile("Storage Card/tamsel.gz", testing_support::fileBytes(testing_support::sampleKernelGzPath()));
+    device.writeFile("Storage Card/tamsel.gz", testing_support::readHostFile(testing_support::sampleKernelGzPath()));
     menu.platform = GetParam().platform;
     setText(menu.kernelName, u"tamsel.gz");
     menu.pauseBeforeBoot = ce::FALSE;

@@ -17,6 +17,7 @@
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
 #include "support/device.h"
+#include "support/test_data.h"
 #include "support/http_servers.h"
 #include "support/log_capture.h"
 
@@ -26,46 +27,18 @@ using testing_support::LogCapture;
 using testing_support::TempDir;
 using testing_support::TestDevice;
 
+using testing_support::randomData;
+using testing_support::readHostFile;
+using testing_support::textData;
+using testing_support::writeHostFile;
+
 namespace {
 
 constexpr std::size_t MB = 1u << 20;
 
-// Compressible text: numbered lines of words; starts with a digit, never with 0x1f.
-std::string textData(std::size_t size, unsigned seed) {
-    static const char* const words[] = {"kernel", "page", "link", "inflate", "member", "trailer",
-                                        "storage", "card", "boot", "window", "header", "seek"};
-    std::mt19937 random(seed);
-    std::string text;
-    text.reserve(size + 100);
-    while (text.size() < size) {
-        text += std::to_string(random() % 100000);
-        for (int i = 0; i < 8; ++i) {
-            text += ' ';
-            text += words[random() % 12];
-        }
-        text += '\n';
-    }
-    text.resize(size);
-    return text;
-}
 
-std::string randomData(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
 
-std::string readHostFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
-void writeHostFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // What "gzip -c <options>" makes of `bytes`.
 std::string gzipTool(const TempDir& work, const std::string& bytes, const std::string& options = "-n") {

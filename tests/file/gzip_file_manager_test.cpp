@@ -20,6 +20,7 @@
 #include "file/http_file_manager.h"
 #include "file/ufs/ufs_file_manager.h"
 #include "support/device.h"
+#include "support/test_data.h"
 #include "support/log_capture.h"
 
 using namespace quorvel;
@@ -27,43 +28,16 @@ using testing_support::LogCapture;
 using testing_support::TempDir;
 using testing_support::TestDevice;
 
+using testing_support::randomData;
+using testing_support::readHostFile;
+using testing_support::textData;
+using testing_support::writeHostFile;
+
 namespace {
 
-// Compressible text: lines of words from a small vocabulary.
-std::string textData(std::size_t size, unsigned seed) {
-    static const char* const words[] = {"kernel", "page", "link", "inflate", "member", "trailer",
-                                        "storage", "card", "boot", "window", "header", "seek"};
-    std::mt19937 random(seed);
-    std::string text;
-    while (text.size() < size) {
-        text += std::to_string(random() % 100000);
-        for (int i = 0; i < 8; ++i) {
-            text += ' ';
-            text += words[random() % 12];
-        }
-        text += '\n';
-    }
-    text.resize(size);
-    return text;
-}
 
-std::string randomData(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
 
-std::string readHostFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
-void writeHostFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 

@@ -100,11 +100,4 @@ BootRun bootOnDevice(TestDevice& device, const std::function<void(quorvel::BootM
 std::string sampleKernelPath() { return QUORVEL_SAMPLE_KERNEL; }
 std::string sampleKernelGzPath() { return QUORVEL_SAMPLE_KERNEL_GZ; }
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 }  // namespace testing_support

@@ -48,6 +48,5 @@ BootRun bootOnDevice(TestDevice& device, const std::function<void(quorvel::BootM
 // Paths of the sample kernel the build made.
 std::string sampleKernelPath();
 std::string sampleKernelGzPath();
-std::string fileBytes(const std::string& path);
 
 }  // namespace testing_support
