@@ -20,6 +20,7 @@
 #include "support/test_data.h"
 #include "support/http_servers.h"
 #include "support/log_capture.h"
+#include "gzip_card.h"
 
 using namespace quorvel;
 using testing_support::HttpServer;
@@ -31,6 +32,8 @@ using testing_support::randomData;
 using testing_support::readHostFile;
 using testing_support::textData;
 using testing_support::writeHostFile;
+
+using gzip_card::wide;
 
 namespace {
 
@@ -49,8 +52,6 @@ std::string gzipTool(const TempDir& work, const std::string& bytes, const std::s
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return readHostFile(out);
 }
-
-std::u16string wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 std::string flipped(std::string bytes, std::size_t fromEnd) {
     bytes[bytes.size() - fromEnd] = static_cast<char>(bytes[bytes.size() - fromEnd] ^ 0x01);
@@ -84,7 +85,7 @@ struct Sample {
     std::string stored;  // the file on the card
 };
 
-class GzipCheckpoints : public ::testing::Test {
+class GzipCheckpoints : public gzip_card::GzipCardTest {
 protected:
     static void SetUpTestSuite() {
         work = new TempDir;
@@ -103,27 +104,9 @@ protected:
         delete work;
     }
 
-    ~GzipCheckpoints() override {
-        front.reset();
-        setConsole(nullptr);
-    }
-
-    void put(const std::string& name, const std::string& bytes) { device.writeFile("Storage Card/" + name, bytes); }
-
-    GzipFileManager& openCard(const std::string& name) {
-        front = std::make_unique<GzipFileManager>(console, FILE_MANAGER_FAT);
-        front->setLocation(u"\\Storage Card\\");
-        EXPECT_EQ(front->open(wide(name).c_str(), 3), 1) << name;
-        return *front;
-    }
-
     static TempDir* work;
     static Sample* randomMember;
     static Sample* membersAndTail;
-    TestDevice device;
-    LogCapture log;
-    Console* console = lcdConsole();
-    std::unique_ptr<GzipFileManager> front;
 };
 TempDir* GzipCheckpoints::work = nullptr;
 Sample* GzipCheckpoints::randomMember = nullptr;

@@ -22,6 +22,7 @@
 #include "support/device.h"
 #include "support/test_data.h"
 #include "support/log_capture.h"
+#include "gzip_card.h"
 
 using namespace quorvel;
 using testing_support::LogCapture;
@@ -32,6 +33,8 @@ using testing_support::randomData;
 using testing_support::readHostFile;
 using testing_support::textData;
 using testing_support::writeHostFile;
+
+using gzip_card::wide;
 
 namespace {
 
@@ -86,8 +89,6 @@ std::string withHeader(const std::string& member, int flags, const std::string& 
     return header + member.substr(10);
 }
 
-std::u16string wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
 struct Outcome {
     std::string data;
     std::int32_t last = 0;  // the result that ended the reading: 0 or -1
@@ -124,33 +125,15 @@ void shortReads(TestDevice& device, const std::string& name, std::uint32_t limit
         limit);
 }
 
-class GzipFront : public ::testing::Test {
+class GzipFront : public gzip_card::GzipCardTest {
 protected:
-    ~GzipFront() override {
-        front.reset();
-        setConsole(nullptr);
-    }
-
-    void put(const std::string& name, const std::string& bytes) { device.writeFile("Storage Card/" + name, bytes); }
-
-    GzipFileManager& openCard(const std::string& name) {
-        front = std::make_unique<GzipFileManager>(console, FILE_MANAGER_FAT);
-        front->setLocation(u"\\Storage Card\\");
-        EXPECT_EQ(front->open(wide(name).c_str(), 3), 1) << name;
-        return *front;
-    }
-
     std::string putGzip(const std::string& name, const std::string& content, const std::string& options = "-n") {
         std::string member = gzipTool(work, name, content, options);
         put(name + ".gz", member);
         return member;
     }
 
-    TestDevice device;
     TempDir work;
-    LogCapture log;
-    Console* console = lcdConsole();
-    std::unique_ptr<GzipFileManager> front;
 };
 
 TEST_F(GzipFront, EachKindMakesItsBackend) {
