@@ -26,6 +26,15 @@ TEST_P(ArmArchitectureTest, ConstructionPrintsTheArmLineThenTheCpuLine) {
     EXPECT_EQ(architecture->loaderPaddr, 0u);
 }
 
+TEST_P(ArmArchitectureTest, TestSpareDoesNothing) {
+    std::uint64_t mappings = device->faults().calls("VirtualCopy");
+    log.clear();
+    architecture->testSpare();
+    EXPECT_TRUE(log.entries().empty());
+    EXPECT_TRUE(device->uart()->accesses().empty());
+    EXPECT_EQ(device->faults().calls("VirtualCopy"), mappings);
+}
+
 TEST_P(ArmArchitectureTest, InitRegistersTheFourBanksAndSetsTheCacheSize) {
     quorvel::dcacheFlushSize = 32;  // neither CPU's size, so the store shows
     log.clear();

@@ -80,15 +80,6 @@ TEST_F(Pxa2x0ArchitectureTest, TestFramebufferOnlySaysThereIsNone) {
     EXPECT_EQ(device->faults().calls("VirtualCopy"), mappings);
 }
 
-TEST_F(Pxa2x0ArchitectureTest, TestSpareDoesNothing) {
-    std::uint64_t mappings = device->faults().calls("VirtualCopy");
-    log.clear();
-    architecture->testSpare();
-    EXPECT_TRUE(log.entries().empty());
-    EXPECT_TRUE(device->uart()->accesses().empty());
-    EXPECT_EQ(device->faults().calls("VirtualCopy"), mappings);
-}
-
 // On the device the routine never comes back; the simulated one is made to, to reach
 // what follows it.
 TEST_F(Pxa2x0ArchitectureTest, AJumpRoutineThatComesBackLeavesKernelModeAndSaysSoOnce) {

@@ -156,15 +156,6 @@ TEST_F(Sa11x0ArchitectureTest, TestFramebufferThatCannotMapTheBufferEndsAtOnce) 
     }
 }
 
-TEST_F(Sa11x0ArchitectureTest, TestSpareDoesNothing) {
-    std::uint64_t mappings = device->faults().calls("VirtualCopy");
-    log.clear();
-    architecture->testSpare();
-    EXPECT_TRUE(log.entries().empty());
-    EXPECT_TRUE(device->uart()->accesses().empty());
-    EXPECT_EQ(device->faults().calls("VirtualCopy"), mappings);
-}
-
 TEST_F(Sa11x0ArchitectureTest, AJumpRoutineThatComesBackEndsTheJumpWithNothingAfter) {
     SmallHandOver plan;
     ASSERT_NO_FATAL_FAILURE(prepareSmallHandOver(plan));
