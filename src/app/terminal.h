@@ -1,5 +1,4 @@
-// The terminal as the main window: the log shown as the Console page would show it,
-// the progress bar as a count, message boxes printed with their caption and answered
+// The terminal as the main window: the log shown as the Console page would show it, message boxes printed with their caption and answered
 // on the terminal (or YES).
 #pragma once
 
@@ -27,12 +26,9 @@ private:
 class TerminalMainWindow : public MainWindow {
 public:
     ce::HWND handle() const override;
-    void progress() override { ++position_; }
-    void progressDone() override { position_ = 0; }
-    int position() const { return position_; }
-
-private:
-    int position_ = 0;
+    // The "[progress] N" lines of the log stand for the bar on a terminal.
+    void progress() override {}
+    void progressDone() override {}
 };
 
 // Prints each box; questions are answered YES when `yes`, otherwise asked on the
