@@ -1,5 +1,5 @@
-// The terminal as the main window: the log shown as the Console page would show it, message boxes printed with their caption and answered
-// on the terminal (or YES).
+// The terminal as the main window: the log shown as the Console page would show it,
+// message boxes printed with their caption and answered on the terminal (or YES).
 #pragma once
 
 #include <iosfwd>
