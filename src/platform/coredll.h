@@ -6,6 +6,7 @@
 #include <cstdarg>
 
 #include "platform/types.h"
+#include "platform/windows.h"
 
 namespace ce {
 
@@ -47,13 +48,6 @@ LPWSTR wcsncpy(LPWSTR out, LPCWSTR text, std::size_t count);
 // read-only resource text itself and the result is its length.
 HINSTANCE GetModuleHandleW(LPCWSTR name);
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR out, int size);
-
-// Windows and dialogs.
-int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
-BOOL UpdateWindow(HWND window);
-HDC GetDC(HWND window);
-int ReleaseDC(HWND window, HDC dc);
-int GetDeviceCaps(HDC dc, int index);
 
 // Debug output.
 void OutputDebugStringW(LPCWSTR text);

@@ -1,16 +1,34 @@
 // The simulated handheld.
 #include "sim/handheld.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 
+#include "sim/windows/window_system.h"
+
 namespace sim {
 
 namespace {
 Handheld* currentDevice = nullptr;
+
+// The LCD frame's memory: a bank of its own unless DRAM already holds it, large
+// enough for the 640 x 480 test picture an SA-11x0 can draw from DBAR1.
+constexpr std::uint32_t MIN_FRAME_BANK = 0x50000;
+
+std::vector<RamBank> ramWithFrame(const DeviceSettings& settings) {
+    std::vector<RamBank> banks = settings.effectiveRam();
+    std::uint32_t base = settings.frameAddress & ~(FRAME_SIZE - 1);
+    for (const RamBank& bank : banks)
+        if (base >= bank.base && base - bank.base < bank.size) return banks;
+    std::uint32_t size = std::max(settings.frameAddress - base + settings.frameBytes(), MIN_FRAME_BANK);
+    size = (size + FRAME_SIZE - 1) & ~(FRAME_SIZE - 1);
+    banks.push_back({base, size});
+    return banks;
 }
+}  // namespace
 
 int MessageBoxes::show(std::uintptr_t owner, std::u16string text, std::u16string caption, std::uint32_t type) {
     MessageBoxRecord record{owner, std::move(text), std::move(caption), type, 0};
@@ -45,7 +63,7 @@ void SerialPort::write(const std::string& bytes) {
 }
 
 Handheld::Handheld(DeviceSettings settings)
-    : settings_(std::move(settings)), memory_(settings_.effectiveRam(), settings_.seed), random_(settings_.seed) {
+    : settings_(std::move(settings)), memory_(ramWithFrame(settings_), settings_.seed), random_(settings_.seed) {
     if (currentDevice) {
         std::fprintf(stderr, "sim: only one simulated handheld at a time\n");
         std::abort();
@@ -58,6 +76,14 @@ Handheld::Handheld(DeviceSettings settings)
         uart_ = std::make_unique<Pxa2x0Uart>();
         devices_ = {uart_.get()};
     }
+    // No page is ever taken from the LCD frame.
+    std::vector<PhysicalAddress> frame;
+    for (std::uint32_t offset = 0; offset < settings_.frameBytes() + (settings_.frameAddress & (FRAME_SIZE - 1));
+         offset += FRAME_SIZE)
+        frame.push_back(PhysicalAddress((settings_.frameAddress & ~(FRAME_SIZE - 1)) + offset));
+    memory_.preferFrames(frame);
+    for (std::size_t i = 0; i < frame.size(); ++i) memory_.allocateFrame();
+    if (lcd_) lcd_->dbar1 = settings_.frameAddress;
     addressSpace_ = std::make_unique<AddressSpace>(memory_, devices_, settings_.processId);
     cpu_.translationBase = addressSpace_->pageTables().firstLevel().value();
     cpu_.processId = settings_.processId;
@@ -67,6 +93,7 @@ Handheld::Handheld(DeviceSettings settings)
 }
 
 Handheld::~Handheld() {
+    windows_.reset();
     handles_.clear();
     addressSpace_.reset();
     currentDevice = nullptr;
@@ -81,6 +108,11 @@ Handheld& Handheld::current() {
 }
 
 bool Handheld::exists() { return currentDevice != nullptr; }
+
+WindowSystem& Handheld::windows() {
+    if (!windows_) windows_ = std::make_unique<WindowSystem>(settings_);
+    return *windows_;
+}
 
 std::uint32_t Handheld::random() {
     if (!scriptedRandom_.empty()) {
