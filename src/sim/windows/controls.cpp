@@ -504,8 +504,8 @@ LRESULT comboProcedure(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
             int item = s->firstItem + (y - r.bottom - 1) / comboItemHeight();
             if (item >= 0 && item < count) {
                 select(item);
-                drop(false);
                 notify(h, CBN_SELCHANGE);
+                drop(false);
             } else {
                 drop(false);
             }
