@@ -18,15 +18,18 @@ Handheld* currentDevice = nullptr;
 // enough for the 640 x 480 test picture an SA-11x0 can draw from DBAR1.
 constexpr std::uint32_t MIN_FRAME_BANK = 0x50000;
 
-std::vector<RamBank> ramWithFrame(const DeviceSettings& settings) {
-    std::vector<RamBank> banks = settings.effectiveRam();
+bool frameInRam(const DeviceSettings& settings) {
+    for (const RamBank& bank : settings.effectiveRam())
+        if (settings.frameAddress >= bank.base && settings.frameAddress - bank.base < bank.size) return true;
+    return false;
+}
+
+// The LCD's video memory when DRAM does not hold the frame.
+std::vector<RamBank> videoMemory(const DeviceSettings& settings) {
+    if (frameInRam(settings)) return {};
     std::uint32_t base = settings.frameAddress & ~(FRAME_SIZE - 1);
-    for (const RamBank& bank : banks)
-        if (base >= bank.base && base - bank.base < bank.size) return banks;
     std::uint32_t size = std::max(settings.frameAddress - base + settings.frameBytes(), MIN_FRAME_BANK);
-    size = (size + FRAME_SIZE - 1) & ~(FRAME_SIZE - 1);
-    banks.push_back({base, size});
-    return banks;
+    return {{base, (size + FRAME_SIZE - 1) & ~(FRAME_SIZE - 1)}};
 }
 }  // namespace
 
@@ -63,7 +66,7 @@ void SerialPort::write(const std::string& bytes) {
 }
 
 Handheld::Handheld(DeviceSettings settings)
-    : settings_(std::move(settings)), memory_(ramWithFrame(settings_), settings_.seed), random_(settings_.seed) {
+    : settings_(std::move(settings)), memory_(settings_.effectiveRam(), settings_.seed, videoMemory(settings_)), random_(settings_.seed) {
     if (currentDevice) {
         std::fprintf(stderr, "sim: only one simulated handheld at a time\n");
         std::abort();
@@ -76,13 +79,15 @@ Handheld::Handheld(DeviceSettings settings)
         uart_ = std::make_unique<Pxa2x0Uart>();
         devices_ = {uart_.get()};
     }
-    // No page is ever taken from the LCD frame.
-    std::vector<PhysicalAddress> frame;
-    for (std::uint32_t offset = 0; offset < settings_.frameBytes() + (settings_.frameAddress & (FRAME_SIZE - 1));
-         offset += FRAME_SIZE)
-        frame.push_back(PhysicalAddress((settings_.frameAddress & ~(FRAME_SIZE - 1)) + offset));
-    memory_.preferFrames(frame);
-    for (std::size_t i = 0; i < frame.size(); ++i) memory_.allocateFrame();
+    // No page is ever taken from an LCD frame that DRAM holds.
+    if (frameInRam(settings_)) {
+        std::vector<PhysicalAddress> frame;
+        for (std::uint32_t offset = 0; offset < settings_.frameBytes() + (settings_.frameAddress & (FRAME_SIZE - 1));
+             offset += FRAME_SIZE)
+            frame.push_back(PhysicalAddress((settings_.frameAddress & ~(FRAME_SIZE - 1)) + offset));
+        memory_.preferFrames(frame);
+        for (std::size_t i = 0; i < frame.size(); ++i) memory_.allocateFrame();
+    }
     if (lcd_) lcd_->dbar1 = settings_.frameAddress;
     addressSpace_ = std::make_unique<AddressSpace>(memory_, devices_, settings_.processId);
     cpu_.translationBase = addressSpace_->pageTables().firstLevel().value();

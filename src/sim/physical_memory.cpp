@@ -10,7 +10,9 @@
 
 namespace sim {
 
-PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed) : banks_(banks) {
+PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, const std::vector<RamBank>& reserved)
+    : banks_(banks) {
+    banks_.insert(banks_.end(), reserved.begin(), reserved.end());
     for (const RamBank& bank : banks_) {
         if (bank.size == 0 || bank.size % FRAME_SIZE != 0 || bank.base % FRAME_SIZE != 0 ||
             bank.size - 1 > 0xFFFFFFFFu - bank.base)
@@ -29,7 +31,7 @@ PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t 
     // contiguous nor ordered, as on a device that has been running for a while.
     std::mt19937 random(seed);
     std::vector<PhysicalAddress> order;
-    for (auto bank = banks_.rbegin(); bank != banks_.rend(); ++bank) {
+    for (auto bank = banks.rbegin(); bank != banks.rend(); ++bank) {
         std::uint32_t frames = bank->size / FRAME_SIZE;
         for (std::uint32_t top = frames; top > 0;) {
             std::uint32_t run = std::min<std::uint32_t>(16, top);

@@ -598,6 +598,7 @@ LRESULT tabProcedure(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     auto change = [&](int to) {
         if (to < 0 || to >= count || to == s->selection) return;
         if (notifyHeader(h, TCN_SELCHANGING)) return;  // the parent refused
+        if (!ws().window(h)) return;
         s->selection = to;
         ws().invalidate(h);
         notifyHeader(h, TCN_SELCHANGE);

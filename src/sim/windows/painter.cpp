@@ -488,11 +488,16 @@ struct Painter {
         RECT page{r.left + g.tabWidth, r.top, r.right, r.bottom};
         frame3d(cr, page, true);
         bool focused = system.focus() == w.handle;
-        for (int i = 0; i < static_cast<int>(s->items.size()); ++i) {
+        // The chosen tab last, standing out and joined to the page.
+        std::vector<int> order;
+        for (int i = 0; i < static_cast<int>(s->items.size()); ++i)
+            if (i != s->selection) order.push_back(i);
+        if (s->selection >= 0 && s->selection < static_cast<int>(s->items.size())) order.push_back(s->selection);
+        for (int i : order) {
             const TabState::Item& item = s->items[static_cast<std::size_t>(i)];
             bool chosen = i == s->selection;
-            RECT tab{r.left + (chosen ? 0 : 2), r.top + i * g.tabHeight, r.left + g.tabWidth + (chosen ? 2 : 0),
-                     r.top + (i + 1) * g.tabHeight};
+            RECT tab{r.left + (chosen ? 0 : 2), r.top + i * g.tabHeight - (chosen ? 2 : 0), r.left + g.tabWidth + (chosen ? 2 : 0),
+                     r.top + (i + 1) * g.tabHeight + (chosen ? 2 : 0)};
             fill(cr, tab.left, tab.top, tab.right - tab.left, tab.bottom - tab.top, FACE_GREY);
             hline(cr, tab.left + 2, tab.right, tab.top, WHITE);
             vline(cr, tab.left, tab.top + 2, tab.bottom - 2, WHITE);

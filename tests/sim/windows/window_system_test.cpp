@@ -238,3 +238,23 @@ TEST_F(WindowSystemTest, ScreenCapsAndTheLcdFrame) {
 
 }  // namespace
 }  // namespace windows_test
+
+namespace windows_test {
+namespace {
+
+TEST(LcdFrame, AFrameInsideDramIsNeverHandedOutAsAPage) {
+    sim::DeviceSettings settings;
+    settings.frameAddress = 0xC1F00000;
+    testing_support::TestDevice device(settings);
+    sim::FrameBuffer frame = sim::lcdFrame();
+    EXPECT_EQ(frame.pixels, device->memory().host(sim::PhysicalAddress(0xC1F00000)));
+    std::size_t frames = 0;
+    while (std::optional<sim::PhysicalAddress> f = device->memory().allocateFrame()) {
+        ++frames;
+        EXPECT_FALSE(f->value() >= 0xC1F00000 && f->value() < 0xC1F00000 + 1280 * 240) << std::hex << f->value();
+    }
+    EXPECT_GT(frames, 1000u);
+}
+
+}  // namespace
+}  // namespace windows_test
