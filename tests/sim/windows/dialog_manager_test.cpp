@@ -128,6 +128,23 @@ TEST_F(DialogManagerTest, DialogCodesDecideWhoTakesTabAndArrows) {
         MSG m{GetDlgItem(d, c.id), WM_KEYDOWN, c.key, 1, 0, {0, 0}};
         EXPECT_EQ(SendMessageW(GetDlgItem(d, c.id), WM_GETDLGCODE, c.key, reinterpret_cast<LPARAM>(&m)), c.code);
     }
+    // A control that asks for Tab gets it, and the focus stays.
+    WNDCLASSW wantsTab{};
+    wantsTab.lpfnWndProc = [](HWND w, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        record(w, message, wParam, lParam);
+        return message == WM_GETDLGCODE ? DLGC_WANTTAB : DefWindowProcW(w, message, wParam, lParam);
+    };
+    wantsTab.lpszClassName = u"WantsTab";
+    ASSERT_NE(RegisterClassW(&wantsTab), 0);
+    HWND taker = CreateWindowExW(0, u"WantsTab", u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 200, 0, 20, 20, d,
+                                 reinterpret_cast<HMENU>(900), nullptr, nullptr);
+    SetFocus(taker);
+    received().clear();
+    MSG tab{taker, WM_KEYDOWN, VK_TAB, 1, 0, {0, 0}};
+    EXPECT_TRUE(IsDialogMessageW(d, &tab));
+    EXPECT_EQ(GetFocus(), taker);
+    EXPECT_EQ(messagesTo(taker, WM_KEYDOWN).size(), 1u);
+
     // An edit keeps its arrows: Left moves its caret, not the focus.
     HWND edit = GetDlgItem(d, 206);
     SetWindowTextW(edit, u"abc");
