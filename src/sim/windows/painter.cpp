@@ -618,14 +618,26 @@ void paintScreen(WindowSystem& system, const FrameBuffer& frame) {
     cairo_destroy(cr);
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
+    if (frame.bitsPerPixel == 32 && scratch.empty()) {
+        // cairo leaves the unused top byte set; the frame's words are 0x00RRGGBB.
+        for (int y = 0; y < frame.height; ++y) {
+            auto* line = reinterpret_cast<std::uint32_t*>(frame.pixels + static_cast<std::ptrdiff_t>(y) * frame.lineBytes);
+            for (int x = 0; x < frame.width; ++x) line[x] &= 0x00FFFFFFu;
+        }
+    }
     if (!scratch.empty()) {
-        // 8 bits: 3-3-2 colour; 4 bits: grey levels, two pixels a byte, first in the low nibble.
+        // 24 bits: blue, green, red bytes; 8 bits: 3-3-2 colour (no palette is modelled);
+        // 4 bits: grey levels, two pixels a byte, the first in the low nibble.
         for (int y = 0; y < frame.height; ++y) {
             std::uint8_t* line = frame.pixels + static_cast<std::ptrdiff_t>(y) * frame.lineBytes;
             for (int x = 0; x < frame.width; ++x) {
                 std::uint32_t c = scratch[static_cast<std::size_t>(y) * frame.width + x];
                 std::uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
-                if (frame.bitsPerPixel == 8) {
+                if (frame.bitsPerPixel == 24) {
+                    line[3 * x] = static_cast<std::uint8_t>(b);
+                    line[3 * x + 1] = static_cast<std::uint8_t>(g);
+                    line[3 * x + 2] = static_cast<std::uint8_t>(r);
+                } else if (frame.bitsPerPixel == 8) {
                     line[x] = static_cast<std::uint8_t>((r & 0xE0) | ((g >> 3) & 0x1C) | (b >> 6));
                 } else if (frame.bitsPerPixel == 4) {
                     std::uint8_t grey = static_cast<std::uint8_t>(((r * 30 + g * 59 + b * 11) / 100) >> 4);

@@ -90,3 +90,59 @@ TEST_F(PaintingTest, DialogLooksLikeTheHandheld) {
 
 }  // namespace
 }  // namespace windows_test
+
+namespace windows_test {
+namespace {
+
+LRESULT plainProcedure(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcW(w, m, wp, lp); }
+
+TEST(PaintingDepths, EachDepthIsWrittenAsTheScreenSettingSays) {
+    struct Case {
+        const char* name;
+        int bits;
+        std::vector<std::uint8_t> navy, grey;  // the bytes of one pixel (4 bits: the low nibble)
+    };
+    const Case cases[] = {
+        {"16 bits, RGB565", 16, {0x10, 0x00}, {0x18, 0xC6}},
+        {"24 bits, blue green red", 24, {0x80, 0x00, 0x00}, {0xC0, 0xC0, 0xC0}},
+        {"32 bits, 0x00RRGGBB", 32, {0x80, 0x00, 0x00, 0x00}, {0xC0, 0xC0, 0xC0, 0x00}},
+        {"8 bits, 3-3-2", 8, {0x02}, {0xDB}},
+        {"4 bits, grey", 4, {0x00}, {0x0C}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::DeviceSettings settings;
+        settings.bitsPerPixel = c.bits;
+        testing_support::TestDevice device(settings);
+        WNDCLASSW cls{};
+        cls.lpfnWndProc = plainProcedure;
+        cls.lpszClassName = u"Plain";
+        RegisterClassW(&cls);
+        HWND main = CreateWindowExW(0, u"Plain", u"", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    nullptr, nullptr, nullptr, nullptr);
+        HWND bar = CreateWindowExW(WS_EX_CLIENTEDGE, u"msctls_progress32", u"", WS_CHILD | WS_VISIBLE, 10, 10, 100, 20, main,
+                                   nullptr, nullptr, nullptr);
+        SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 2));
+        SendMessageW(bar, PBM_SETPOS, 1, 0);
+        device->windows().paint(true);
+        sim::FrameBuffer f = device->windows().frame();
+        ASSERT_NE(f.pixels, nullptr);
+        EXPECT_EQ(f.lineBytes, (640 * c.bits + 7) / 8);
+        auto at = [&](int x, int y) {
+            std::vector<std::uint8_t> bytes;
+            if (c.bits == 4) {
+                std::uint8_t b = f.pixels[y * f.lineBytes + x / 2];
+                bytes.push_back((x & 1) ? b >> 4 : b & 0x0F);
+            } else {
+                for (int i = 0; i < c.bits / 8; ++i) bytes.push_back(f.pixels[y * f.lineBytes + x * (c.bits / 8) + i]);
+            }
+            return bytes;
+        };
+        EXPECT_EQ(at(20, 20), c.navy);  // filled half
+        EXPECT_EQ(at(100, 20), c.grey);
+        EXPECT_EQ(at(13, 20), c.navy);  // an odd pixel, for the 4-bit packing
+    }
+}
+
+}  // namespace
+}  // namespace windows_test
