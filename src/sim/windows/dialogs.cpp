@@ -205,15 +205,33 @@ int WindowSystem::messageBox(HWND owner, const std::u16string& text, const std::
     const int pad = 8 * dpi() / 96;
     const int icon = (type & 0xF0) ? 32 * dpi() / 96 : 0;
     const int buttonW = scale(50, baseX_, 4), buttonH = scale(14, baseY_, 8);
+    // Lines break at line feeds, and between words where they would not fit the screen.
+    const int widest = std::max(baseX_ * 8, screenWidth() - 4 - 3 * pad - icon);
+    std::u16string shown;
     int textW = 0, lines = 0;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = text.find(u'\n', start);
-        textW = std::max(textW, static_cast<int>(textWidth(text.substr(start, end == std::u16string::npos ? end : end - start), fontPixels_)) + 1);
+    for (const std::u16string& paragraph : editLines(text)) {
+        std::u16string line;
+        std::size_t at = 0;
+        while (at <= paragraph.size()) {
+            std::size_t space = paragraph.find(u' ', at);
+            std::u16string word = paragraph.substr(at, space == std::u16string::npos ? std::u16string::npos : space - at);
+            std::u16string joined = line.empty() ? word : line + u' ' + word;
+            if (!line.empty() && textWidth(joined, fontPixels_) > widest) {
+                shown += line + u'\n';
+                textW = std::max(textW, static_cast<int>(textWidth(line, fontPixels_)) + 1);
+                ++lines;
+                joined = word;
+            }
+            line = joined;
+            if (space == std::u16string::npos) break;
+            at = space + 1;
+        }
+        shown += line + u'\n';
+        textW = std::max(textW, static_cast<int>(textWidth(line, fontPixels_)) + 1);
         ++lines;
-        if (end == std::u16string::npos) break;
-        start = end + 1;
     }
+    shown.pop_back();
+    textW = std::min(textW, widest);
     int textH = lines * baseY_;
     int clientW = std::max(pad + (icon ? icon + pad : 0) + textW + pad,
                            static_cast<int>(specs.size()) * (buttonW + pad) + pad);
@@ -238,7 +256,7 @@ int WindowSystem::messageBox(HWND owner, const std::u16string& text, const std::
         if (Window* iw = window(iconWindow)) iw->userData = static_cast<LONG_PTR>(type & 0xF0);
     }
     int textX = pad + (icon ? icon + pad : 0);
-    createWindow(0, STATIC_CLASS, text, WS_CHILD | WS_VISIBLE | SS_LEFT, textX, pad + std::max(0, (icon - textH) / 2),
+    createWindow(0, STATIC_CLASS, shown, WS_CHILD | WS_VISIBLE | SS_LEFT, textX, pad + std::max(0, (icon - textH) / 2),
                  clientW - textX - pad, textH, box, 0xFFFF, nullptr, nullptr);
     int rowW = static_cast<int>(specs.size()) * buttonW + (static_cast<int>(specs.size()) - 1) * pad;
     int bx = (clientW - rowW) / 2, by = clientH - pad - buttonH;

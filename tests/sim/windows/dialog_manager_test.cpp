@@ -3,6 +3,8 @@
 // buttons keep one of their group checked, and message boxes are modal dialogs.
 #include "screen_fixture.h"
 
+#include <algorithm>
+
 namespace windows_test {
 namespace {
 
@@ -268,6 +270,29 @@ TEST_F(DialogManagerTest, MessageBoxKeysAnswerAsWindowsDoes) {
     EXPECT_EQ(MessageBoxW(main, u"text", u"caption", MB_YESNO), IDNO);
     MSG m;
     EXPECT_FALSE(GetMessageW(&m, nullptr, 0, 0));
+}
+
+TEST_F(DialogManagerTest, LongMessagesWrapToTheScreen) {
+    std::u16string text = u"can't open file: \\Storage Card\\kernels\\";
+    for (int i = 0; i < 6; ++i) text += u"very long path component ";
+    RECT box{};
+    std::u16string shown;
+    ws.setIdle([&] {
+        HWND b = ws.active();
+        box = ws.screenRect(b);
+        for (HWND c : ws.window(b)->children)
+            if (ws.window(c)->className == u"STATIC" && !ws.window(c)->text.empty()) shown = ws.window(c)->text;
+        screenshot("message_box_long");
+        ws.key(VK_RETURN);
+        return true;
+    });
+    EXPECT_EQ(MessageBoxW(main, text.c_str(), u"BOOT FAILED", MB_OK | MB_ICONHAND), IDOK);
+    EXPECT_GE(box.left, 0);
+    EXPECT_LE(box.right, 640);
+    EXPECT_NE(shown.find(u'\n'), std::u16string::npos);
+    std::u16string joined = shown;
+    std::replace(joined.begin(), joined.end(), u'\n', u' ');
+    EXPECT_EQ(joined, text);  // only spaces became line breaks
 }
 
 TEST_F(DialogManagerTest, WithoutWindowsMessageBoxesAreScripted) {
