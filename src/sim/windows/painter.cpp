@@ -269,7 +269,9 @@ struct Painter {
             if (focused) {
                 RECT fr{static_cast<LONG>(tx) - 2, static_cast<LONG>(ty) - 1, static_cast<LONG>(tx + width(w.text)) + 2,
                         static_cast<LONG>(ty) + metrics.height + 1};
-                if (!w.text.empty()) focusRect(cr, fr);
+                // A box without text shows the focus around the box.
+                if (w.text.empty()) fr = RECT{bx - 1, by - 1, bx + box + 1, by + box + 1};
+                focusRect(cr, fr);
             }
             return;
         }
