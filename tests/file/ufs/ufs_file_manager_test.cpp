@@ -543,7 +543,7 @@ TEST_F(UfsImage, AFailedReadLeavesNoStaleBlockInTheBuffer) {
     ASSERT_EQ(manager->read(buffer.data(), 100, 11 * BLOCK), 100);  // block 11 is in the buffer
     device->faults().failWhen("DeviceIoControl", [sector](const sim::FaultCall& call) { return call.address == sector; });
     console.clear();
-    // The indirect block is read into the buffer, then the data read fails.
+    // The indirect block is read, then the data read fails.
     EXPECT_EQ(manager->read(buffer.data(), 100, 12 * BLOCK), -1);
     EXPECT_EQ(console.prints(), std::vector<std::u16string>{u"UFS read error 5.\n"});
     EXPECT_EQ(device->debugOutput().back(), u"DeviceIoControl() failed.error=31\n");
