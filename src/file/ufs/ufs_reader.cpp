@@ -151,7 +151,7 @@ std::uint32_t storedLength(const UfsFile* file, std::uint64_t fileBlock) {
 int loadBlocks(UfsFile* file, const FileContext* context, std::uint64_t fileBlock) {
     const UfsGeometry& fs = file->fs;
     std::uint64_t size = inodeSize(file);
-    std::uint64_t fileBlocks = (size + fs.blockOffsetMask) >> fs.blockShift;
+    std::uint64_t fileBlocks = (size >> fs.blockShift) + ((size & fs.blockOffsetMask) ? 1 : 0);
     std::uint64_t room = std::min<std::uint64_t>(UFS_CLUSTER_SIZE / fs.blockSize, fileBlocks - fileBlock);
     std::uint32_t length = storedLength(file, fileBlock);
     file->bufferFileBlock = -1;
@@ -218,6 +218,8 @@ int currentBlock(UfsFile* file, const FileContext* context, const std::uint8_t**
     std::uint64_t offset = position - (static_cast<std::uint64_t>(first) << fs.blockShift);
     std::uint64_t count = file->blockBufferCount - offset;
     if (size - position < count) count = size - position;
+    // Nothing available would leave the callers' loops where they are.
+    if (count == 0) return UFS_IO_ERROR;
     *data = file->blockBuffer.get() + offset;
     *available = static_cast<std::uint32_t>(count);
     return UFS_OK;

@@ -527,6 +527,38 @@ TEST_F(UfsImage, BoundsTheWorkOfOneOpenOnHostileDirectories) {
     }
 }
 
+// Sizes near the top of 64 bits must not wrap the count of a file's blocks: a read
+// once found nothing available there and never ended.
+TEST_F(UfsImage, ReadsFilesOfTheLargestSizes) {
+    std::uint32_t number = [&] {
+        TestDevice device(settingsFor(disk));
+        return inodeOf(u"/small.txt");
+    }();
+    struct Case {
+        const char* what;
+        std::uint64_t size;
+        bool firstBlockHole;
+    } cases[] = {
+        {"largest size", UINT64_MAX, false},
+        {"largest size, first block a hole", UINT64_MAX, true},
+        {"one block short of the largest", UINT64_MAX - BLOCK, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::path image = copyOfDisk();
+        std::uint64_t inode = inodeOffset(image, number);
+        testing_support::writeAt(image, inode + 8, le32(static_cast<std::uint32_t>(c.size)));
+        testing_support::writeAt(image, inode + 12, le32(static_cast<std::uint32_t>(c.size >> 32)));
+        if (c.firstBlockHole) testing_support::writeAt(image, inode + 40, le32(0));
+        TestDevice device(settingsFor(image));
+        auto manager = backend(device);
+        ASSERT_EQ(manager->open(u"/small.txt", 3), 1);
+        std::string buffer(2 * BLOCK, 'x');
+        ASSERT_EQ(manager->read(buffer.data(), 2 * BLOCK), static_cast<std::int32_t>(2 * BLOCK));
+        EXPECT_TRUE(buffer.substr(0, BLOCK) == (c.firstBlockHole ? std::string(BLOCK, '\0') : small.substr(0, BLOCK)));
+    }
+}
+
 TEST_F(UfsImage, AFailedReadLeavesNoStaleBlockInTheBuffer) {
     TestDevice device(settingsFor(disk));
     auto manager = backend(device);
