@@ -1,6 +1,7 @@
 // A small read-only reader of the first UFS layout (32-bit block numbers): superblock
 // check, inodes, block mapping through up to three indirect levels, path walking
-// with symbolic links, and reads through a one-block buffer.
+// with symbolic links, and reads through a buffer that takes runs of adjacent blocks
+// in one device request.
 #pragma once
 
 #include <cstdint>
