@@ -19,7 +19,7 @@ std::size_t imageSize = 0;
 // carry their trailing zeros; beyond it the device reports an error.
 constexpr std::uint64_t DEVICE_SIZE = 64u << 20;
 
-int readBlocks(DiskDevice*, int direction, std::uint32_t sector, std::uint32_t count, void* buffer, std::uint32_t* done) {
+int memoryRead(DiskDevice*, int direction, std::uint32_t sector, std::uint32_t count, void* buffer, std::uint32_t* done) {
     if (direction != BLOCK_READ) return UFS_READ_ONLY;
     std::uint64_t offset = static_cast<std::uint64_t>(sector) * SECTOR_SIZE;
     if (offset > DEVICE_SIZE || DEVICE_SIZE - offset < count) return UFS_IO_ERROR;
@@ -31,11 +31,11 @@ int readBlocks(DiskDevice*, int direction, std::uint32_t sector, std::uint32_t c
     return UFS_OK;
 }
 
-int openDevice(FileContext*, const char*, int, int) { return UFS_OK; }
-int closeDevice(FileContext*) { return UFS_OK; }
-int deviceControl(FileContext*, int, void*) { return UFS_IO_ERROR; }
+int memoryOpen(FileContext*, const char*, int, int) { return UFS_OK; }
+int memoryClose(FileContext*) { return UFS_OK; }
+int memoryControl(FileContext*, int, void*) { return UFS_IO_ERROR; }
 
-const BlockDriver memoryDriver = {"memory", readBlocks, openDevice, closeDevice, deviceControl};
+const BlockDriver memoryDriver = {"memory", memoryRead, memoryOpen, memoryClose, memoryControl};
 
 // Paths of the seed images: plain, through absolute, relative, long and looping
 // links, through a link to a directory, and odd spellings.
