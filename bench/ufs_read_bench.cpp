@@ -60,6 +60,8 @@ int main() {
     std::ofstream(work.path() / "tree/boot/bench.bin", std::ios::binary)
         .write(data.data(), static_cast<std::streamsize>(data.size()));
     std::uint32_t expected = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    // Less for the fork that starts dd to copy.
+    std::string().swap(data);
 
     std::filesystem::path image = work.path() / "ufs.img";
     std::string failure;
@@ -72,17 +74,30 @@ int main() {
     testing_support::TestDevice device(settings);
 
     std::vector<unsigned char> into(FILE_SIZE);
-    Result pages = best([&] { return readBackend(4080, into); });
-    pages.crc = crcOf(into, pages.bytes);
-    std::fill(into.begin(), into.end(), 0);
-    Result large = best([&] { return readBackend(65536, into); });
-    large.crc = crcOf(into, large.bytes);
-    Result dd = best([&] {
+    auto runDd = [&] {
         Result r;
         auto run = testing_support::runTool({"dd", "if=" + image.string(), "of=/dev/null", "bs=65536"});
         if (run.status == 0) r.bytes = std::filesystem::file_size(image);
         return r;
-    });
+    };
+    // The three take turns, so that a busy moment of the machine falls on all alike.
+    Result pages, large, dd;
+    auto keep = [](Result& fastest, const Result& r, int round) {
+        if (round == 0 || r.seconds < fastest.seconds) fastest = r;
+    };
+    std::uint32_t pagesCrc = 0, largeCrc = 0;
+    for (int round = 0; round < ROUNDS; ++round) {
+        std::fill(into.begin(), into.end(), 0);
+        keep(pages, best([&] { return readBackend(4080, into); }, 1), round);
+        pagesCrc = crcOf(into, FILE_SIZE);
+        std::fill(into.begin(), into.end(), 0);
+        keep(large, best([&] { return readBackend(65536, into); }, 1), round);
+        largeCrc = crcOf(into, FILE_SIZE);
+        keep(dd, best(runDd, 1), round);
+        if (pagesCrc != expected || largeCrc != expected) break;
+    }
+    pages.crc = pagesCrc;
+    large.crc = largeCrc;
     if (pages.bytes != FILE_SIZE || pages.crc != expected || large.crc != expected || dd.bytes == 0) {
         std::fprintf(stderr, "wrong data: backend %llu bytes (crc %s)\n", static_cast<unsigned long long>(pages.bytes),
                      pages.crc == expected ? "ok" : "bad");
