@@ -152,7 +152,9 @@ int loadBlocks(UfsFile* file, const FileContext* context, std::uint64_t fileBloc
     const UfsGeometry& fs = file->fs;
     std::uint64_t size = inodeSize(file);
     std::uint64_t fileBlocks = (size >> fs.blockShift) + ((size & fs.blockOffsetMask) ? 1 : 0);
-    std::uint64_t room = std::min<std::uint64_t>(UFS_CLUSTER_SIZE / fs.blockSize, fileBlocks - fileBlock);
+    // File block numbers stay within 32 bits.
+    std::uint64_t room = std::min<std::uint64_t>({UFS_CLUSTER_SIZE / fs.blockSize, fileBlocks - fileBlock,
+                                                  0x100000000ull - fileBlock});
     std::uint32_t length = storedLength(file, fileBlock);
     file->bufferFileBlock = -1;
     std::uint32_t first = 0;
