@@ -6,17 +6,41 @@
 #include "sim/windows/controls.h"
 #include "sim/windows/window_system.h"
 
+// The module's resources (platform/host/resources.cpp) say how far a template
+// LoadResource gave may be read, and hold the pictures behind bitmap handles.
+#if __has_include("platform/host/resources.h")
+#include "platform/host/resources.h"
+#define QUORVEL_MODULE_RESOURCES 1
+#endif
+
 namespace ce {
 
 namespace host {
-// The bytes of the module's resource data from a pointer LoadResource gave, and the
-// picture behind a bitmap handle LoadBitmapW gave (platform/host/resources.cpp).
-std::size_t resourceBytesFrom(const void* data);
-bool bitmapPixels(void* handle, sim::Bitmap& out);
+namespace {
 
-// Until the module's resources are linked in, no template or bitmap is known.
-__attribute__((weak)) std::size_t resourceBytesFrom(const void*) { return 0; }
-__attribute__((weak)) bool bitmapPixels(void*, sim::Bitmap&) { return false; }
+std::size_t templateBytes(const void* data) {
+#ifdef QUORVEL_MODULE_RESOURCES
+    return resourceBytesFrom(data);
+#else
+    (void)data;
+    return 0;
+#endif
+}
+
+bool bitmapPixels(void* handle, sim::Bitmap& out) {
+#ifdef QUORVEL_MODULE_RESOURCES
+    const sim::DibImage* image = imageOf(handle);
+    if (!image) return false;
+    out = sim::Bitmap{image->width, image->height, image->pixels};
+    return true;
+#else
+    (void)handle;
+    (void)out;
+    return false;
+#endif
+}
+
+}  // namespace
 }  // namespace host
 
 namespace {
@@ -214,7 +238,7 @@ short GetKeyState(int virtualKey) {
 HWND CreateDialogIndirectParamW(HINSTANCE instance, const void* dialogTemplate, HWND parent, DLGPROC procedure,
                                 LPARAM parameter) {
     // The template is read only as far as the resource it lies in reaches.
-    std::size_t size = dialogTemplate ? host::resourceBytesFrom(dialogTemplate) : 0;
+    std::size_t size = dialogTemplate ? host::templateBytes(dialogTemplate) : 0;
     if (size == 0) {
         SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND_HERE);
         return nullptr;
