@@ -24,9 +24,6 @@ bool isTabCandidate(const WindowSystem& ws, HWND h) {
     return w && (w->style & WS_TABSTOP) && w->visibleStyle() && w->enabledStyle();
 }
 
-bool isAutoRadio(const Window* w) {
-    return w && w->className == BUTTON_CLASS && (w->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
-}
 
 constexpr int ID_OK = 1, ID_CANCEL = 2, ID_YES = 6, ID_NO = 7;
 
