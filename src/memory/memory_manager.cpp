@@ -1,6 +1,7 @@
 // The page pool, its translation table and the short-lived physical mappings.
 #include "memory/memory_manager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -240,6 +241,24 @@ int MemoryManager::unmapPhysical(std::uint32_t vaddr) {
     if (ce::VirtualFree(ce::pointerAt(base), 0, ce::MEM_RELEASE)) return 1;
     console().print(u"can't release memory\n");
     return 0;
+}
+
+bool MemoryManager::canMapPhysical(std::uint32_t paddr, std::uint32_t size) {
+    std::uint64_t base = pageSize ? paddr - paddr % pageSize : paddr;
+    std::uint64_t end = pageSize ? roundUp(std::uint64_t(paddr) + size, pageSize) : std::uint64_t(paddr) + size;
+    if (size == 0 || end > 0x100000000ull) return false;
+    // A few windows at a time, not one as large as the range.
+    constexpr std::uint64_t STEP = 0x400000;
+    for (; base < end; base += STEP) {
+        auto bytes = static_cast<ce::DWORD>(std::min(STEP, end - base));
+        void* va = ce::VirtualAlloc(nullptr, bytes, ce::MEM_RESERVE, ce::PAGE_NOACCESS);
+        if (!va) return false;
+        bool mapped = ce::VirtualCopy(va, reinterpret_cast<void*>(static_cast<std::uintptr_t>(base >> 8)), bytes,
+                                      ce::PAGE_READONLY | PHYSICAL_MAPPING);
+        ce::VirtualFree(va, 0, ce::MEM_RELEASE);
+        if (!mapped) return false;
+    }
+    return true;
 }
 
 std::uint32_t MemoryManager::readPhysicalWord(std::uint32_t paddr) {

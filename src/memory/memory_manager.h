@@ -51,6 +51,9 @@ public:
     std::uint32_t mapPhysical(std::uint32_t paddr, std::uint32_t size, std::uint32_t protection);
     int unmapPhysical(std::uint32_t vaddr);
     std::uint32_t readPhysicalWord(std::uint32_t paddr);
+    // True when the whole range can be mapped, silently: where Windows CE refuses a
+    // physical mapping, nothing is there.
+    bool canMapPhysical(std::uint32_t paddr, std::uint32_t size);
 
     const std::uint32_t pageSize;
     const std::uint32_t pageShift;
