@@ -236,12 +236,14 @@ bool placeDestinations(std::vector<AddressRange>& destinations, bool folds, Cons
                       static_cast<std::uint32_t>(high - 1));
         return false;
     }
-    // A piece the loader writes in one go (a cleared area) runs on from where its
-    // start folds, past the 16 MB it folds the others into.
+    // One piece of data split by the fold (an image whose tail wraps round to the
+    // start of SDRAM) is no longer where the kernel looks for it.
     for (const AddressRange& range : destinations) {
-        if ((range.start & ~(FOLD_SIZE - 1)) != ((range.end - 1) & ~std::uint64_t(FOLD_SIZE - 1))) {
-            std::uint32_t start = fold(range.start, true);
-            placed.push_back({start, start + (range.end - range.start)});
+        const std::uint64_t boundary = (std::uint64_t(range.start) | (FOLD_SIZE - 1)) + 1;
+        if (range.end > boundary) {
+            console.print(u"destination 0x%08x-0x%08x crosses 0x%08x, where the loader folds it back into the same 16 MB.\n",
+                          range.start, last(range), static_cast<std::uint32_t>(boundary));
+            return false;
         }
     }
     destinations = std::move(placed);

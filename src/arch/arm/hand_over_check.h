@@ -32,7 +32,7 @@ bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& con
 
 // The memory the loader writes for the given destinations (folded when the CPU's
 // loader folds them), for the pool to keep out of. False, with a line saying why,
-// when two destinations would land on the same memory.
+// when two destinations would land on the same memory or the fold would split one.
 bool placeDestinations(std::vector<AddressRange>& destinations, bool folds, Console& console);
 
 }  // namespace quorvel
