@@ -117,6 +117,12 @@ TEST_P(HandOverCheckTest, RefusesDestinationsOverPagesStillToBeRead) {
          [](HandOverCheckTest& t) {
              return overwrite(1, t.p(6) + 0xF00, t.p(6) + 0x10FF, "the second-stage loader", t.p(6));
          }},
+        {"the kernel's first stack, above the last entry, over the boot information page",
+         [](HandOverCheckTest& t) { t.entries[2].dst = t.p(5) - 0x1000; },
+         [](HandOverCheckTest& t) {
+             return line("the kernel's first stack 0x%08x-0x%08x would overwrite the boot information page at 0x%08x.\n",
+                         t.p(5) - 0x1000 + 64, t.p(5) + 0xFFF, t.p(5));
+         }},
         {"into the stack page from the page before",
          [](HandOverCheckTest& t) { t.entries[2].dst = t.p(7) - 8; },
          [](HandOverCheckTest& t) {
@@ -321,26 +327,27 @@ TEST_F(PlaceDestinationsTest, FoldsAndRefusesLayoutsThatLandOnThemselves) {
         const char* name;
         bool folds;
         Ranges destinations;
-        Ranges placed;         // when accepted
+        Ranges placed;         // when accepted: the pieces, then the kernel's first stack
         std::string refusal;   // empty: accepted
     };
     const Case cases[] = {
         {"kept as they are where nothing folds", false, {{0xC0200000, 0xC0202000}, {0xC0202000, 0xC0203000}},
-         {{0xC0200000, 0xC0202000}, {0xC0202000, 0xC0203000}}, ""},
+         {{0xC0200000, 0xC0202000}, {0xC0202000, 0xC0203000}, {0xC0203000, 0xC0205000}}, ""},
         {"overlapping segments", false, {{0xC0200000, 0xC0202000}, {0xC0201000, 0xC0203000}}, {},
          "destinations 0xc0200000-0xc0201fff and 0xc0201000-0xc0202fff overlap.\n"},
         {"folded into the first 16 MB of SDRAM", true, {{0xC0200000, 0xC0202000}, {0x00300000, 0x00301000}},
-         {{0xA0200000, 0xA0202000}, {0xA0300000, 0xA0301000}}, ""},
+         {{0xA0200000, 0xA0202000}, {0xA0300000, 0xA0301000}, {0xA0301000, 0xA0303000}}, ""},
         {"one destination across a 16 MB boundary, its tail folded round", true,
          {{0xC0200000, 0xC0202000}, {0xC0FFF000, 0xC1001000}}, {},
          "destination 0xc0fff000-0xc1000fff crosses 0xc1000000, where the loader folds it back into the same 16 MB.\n"},
-        {"ending right at a 16 MB boundary", true, {{0xC0FFF000, 0xC1000000}}, {{0xA0FFF000, 0xA1000000}}, ""},
+        {"ending right at a 16 MB boundary", true, {{0xC0FFF000, 0xC1000000}},
+         {{0xA0FFF000, 0xA1000000}, {0xA1000000, 0xA1002000}}, ""},
         {"two destinations that fold onto the same memory", true, {{0xC0200000, 0xC0202000}, {0xC1201000, 0xC1202000}},
          {}, "kernel layout 0xc0200000-0xc1201fff is longer than the 16 MB the loader folds it into.\n"},
         {"one destination longer than 16 MB", true, {{0xC0200000, 0xC1200001}}, {},
          "kernel layout 0xc0200000-0xc1200000 is longer than the 16 MB the loader folds it into.\n"},
         {"apart by more than 16 MB, yet folded apart", true, {{0xC0000000, 0xC0100000}, {0xC1800000, 0xC1900000}},
-         {{0xA0000000, 0xA0100000}, {0xA0800000, 0xA0900000}}, ""},
+         {{0xA0000000, 0xA0100000}, {0xA0800000, 0xA0900000}, {0xA0900000, 0xA0902000}}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

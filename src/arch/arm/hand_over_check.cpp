@@ -48,6 +48,13 @@ std::uint32_t fold(std::uint32_t dst, bool folds) { return folds ? FOLD_BASE | (
 
 std::uint32_t last(const AddressRange& range) { return static_cast<std::uint32_t>(range.end - 1); }
 
+// The stack the second-stage loader gives the kernel: from the 4 KB boundary at least
+// 4 KB above the last byte it placed, downwards. Until the kernel has read its boot
+// information, nothing it needs may lie between.
+AddressRange kernelStack(std::uint64_t lastEnd) {
+    return {static_cast<std::uint32_t>(lastEnd), (lastEnd + 0x2000) & ~std::uint64_t(0xFFF)};
+}
+
 // Two ranges that share memory, by index, if any.
 std::optional<std::pair<std::size_t, std::size_t>> firstOverlap(const std::vector<AddressRange>& ranges) {
     std::vector<std::size_t> order;
@@ -193,6 +200,16 @@ bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& con
         return false;
     }
 
+    if (!written.empty()) {
+        const AddressRange stack = kernelStack(written.back().end);
+        const std::uint32_t info = plan.parameterPagePhys & ~(pageSize - 1);
+        if (stack.overlaps({info, std::uint64_t(info) + pageSize})) {
+            console.print(u"the kernel's first stack 0x%08x-0x%08x would overwrite the boot information page at 0x%08x.\n",
+                          stack.start, last(stack), info);
+            return false;
+        }
+    }
+
     // With the MMU off a store outside RAM goes nowhere, or to a device.
     std::vector<AddressRange> stores;
     for (const Entry& e : entries)
@@ -222,9 +239,13 @@ bool placeDestinations(std::vector<AddressRange>& destinations, bool folds, Cons
         console.print(u"destinations 0x%08x-0x%08x and 0x%08x-0x%08x overlap.\n", a.start, last(a), b.start, last(b));
         return false;
     }
-    if (!folds) return true;
     std::vector<AddressRange> placed;
-    for (const AddressRange& range : destinations) foldedPieces(range, placed);
+    for (const AddressRange& range : destinations) {
+        if (folds)
+            foldedPieces(range, placed);
+        else
+            placed.push_back(range);
+    }
     if (firstOverlap(placed)) {
         std::uint32_t low = 0xFFFFFFFFu;
         std::uint64_t high = 0;
@@ -240,11 +261,16 @@ bool placeDestinations(std::vector<AddressRange>& destinations, bool folds, Cons
     // start of SDRAM) is no longer where the kernel looks for it.
     for (const AddressRange& range : destinations) {
         const std::uint64_t boundary = (std::uint64_t(range.start) | (FOLD_SIZE - 1)) + 1;
-        if (range.end > boundary) {
+        if (folds && range.end > boundary) {
             console.print(u"destination 0x%08x-0x%08x crosses 0x%08x, where the loader folds it back into the same 16 MB.\n",
                           range.start, last(range), static_cast<std::uint32_t>(boundary));
             return false;
         }
+    }
+    // The kernel's first stack lies above the last piece (the list's last entry).
+    if (!destinations.empty()) {
+        const AddressRange& lastPiece = destinations.back();
+        placed.push_back(kernelStack(std::uint64_t(fold(lastPiece.start, folds)) + (lastPiece.end - lastPiece.start)));
     }
     destinations = std::move(placed);
     return true;
