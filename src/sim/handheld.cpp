@@ -66,7 +66,9 @@ void SerialPort::write(const std::string& bytes) {
 }
 
 Handheld::Handheld(DeviceSettings settings)
-    : settings_(std::move(settings)), memory_(settings_.effectiveRam(), settings_.seed, videoMemory(settings_)), random_(settings_.seed) {
+    : settings_(std::move(settings)),
+      memory_(settings_.effectiveRam(), settings_.seed, settings_.frameOrder, videoMemory(settings_)),
+      random_(settings_.seed) {
     if (currentDevice) {
         std::fprintf(stderr, "sim: only one simulated handheld at a time\n");
         std::abort();

@@ -31,7 +31,8 @@ class PhysicalMemory {
 public:
     // `reserved` banks are memory too (the LCD's video memory) but no frame is ever
     // handed out from them.
-    PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, const std::vector<RamBank>& reserved = {});
+    PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder order = FrameOrder::Scattered,
+                   const std::vector<RamBank>& reserved = {});
     ~PhysicalMemory();
     PhysicalMemory(const PhysicalMemory&) = delete;
     PhysicalMemory& operator=(const PhysicalMemory&) = delete;
@@ -48,9 +49,9 @@ public:
     std::uint32_t readWord(PhysicalAddress address) const;
     void writeWord(PhysicalAddress address, std::uint32_t value);
 
-    // Frames for committed pages: from the top of RAM downwards, scattered, with
-    // some frames held by the rest of the system. Frames named by preferFrames are
-    // handed out first, in that order (to place a boot's pages on purpose).
+    // Frames for committed pages, in the settings' order, with some frames held by the
+    // rest of the system. Frames named by preferFrames are handed out first, in that
+    // order (to place a boot's pages on purpose).
     std::optional<PhysicalAddress> allocateFrame();
     void freeFrame(PhysicalAddress frame);
     void preferFrames(const std::vector<PhysicalAddress>& frames);
