@@ -3,6 +3,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -237,7 +238,9 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     writeRegister(uc, UC_ARM_REG_LR, RETURN_TRAP);
 
     // An odd address is never reached in ARM state, so only the hooks end the run.
+    auto started = std::chrono::steady_clock::now();
     uc_err error = uc_emu_start(uc, entry, 1, 0, 0);
+    e.result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!e.decided) {
         e.decided = true;
         e.result.pc = readRegister(uc, UC_ARM_REG_PC);

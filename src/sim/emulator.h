@@ -64,6 +64,7 @@ struct HandOverResult {
     std::uint32_t cpsr = 0;
     std::uint32_t control = 0;  // CP15 c1 at the end
     std::uint64_t instructions = 0;  // begun, the faulting one included
+    double seconds = 0;              // host time spent emulating
     std::string exception;           // "undefined instruction", "software interrupt", ...
     std::uint32_t faultAddress = 0;  // for UnmappedAccess and ProtectedAccess
     bool faultWrite = false;
