@@ -78,10 +78,14 @@ public:
         std::error_code ec;
         if (!path_.empty()) std::filesystem::remove(path_, ec);
     }
-    bool place(const std::filesystem::path& from, const std::filesystem::path& to, std::string& why) {
+    // On the demo device a file of the same name is replaced; on the user's device it
+    // is kept and the boot refused.
+    bool place(const std::filesystem::path& from, const std::filesystem::path& to, bool replace, std::string& why) {
         std::error_code ec;
         if (std::filesystem::exists(to, ec) && std::filesystem::equivalent(from, to, ec)) return true;
-        if (std::filesystem::exists(to, ec)) {
+        if (replace) {
+            std::filesystem::remove(to, ec);
+        } else if (std::filesystem::exists(to, ec)) {
             why = to.string() + " exists on the device already";
             return false;
         }
@@ -89,7 +93,7 @@ public:
             why = "can't copy " + from.string() + " to " + to.string() + ": " + ec.message();
             return false;
         }
-        path_ = to;
+        if (!replace) path_ = to;
         return true;
     }
 
@@ -432,7 +436,7 @@ bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::p
         std::filesystem::create_directories(root / card, ec);
         std::filesystem::path to = root / card / from.filename();
         std::string why;
-        if (!placed.place(from, to, why)) {
+        if (!placed.place(from, to, demo, why)) {
             err << "quorvel: " << why << "\n";
             return false;
         }

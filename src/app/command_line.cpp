@@ -126,7 +126,7 @@ std::string explain(const CLI::ParseError& e, const std::vector<std::string>& wo
 
 struct Parser {
     Arguments a;
-    Raw raw;
+    Raw raw, rawOptions;  // each subcommand its own flags
     CLI::App app{"Boots a kernel the way quorvel does on a Windows CE handheld, on a simulated one.", "quorvel"};
     CLI::App* boot;
     CLI::App* platforms;
@@ -146,8 +146,8 @@ struct Parser {
         addDeviceFlags(boot, a, raw);
         addOptionFlags(boot, a, raw);
         addRunFlags(boot, a, raw);
-        addDeviceFlags(options, a, raw);
-        addOptionFlags(options, a, raw);
+        addDeviceFlags(options, a, rawOptions);
+        addOptionFlags(options, a, rawOptions);
     }
 
     CLI::App* chosen() {
@@ -159,7 +159,7 @@ struct Parser {
 
 std::string finish(Parser& p) {
     Arguments& a = p.a;
-    Raw& raw = p.raw;
+    Raw& raw = p.options->parsed() ? p.rawOptions : p.raw;
     if (!raw.root.empty()) a.root = roots.at(raw.root);
     if (!raw.screen.empty()) {
         const std::string& v = raw.screen;
