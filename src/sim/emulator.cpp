@@ -109,6 +109,7 @@ struct Emulator::Engine {
     // taken back when it does not run to its end (a fault, a stop before it).
     std::uint64_t blockStart = 0;
     std::uint32_t blockInstructions = 0;
+    std::uint32_t previousInstructions = 0;
     std::uint32_t blocks = 0;
     std::uint32_t stopAddresses[2] = {1, 1};  // odd: never the start of an ARM block
     std::chrono::steady_clock::time_point deadline;
@@ -177,6 +178,10 @@ struct Emulator::Engine {
         } else {
             self->blockInstructions = size / 4;
         }
+        // The last instruction of the block before, which a branch to itself at the
+        // end of a block has already counted when it comes round as a block of its own.
+        std::uint64_t previousLast = self->blockStart + 4u * self->previousInstructions - 4u;
+        self->previousInstructions = self->blockInstructions;
         self->blockStart = address;
         self->result.instructions += self->blockInstructions;
 
@@ -199,6 +204,7 @@ struct Emulator::Engine {
             if (uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK && instruction == BRANCH_TO_SELF) {
                 self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
                 self->result.pc = static_cast<std::uint32_t>(address);
+                if (previousLast == address) self->result.instructions -= self->blockInstructions;
             }
         }
     }
@@ -322,6 +328,8 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     e.decided = false;
     e.memoryFault = false;
     e.blockInstructions = 0;
+    e.previousInstructions = 0;
+    e.blockStart = 0;
     e.blocks = 0;
     e.stopAddresses[0] = e.stopAddresses[1] = 1;
     for (uc_hook hook : e.runHooks) uc_hook_del(uc, hook);
