@@ -465,7 +465,7 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
     std::optional<DemoFolder> demo;
     std::filesystem::path root;
     if (int status = deviceRoot(a, demo, root, err)) return status;
-    if (demo && !a.kernelFile && !a.quiet) err << "quorvel: demo device: HP Jornada 720, kernel \\Storage Card\\tamsel.gz\n";
+    if (demo && !a.kernelFile && !a.quiet) err << "quorvel: demo device, kernel \\Storage Card\\tamsel.gz (the sample kernel)\n";
 
     sim::DeviceSettings settings = baseSettings(a, root);
     {

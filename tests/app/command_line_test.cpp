@@ -106,6 +106,7 @@ protected:
 
 TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
     writeHostFile(file("not-a-disk"), textData(4096, 3));
+    writeHostFile(file("root.fs"), randomData(20000, 4));
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -131,6 +132,10 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"disk without MBR", {"boot", "--disk", file("not-a-disk").string(), "--yes"}, 1, "", "holds no MBR"},
         {"disk that is a folder", {"boot", "--disk", work.path().string(), "--yes"}, 1, "", "is not a file"},
         {"unwritable COM1 file", {"boot", "--com1", "/nonexistent/com1", "--yes"}, 1, "", "No such file or directory"},
+        {"host image", {"boot", gz, "--image", file("root.fs").string(), "--yes"}, 0, "\"m=root.fs\"", "halted"},
+        {"unknown platform, near ones listed", {"boot", gz, "--platform", "jornada 999", "--yes"}, 2, "",
+         "HP Jornada 820"},
+        {"unwritable memory folder", {"boot", gz, "--yes", "--save-memory", "/proc/quorvel"}, 1, "", "can't make the folder"},
         {"stopped at the jump", {"boot", gz, "--yes", "--stop-at", "jump"}, 0, "", "stopped as asked"},
         {"platform by prefix, any case", {"boot", gz, "--yes", "--platform", "compaq ipaq h39"}, 0, "on PXA-2x0", "halted"},
         {"help", {"boot", "--help"}, 0, "--serial-console", ""},
