@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -200,8 +201,17 @@ struct Emulator::Engine {
             return self->decideBefore(HaltReason::TimedOut, address);
         // A branch to itself is a block of its own once it has been reached.
         if (size == 4) {
+            // RAM is read where it lies; the emulator's own read looks the region up.
             std::uint32_t instruction = 0;
-            if (uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK && instruction == BRANCH_TO_SELF) {
+            PhysicalMemory& memory = self->device.memory();
+            bool read = false;
+            if (memory.contains(PhysicalAddress(static_cast<std::uint32_t>(address)), 4)) {
+                std::memcpy(&instruction, memory.host(PhysicalAddress(static_cast<std::uint32_t>(address))), 4);
+                read = true;
+            } else {
+                read = uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK;
+            }
+            if (read && instruction == BRANCH_TO_SELF) {
                 self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
                 self->result.pc = static_cast<std::uint32_t>(address);
                 if (previousLast == address) self->result.instructions -= self->blockInstructions;
