@@ -85,6 +85,7 @@ void addRunFlags(CLI::App* app, Arguments& a, Raw& raw) {
     app->add_option("kernel-file", raw.kernelFile, "a kernel on this computer, put on the storage card for this boot");
     app->add_flag("-y,--yes", a.yes, "answer every question with YES")->group("Run");
     app->add_option("--max-instructions", a.maxInstructions, "stop the emulated kernel after N instructions (0: no limit)")
+        ->check(CLI::NonNegativeNumber)
         ->group("Run");
     app->add_option("--timeout", a.timeoutSeconds, "stop the emulated kernel after SECONDS (0: no limit)")
         ->check(CLI::NonNegativeNumber)

@@ -96,7 +96,7 @@ bool covers(const cs_insn& insn, Registers registers, std::uint32_t fault, bool 
         std::uint32_t address = base;
         if (op.mem.index != ARM_REG_INVALID) {
             std::uint32_t index = value(registers, op.mem.index, pc);
-            if (op.shift.type == ARM_SFT_LSL) index <<= op.shift.value;
+            if (op.shift.type == ARM_SFT_LSL) index = op.shift.value >= 32 ? 0 : index << op.shift.value;
             else if (op.shift.type == ARM_SFT_LSR) index = op.shift.value >= 32 ? 0 : index >> op.shift.value;
             address += op.mem.scale < 0 ? 0u - index : index;
         }

@@ -3,6 +3,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -372,7 +373,9 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     // An odd address is never reached in ARM state, so only the hooks end the run.
     auto started = std::chrono::steady_clock::now();
     double cpuStarted = threadCpuSeconds();
-    e.deadline = started + std::chrono::microseconds(static_cast<std::int64_t>(e.settings.timeoutSeconds * 1e6));
+    // Limits beyond a year are no limit worth converting (and would overflow).
+    double timeout = std::min(e.settings.timeoutSeconds, 365.0 * 24 * 3600);
+    e.deadline = started + std::chrono::microseconds(static_cast<std::int64_t>(timeout * 1e6));
     runsInProgress.fetch_add(1);
     stopRequested.store(false);
     uc_err error = uc_emu_start(uc, entry, 1, 0, 0);

@@ -128,6 +128,7 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"unknown flag", {"boot", "--bogus"}, 2, "", "unknown option: --bogus"},
         {"flag without value", {"boot", "--kernel"}, 2, "", "option --kernel needs a value"},
         {"bad root", {"boot", "--root", "zz"}, 2, "", "--root"},
+        {"negative budget", {"boot", "--max-instructions", "-1"}, 2, "", "--max-instructions"},
         {"ambiguous platform", {"boot", gz, "--platform", "hp jornada 720", "--yes"}, 2, "", "HP Jornada 720 (German)"},
         {"disk without MBR", {"boot", "--disk", file("not-a-disk").string(), "--yes"}, 1, "", "holds no MBR"},
         {"disk that is a folder", {"boot", "--disk", work.path().string(), "--yes"}, 1, "", "is not a file"},
