@@ -307,14 +307,15 @@ bool saveMemory(sim::Handheld& device, const sim::HandOverResult& result, const 
 // A place the run will write to, tried before the boot so that a mistake costs
 // nothing: the system's reason when it cannot be written.
 bool writable(const std::filesystem::path& file, const char* what, std::ostream& err) {
-    bool existed = std::filesystem::exists(file);
+    std::error_code ec;
+    bool existed = std::filesystem::exists(file, ec);
     std::ofstream probe(file, std::ios::app);
     if (!probe) {
         err << "quorvel: can't write " << what << " to " << file.string() << ": " << std::strerror(errno) << "\n";
         return false;
     }
     probe.close();
-    if (!existed) std::filesystem::remove(file);
+    if (!existed) std::filesystem::remove(file, ec);
     return true;
 }
 

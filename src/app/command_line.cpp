@@ -81,14 +81,19 @@ void addOptionFlags(CLI::App* app, Arguments& a, Raw& raw) {
     app->add_flag("--save", a.save, "also write these options to the device's quorvel.cnf")->group("Boot options");
 }
 
+// CLI11's own range check prints the largest double in full.
+const CLI::Validator notNegative(
+    [](std::string& text) { return !text.empty() && text[0] == '-' ? std::string("must not be negative") : std::string(); },
+    "", "not negative");
+
 void addRunFlags(CLI::App* app, Arguments& a, Raw& raw) {
     app->add_option("kernel-file", raw.kernelFile, "a kernel on this computer, put on the storage card for this boot");
     app->add_flag("-y,--yes", a.yes, "answer every question with YES")->group("Run");
     app->add_option("--max-instructions", a.maxInstructions, "stop the emulated kernel after N instructions (0: no limit)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(notNegative)
         ->group("Run");
     app->add_option("--timeout", a.timeoutSeconds, "stop the emulated kernel after SECONDS (0: no limit)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(notNegative)
         ->group("Run");
     app->add_option("--stop-at", raw.stopAt, "stop at the flat jump or at the kernel's entry point")
         ->check(CLI::IsMember({"jump", "entry"}))

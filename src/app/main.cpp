@@ -1,6 +1,7 @@
 // quorvel on Linux: the Boot command of the main window on a simulated handheld.
 #include <unistd.h>
 
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -18,5 +19,11 @@ int main(int argc, char** argv) {
     }
     parsed.arguments->terminalInput = isatty(0);
     parsed.arguments->terminalOutput = isatty(2);
-    return quorvel::app::runCommand(*parsed.arguments, std::cin, std::cout, std::cerr);
+    // Caught so that the temporary demo folder is removed on the way out.
+    try {
+        return quorvel::app::runCommand(*parsed.arguments, std::cin, std::cout, std::cerr);
+    } catch (const std::exception& e) {
+        std::cerr << "quorvel: " << e.what() << "\n";
+        return 1;
+    }
 }
