@@ -116,8 +116,7 @@ int main(int argc, char** argv) {
     std::printf("inflated in all / kernel size:                %.2f (%llu bytes)\n",
                 static_cast<double>(inflated) / static_cast<double>(kernelSize),
                 static_cast<unsigned long long>(inflated));
-    std::printf("emulated instructions per second:             %.0f (%llu instructions)
-", bestRate,
+    std::printf("emulated instructions per second:             %.0f (%llu instructions)\n", bestRate,
                 static_cast<unsigned long long>(emulated));
     return poolPagesSetAside() ? 0 : 1;
 }
