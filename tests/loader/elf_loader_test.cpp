@@ -472,6 +472,59 @@ TEST_F(ElfLoaderTest, KernelWithoutLoadableSegmentIsRefusedByLoad) {
     EXPECT_EQ(memory->frontIndex(), 0);
 }
 
+// Segments that are all empty would make a list with no entry whose head link is never
+// terminated: the load fails and says why.
+TEST_F(ElfLoaderTest, KernelWhoseLoadableSegmentsAreAllEmptyIsRefusedByLoad) {
+    std::string kernel = testKernel("stripped.elf");
+    for (int i = 0; i < get16(kernel, E_PHNUM); ++i) {
+        put32(kernel, programHeaderAt(kernel, i) + P_FILESZ, 0);
+        put32(kernel, programHeaderAt(kernel, i) + P_MEMSZ, 0);
+    }
+    open(kernel);
+    ASSERT_EQ(attach(), 1);
+    makePool(1);
+    poolFor(loader->neededMemory());
+    EXPECT_EQ(loader->load(), 0);
+    EXPECT_EQ(logLines().back(), "every loadable segment of the kernel is empty.\n");
+    EXPECT_EQ(memory->frontIndex(), 0);
+}
+
+// A gzip kernel is good only if its data ends cleanly, and the last check (the
+// trailer) lies behind every byte the loader uses: the load reads on to it.
+TEST_F(ElfLoaderTest, GzipKernelWhoseDataDoesNotEndCleanlyFailsTheLoad) {
+    const std::string packed = testKernel("kernel.elf.gz");
+    const std::size_t n = packed.size();
+    auto flipped = [&](std::size_t at) {
+        std::string bytes = packed;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+        return bytes;
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string frontLine;  // how the gzip front's line starts
+    } cases[] = {
+        {"crc", flipped(n - 8), "kernel.gz: CRC mismatch"},
+        {"length", flipped(n - 4), "kernel.gz: length mismatch"},
+        {"trailer missing", packed.substr(0, n - 8), "kernel.gz: gzip trailer cut short"},
+        {"a second member cut short", packed + packed.substr(0, n / 2), "kernel.gz: data cut short"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        serveFromCard("kernel.gz", c.bytes);
+        ASSERT_EQ(attach(), 1);
+        makePool(1);
+        poolFor(loader->neededMemory());
+        EXPECT_EQ(loader->load(), 0);
+        EXPECT_FALSE(linesStartingWith(c.frontLine).empty()) << c.frontLine;
+        // Met behind the last byte used, or already by the read of the section headers
+        // that end the file; either way a read said so.
+        EXPECT_FALSE(linesStartingWith("read error").empty()) << log.utf8();
+        memory.reset();
+    }
+}
+
 TEST_F(ElfLoaderTest, RunningOutOfPagesFailsTheLoad) {
     open(testKernel("kernel.elf"));
     ASSERT_EQ(attach(), 1);

@@ -267,6 +267,52 @@ TEST_F(LoaderBase, FileSystemImageThatWouldWrapTheAddressSpaceIsRefused) {
     EXPECT_EQ(loader().loadLinkCount, 0);
 }
 
+// The image is used only when its data ends where its size said, and cleanly.
+TEST_F(LoaderBase, FileSystemImageMustEndWhereItsSizeSaid) {
+    const struct {
+        const char* name;
+        std::uint32_t claimed;  // what size() says
+        std::uint32_t held;     // what the file delivers
+        bool failAtEnd;         // the read behind the data fails
+        int result;
+        const char* line;
+    } cases[] = {
+        {"whole", 6000, 6000, false, 1, nullptr},
+        {"size unknown", quorvel::SIZE_UNKNOWN, 6000, false, 0, "file system image size unknown.\n"},
+        {"longer than its size", 6000, 6100, false, 0, "file system image is longer than 0x1770 bytes.\n"},
+        {"shorter than its size", 6000, 5000, false, 0, "read error at file offset 0xff0 (920 of 1920 bytes).\n"},
+        {"an error behind the data", 6000, 6000, true, 0,
+         "read error after file offset 0x1770: the data does not end cleanly.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        makePool(8);
+        struct EndingFile : BytesFile {
+            using BytesFile::BytesFile;
+            std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override {
+                std::int32_t got = BytesFile::read(buffer, length, offset);
+                return got == 0 && failAtEnd ? -1 : got;
+            }
+            bool failAtEnd = false;
+        };
+        auto file = std::make_unique<EndingFile>(consoleSlot, pattern(c.held, 9));
+        file->claimedSize = c.claimed;
+        file->failAtEnd = c.failAtEnd;
+        files = std::move(file);
+        fileManagerSlot = files.get();
+        loader_.reset();
+        attach();
+        loader().startLinks();
+        loader().endAddress = 0xC0210000;
+        EXPECT_EQ(loader().loadFileSystemImage(), c.result);
+        if (c.line) {
+            EXPECT_TRUE(logged(c.line)) << log.utf8();
+        }
+        memory.reset();
+    }
+}
+
 TEST_F(LoaderBase, RunningOutOfPagesFailsOnceAndWritesNoFurtherEntry) {
     makePool(3);  // the head page and two data pages
     serve(pattern(4 * 4080));
