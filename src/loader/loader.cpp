@@ -48,9 +48,16 @@ int Loader::attachFile(FileManager*& fileManagerSlot) {
 bool Loader::readExactly(void* buffer, std::uint32_t length, std::uint32_t offset) {
     if (std::uint64_t{offset} + length > READABLE_END) return false;
     const std::int32_t got = fileManager().read(buffer, length, static_cast<std::int32_t>(offset));
-    if (got < 0 || static_cast<std::uint32_t>(got) != length) return false;
+    if (got < 0 || static_cast<std::uint32_t>(got) != length || !stillSound()) return false;
     if (offset + length > dataSeen) dataSeen = offset + length;
     return true;
+}
+
+// A read may deliver all it was asked for and find the data bad behind its last byte
+// (a gzip member's check): reading nothing then fails, and the bytes are not to be used.
+bool Loader::stillSound() {
+    std::uint8_t none;
+    return fileManager().read(&none, 0, -1) >= 0;
 }
 
 bool Loader::reaches(std::uint64_t end) {
@@ -111,7 +118,7 @@ std::uint32_t Loader::loadChunk(std::uint32_t dst, std::uint32_t fileOffset, std
     const std::int32_t got = std::uint64_t{fileOffset} + size > READABLE_END
                                  ? -1
                                  : fileManager().read(ce::pointerAt(dataVaddr), size, static_cast<std::int32_t>(fileOffset));
-    if (got < 0 || static_cast<std::uint32_t>(got) != size) {
+    if (got < 0 || static_cast<std::uint32_t>(got) != size || !stillSound()) {
         console().print(u"read error at file offset 0x%x (%d of %d bytes).\n", fileOffset, got, size);
         error = true;
     } else if (fileOffset + size > dataSeen) {

@@ -51,6 +51,7 @@ protected:
     // Whether the data reaches `end`, learnt by reading its last byte unless an earlier
     // read went that far.
     bool reaches(std::uint64_t end);
+    bool stillSound();
     // Reads on from the furthest byte read to the end of the data: true when the data
     // ends there cleanly, false when it ends in an error (a gzip file's check
     // failing, a read error). Data used from a file that does not end cleanly may be

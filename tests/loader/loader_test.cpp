@@ -292,7 +292,7 @@ TEST_F(LoaderBase, FileSystemImageMustEndWhereItsSizeSaid) {
             using BytesFile::BytesFile;
             std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override {
                 std::int32_t got = BytesFile::read(buffer, length, offset);
-                return got == 0 && failAtEnd ? -1 : got;
+                return got == 0 && length > 0 && failAtEnd ? -1 : got;
             }
             bool failAtEnd = false;
         };
