@@ -110,8 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool gzip = stored.size() >= 2 && static_cast<unsigned char>(stored[0]) == 0x1f &&
                       static_cast<unsigned char>(stored[1]) == 0x8b;
+    // A sound file delivers zlib's bytes and lengths even when the backend fails:
+    // a failure may only stop it. Without failures it must not fail at all.
     std::string reference;
-    const bool sound = !faults && inflateWhole(stored, reference);
+    const bool soundFile = inflateWhole(stored, reference);
+    const bool sound = soundFile && !faults;
 
     quorvel::GzipFileManager front(console, backend);
     if (!front.open(u"fuzz", 3)) return 0;
@@ -134,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (seen[p]) check(known[p] == bytes[i]);
             known[p] = bytes[i];
             seen[p] = true;
-            if (sound) check(static_cast<std::size_t>(p) < reference.size() && reference[p] == bytes[i]);
+            if (soundFile) check(static_cast<std::size_t>(p) < reference.size() && reference[p] == bytes[i]);
         }
     };
 
@@ -163,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (position >= 0) {
                 if (end >= 0 && position >= end) check(got == 0);
                 deliver(position, buffer.data(), got);
-                if (got == 0 && length > 0 && !failed && sound) check(position >= static_cast<std::int64_t>(reference.size()));
+                if (got == 0 && length > 0 && soundFile) check(position >= static_cast<std::int64_t>(reference.size()));
                 if (got == 0 && length > 0) end = end < 0 ? position : end;
                 position += got;
             }
@@ -182,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (failed) check(left == quorvel::SIZE_UNKNOWN);
             // Plain files answer with their stored size wherever the position is.
             if (left == quorvel::SIZE_UNKNOWN || !gzip) break;
-            if (sound && position >= 0) check(position + left == static_cast<std::int64_t>(reference.size()));
+            if (soundFile && position >= 0) check(position + left == static_cast<std::int64_t>(reference.size()));
             if (end >= 0 && position >= 0 && position <= end) check(position + left == end);
             break;
         }

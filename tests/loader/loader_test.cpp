@@ -2,7 +2,10 @@
 // what that list places in physical memory when it is performed.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "loader_fixture.h"
+#include "support/test_data.h"
 
 using quorvel::PAGE_LINK_END;
 using quorvel::PAGE_LINK_ZERO;
@@ -309,6 +312,60 @@ TEST_F(LoaderBase, FileSystemImageMustEndWhereItsSizeSaid) {
         if (c.line) {
             EXPECT_TRUE(logged(c.line)) << log.utf8();
         }
+        memory.reset();
+    }
+}
+
+// The boot measures a gzip image, closes it and opens it again to load it: the second
+// size() costs nothing. A file that changed in between but starts with the same bytes
+// is still caught, by the read behind its last byte.
+TEST_F(LoaderBase, GzipImageOpenedAgainIsNotMeasuredAgain) {
+    testing_support::TempDir work;
+    const std::string first = pattern(300000, 11);
+    const std::string longer = first + pattern(5000, 12);
+    auto gzip = [&](const std::string& bytes) {
+        testing_support::writeHostFile(work.path() / "image", bytes);
+        const std::string command = "gzip -c -n '" + (work.path() / "image").string() + "' > '" +
+                                    (work.path() / "image.gz").string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return testing_support::readHostFile(work.path() / "image.gz");
+    };
+    const std::string packed = gzip(first);
+    const std::string packedLonger = gzip(longer);
+    ASSERT_EQ(packed.substr(0, 1024), packedLonger.substr(0, 1024));
+
+    for (bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed in between" : "unchanged");
+        log.clear();
+        device.writeFile("Storage Card/miniroot.fs", packed);
+        auto front = std::make_unique<quorvel::GzipFileManager>(consoleSlot, quorvel::FILE_MANAGER_FAT);
+        quorvel::GzipFileManager& image = *front;
+        files = std::move(front);
+        fileManagerSlot = files.get();
+        ASSERT_TRUE(image.setLocation(u"\\Storage Card\\"));
+        ASSERT_TRUE(image.open(u"miniroot.fs", 3));
+        EXPECT_EQ(image.size(), first.size());
+        image.close();
+        const std::uint64_t measured = image.inflatedBytes();
+        if (changed) device.writeFile("Storage Card/miniroot.fs", packedLonger);
+
+        ASSERT_TRUE(image.open(u"miniroot.fs", 3));
+        makePool(80);
+        loader_.reset();
+        attach();
+        loader().startLinks();
+        loader().endAddress = 0xC0210000;
+        EXPECT_EQ(loader().loadFileSystemImage(), changed ? 0 : 1);
+        EXPECT_LE(image.inflatedBytes() - measured, first.size() + 70000);
+        if (changed) {
+            EXPECT_TRUE(logged("file system image is longer than 0x493e0 bytes.\n")) << log.utf8();
+        } else {
+            loader().finishLinks();
+            const auto walked = walk(loader().linkHead());
+            ASSERT_TRUE(walked.ok) << walked.error;
+            EXPECT_TRUE(physical(0xC0210000, static_cast<std::uint32_t>(first.size())) == first);
+        }
+        image.close();
         memory.reset();
     }
 }
