@@ -182,6 +182,11 @@ void GzipFileManager::checkHeader() {
         return;
     }
     int second = takeByte();
+    // A failed read is no sign of a plain file: it is an error.
+    if (second < 0 && inputFailed) {
+        fail(u"%s: read error after 0x%x bytes.\n", here());
+        return;
+    }
     if (second != magic[1]) {
         compressed = 0;
         if (second >= 0) giveBack(second);

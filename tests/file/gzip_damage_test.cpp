@@ -292,6 +292,22 @@ TEST_F(GzipOverBackend, AFailedReadDuringSizeIsNoLength) {
     EXPECT_NE(log.utf8().find("data: read error after 0x"), std::string::npos) << log.utf8();
 }
 
+// Found by fuzzing: a read failing between the two magic bytes made the file look
+// plain, and size() then gave the stored size.
+TEST_F(GzipOverBackend, AFailedReadInsideTheMagicIsAnError) {
+    const std::string packed = gzipTool(work, textData(5000, 69));
+    auto* made = new ScriptedBackend(console, packed);
+    made->readLimit = 1;
+    made->failingRead = 1;  // the second byte's read
+    backend = made;
+    front = std::make_unique<GzipFileManager>(console, made);
+    ASSERT_EQ(front->open(u"data", 3), 1);
+    EXPECT_EQ(front->size(), SIZE_UNKNOWN);
+    char buffer[100];
+    EXPECT_EQ(front->read(buffer, sizeof buffer, 0), -1);
+    EXPECT_NE(log.utf8().find("data: read error after 0x0 bytes.\n"), std::string::npos) << log.utf8();
+}
+
 // A read at an offset whose seek failed must not deliver the bytes at the old position.
 TEST_F(GzipOverBackend, AReadWhoseSeekFailedDeliversNothing) {
     const std::string content = textData(20000, 66);
