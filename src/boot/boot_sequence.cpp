@@ -35,7 +35,11 @@ const ce::WCHAR* loadKernel(BootContext& context, BootMenu& menu, std::uint64_t 
     // A request beyond 32 bits is passed on as the largest one, which the
     // reservation refuses with its own message.
     std::uint32_t request = total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(total);
-    if (!context.architecture->reserveMemory(request)) return u"Can't allocate memory.\n";
+    // The pool keeps clear of where the kernel, its symbols and the image will be
+    // copied, so that no copy overwrites a page still to be read.
+    std::uint32_t image = imageBytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(imageBytes);
+    if (!context.architecture->reserveMemory(request, context.loader->destinations(image)))
+        return u"Can't allocate memory.\n";
 
     menu.progress("7");
     if (!context.architecture->placeSecondStage()) return u"Can't set up loader.\n";

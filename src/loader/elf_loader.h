@@ -23,6 +23,7 @@ public:
     std::uint32_t neededMemory() override;
     int load() override;
     std::uint32_t entryAddress() override;
+    std::vector<AddressRange> destinations(std::uint32_t imageBytes) override;
 
     int checkHeader();
     // Bytes of the ksyms area, 0 when there is none.

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "loader/page_link.h"
+#include "memory/address_range.h"
 #include "platform/types.h"
 
 namespace quorvel {
@@ -28,6 +30,9 @@ public:
     virtual std::uint32_t neededMemory() = 0;
     virtual int load() = 0;
     virtual std::uint32_t entryAddress() = 0;
+    // Where load() and then loadFileSystemImage() with an image of imageBytes will
+    // place data, as far as the headers read so far tell; valid after neededMemory().
+    virtual std::vector<AddressRange> destinations(std::uint32_t /*imageBytes*/) { return {}; }
 
     // 1 for ELF, 0 for anything else.
     static int probeFormat(FileManager& file);
