@@ -73,8 +73,14 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
     std::uint64_t imageBytes = 0;
     if (context.useFileSystemImage) {
         if (!files->open(context.fileSystemImage, OPEN_MODE)) return u"Can't open file system image.\n";
-        imageBytes = roundPages(files->size(), context.memoryManagerSlot->pageSize);
+        std::uint32_t imageSize = files->size();
         files->close();
+        // A gzip image found bad while measuring has no size to reserve memory for.
+        if (imageSize == SIZE_UNKNOWN) {
+            theConsole()->print(u"can't get the size of file system image \"%s\".\n", context.fileSystemImage);
+            return u"Can't open file system image.\n";
+        }
+        imageBytes = roundPages(imageSize, context.memoryManagerSlot->pageSize);
     }
 
     menu.progress("4");

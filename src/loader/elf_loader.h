@@ -41,9 +41,6 @@ public:
     Elf32Shdr* symtabHeader = nullptr;
     std::uint32_t symtabOffset = 0;
 
-    // Bytes the file delivers; every offset and size in the headers is checked against it.
-    std::uint32_t fileSize = 0;
-
 private:
     Elf32Phdr programHeader(int i) const;
     Elf32Shdr sectionHeader(int i) const;
