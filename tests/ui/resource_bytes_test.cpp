@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,61 @@ TEST(ResourceBytesTest, IconGroupAndIconCutShortAreRefused) {
     for (std::size_t size = 0; size < iconBytes.size(); ++size) {
         Bytes cut(iconBytes.begin(), iconBytes.begin() + static_cast<std::ptrdiff_t>(size));
         EXPECT_FALSE(sim::decodeIconImage(cut.data(), cut.size(), image)) << size;
+    }
+}
+
+// Pixels of a plain (text) netpbm file: P3 colours, or P1 bits where 1 is black.
+std::vector<std::uint32_t> plainPixels(const std::string& path, int& width, int& height) {
+    std::istringstream in(testing_support::readHostFile(path));
+    std::string magic, word;
+    in >> magic;
+    auto next = [&in]() {
+        std::string token;
+        while (in >> token && token[0] == '#') std::getline(in, token);
+        return std::stoi(token);
+    };
+    width = next();
+    height = next();
+    std::vector<std::uint32_t> pixels;
+    if (magic == "P3") {
+        next();  // the largest value: 255
+        for (int i = 0; i < width * height; ++i) {
+            std::uint32_t r = next(), g = next(), b = next();
+            pixels.push_back(0xFF000000u | r << 16 | g << 8 | b);
+        }
+    } else {
+        for (int i = 0; i < width * height; ++i) {
+            char bit;
+            in >> bit;
+            pixels.push_back(bit == '1' ? 0xFF000000u : 0xFFFFFFFFu);
+        }
+    }
+    return pixels;
+}
+
+// The same pictures written by ppmtobmp at 1, 4, 8 and 24 bits per pixel.
+TEST(ResourceBytesTest, BitmapsOfEveryDepthShowThePicture) {
+    const struct {
+        const char* bitmap;
+        const char* picture;
+    } cases[] = {
+        {"text-1.bmp", QUORVEL_TEST_BITMAPS "/text.pbm"},
+        {"picture-4.bmp", QUORVEL_TEST_PICTURE},
+        {"picture-8.bmp", QUORVEL_TEST_PICTURE},
+        {"picture-24.bmp", QUORVEL_TEST_PICTURE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bitmap);
+        std::string file = testing_support::readHostFile(std::string(QUORVEL_TEST_BITMAPS "/") + c.bitmap);
+        ASSERT_GT(file.size(), 14u);
+        int width = 0, height = 0;
+        std::vector<std::uint32_t> expected = plainPixels(c.picture, width, height);
+        sim::DibImage image;
+        // A bitmap resource is the file without its 14-byte file header.
+        ASSERT_TRUE(sim::decodeDib(file.data() + 14, file.size() - 14, image));
+        EXPECT_EQ(image.width, width);
+        EXPECT_EQ(image.height, height);
+        EXPECT_EQ(image.pixels, expected);
     }
 }
 
