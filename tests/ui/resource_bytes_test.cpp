@@ -214,4 +214,63 @@ TEST(ResourceBytesTest, BitmapsOfEveryDepthShowThePicture) {
     }
 }
 
+// Depths netpbm does not write: a 2 x 2 image at 16 and 32 bits, with and without bit
+// fields, bottom-up and top-down (negative height).
+TEST(ResourceBytesTest, BitmapsOfSixteenAndThirtyTwoBits) {
+    auto header = [](std::int32_t height, std::uint16_t bits, std::uint32_t compression) {
+        Bytes h(40, 0);
+        put32(h, 0, 40);
+        put32(h, 4, 2);
+        put32(h, 8, static_cast<std::uint32_t>(height));
+        put16(h, 12, 1);
+        put16(h, 14, bits);
+        put32(h, 16, compression);
+        return h;
+    };
+    auto append = [](Bytes& b, std::initializer_list<std::uint32_t> words, int size) {
+        for (std::uint32_t w : words) {
+            for (int i = 0; i < size; ++i) b.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+        }
+    };
+    // Red, green / blue, white, top line first.
+    const std::vector<std::uint32_t> expected{0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
+    struct Case {
+        const char* name;
+        Bytes bytes;
+    };
+    std::vector<Case> cases;
+    {
+        Bytes b = header(2, 32, 0);  // bottom line first
+        append(b, {0x0000FF, 0xFFFFFF, 0xFF0000, 0x00FF00}, 4);
+        cases.push_back({"32 bits", b});
+    }
+    {
+        Bytes b = header(-2, 32, 3);
+        append(b, {0xFF000000u, 0x00FF0000u, 0x0000FF00u}, 4);  // masks: red, green, blue
+        append(b, {0xFF000000u, 0x00FF0000u, 0x0000FF00u, 0xFFFFFF00u}, 4);
+        cases.push_back({"32 bits with fields, top-down", b});
+    }
+    {
+        Bytes b = header(2, 16, 0);  // 5-5-5, lines padded to 4 bytes
+        append(b, {0x001F, 0x7FFF, 0x7C00, 0x03E0}, 2);
+        cases.push_back({"16 bits", b});
+    }
+    {
+        Bytes b = header(-2, 16, 3);
+        append(b, {0xF800, 0x07E0, 0x001F}, 4);  // 5-6-5
+        append(b, {0xF800, 0x07E0, 0x001F, 0xFFFF}, 2);
+        cases.push_back({"16 bits with 5-6-5 fields, top-down", b});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::DibImage image;
+        ASSERT_TRUE(sim::decodeDib(c.bytes.data(), c.bytes.size(), image));
+        EXPECT_EQ(image.width, 2);
+        EXPECT_EQ(image.height, 2);
+        EXPECT_EQ(image.pixels, expected);
+        Bytes cut(c.bytes.begin(), c.bytes.end() - 1);
+        EXPECT_FALSE(sim::decodeDib(cut.data(), cut.size(), image));
+    }
+}
+
 }  // namespace
