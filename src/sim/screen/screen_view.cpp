@@ -76,6 +76,7 @@ bool ScreenView::open(const FrameBuffer& frame, ScreenInput input, int scale, co
         return false;
     }
     ++sdlUsers;
+    usesSdl_ = true;
     frame_ = frame;
     input_ = std::move(input);
     scale_ = scale > 0 ? scale : comfortableScale(frame.width, frame.height);
@@ -104,12 +105,12 @@ void ScreenView::close() {
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
-    bool hadSdl = window_ != nullptr || renderer_ != nullptr || texture_ != nullptr;
     texture_ = nullptr;
     renderer_ = nullptr;
     window_ = nullptr;
     buttonDown_ = false;
-    if (hadSdl && --sdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (usesSdl_ && --sdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    usesSdl_ = false;
 }
 
 void ScreenView::refresh() {

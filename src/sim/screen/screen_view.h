@@ -68,6 +68,7 @@ private:
     SDL_Texture* texture_ = nullptr;
     std::vector<std::uint32_t> pixels_;
     bool buttonDown_ = false;
+    bool usesSdl_ = false;  // this view holds one of SDL's video users
 };
 
 }  // namespace sim

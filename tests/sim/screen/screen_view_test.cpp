@@ -139,4 +139,15 @@ TEST_F(ScreenViewTest, ClosingTheWindowIsReported) {
     EXPECT_EQ(events_, (std::vector<Event>{{"close"}}));
 }
 
+// The whole scale that keeps the window within 1280 x 960 pixels, never below 1.
+TEST(ScreenViewScaleTest, ComfortableScaleFitsTheDesktop) {
+    const struct {
+        int width, height, scale;
+    } cases[] = {{640, 240, 2}, {240, 320, 3}, {320, 240, 4}, {640, 480, 2}, {800, 600, 1}, {2000, 100, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        EXPECT_EQ(sim::ScreenView::comfortableScale(c.width, c.height), c.scale);
+    }
+}
+
 }  // namespace
