@@ -23,15 +23,20 @@ std::uint32_t rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) { return r 
 bool frameToRgb(const FrameBuffer& frame, std::vector<std::uint32_t>& pixels) {
     const int bits = frame.bitsPerPixel;
     if (!frame.pixels || frame.width <= 0 || frame.height <= 0) return false;
-    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-    if (frame.lineBytes <= 0 || static_cast<std::int64_t>(frame.width) * (bits / 8) > frame.lineBytes) return false;
+    if (bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+    if (frame.lineBytes <= 0 || (static_cast<std::int64_t>(frame.width) * bits + 7) / 8 > frame.lineBytes) return false;
     pixels.resize(static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height));
     for (int y = 0; y < frame.height; ++y) {
         const std::uint8_t* line = frame.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.lineBytes);
         std::uint32_t* out = &pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width)];
         for (int x = 0; x < frame.width; ++x) {
-            const std::uint8_t* p = line + static_cast<std::size_t>(x) * static_cast<std::size_t>(bits / 8);
+            const std::uint8_t* p = line + static_cast<std::size_t>(x) * static_cast<std::size_t>(bits) / 8;
             switch (bits) {
+            case 4: {
+                std::uint32_t grey = widen((x & 1) ? p[0] >> 4 : p[0] & 0xF, 4);
+                out[x] = rgb(grey, grey, grey);
+                break;
+            }
             case 8:
                 out[x] = rgb(widen(p[0] >> 5, 3), widen((p[0] >> 2) & 7, 3), widen(p[0] & 3, 2));
                 break;

@@ -29,6 +29,7 @@ const DepthCase depthCases[] = {
     {"xrgb32", 32, {0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x56, 0x34, 0x12, 0x00},
      {0xFF0000, 0x00FF00, 0x0000FF, 0x123456}},
     {"rgb332", 8, {0xE0, 0x1C, 0x03, 0xFF}, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
+    {"grey4", 4, {0xF0, 0x85}, {0x000000, 0xFFFFFF, 0x555555, 0x888888}},
 };
 
 // Reads a PNG back as 0x00RRGGBB pixels.
@@ -58,18 +59,35 @@ protected:
     testing_support::TempDir folder;
 };
 
+// Pixel `x` of a line in the frame's format, as a number, and back (a 4-bit line
+// holds its first pixel in the low nibble).
+std::uint32_t pixelAt(const std::uint8_t* line, int x, int bits) {
+    if (bits == 4) return (x & 1) ? line[x / 2] >> 4 : line[x / 2] & 0xF;
+    std::uint32_t value = 0;
+    for (int i = bits / 8 - 1; i >= 0; --i) value = value << 8 | line[x * bits / 8 + i];
+    return value;
+}
+
+void putPixel(std::uint8_t* line, int x, int bits, std::uint32_t value) {
+    if (bits == 4) {
+        std::uint8_t& byte = line[x / 2];
+        byte = (x & 1) ? static_cast<std::uint8_t>((byte & 0x0F) | value << 4) : static_cast<std::uint8_t>((byte & 0xF0) | value);
+        return;
+    }
+    for (int i = 0; i < bits / 8; ++i) line[x * bits / 8 + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 // Three lines: the colours, the colours reversed, and the first colour again; every
 // line is followed by padding bytes that must not show.
 TEST_P(PngWriterTest, WritesTheColoursThePixelsStandFor) {
     const DepthCase& c = GetParam();
-    const int bytesPerPixel = c.bitsPerPixel / 8;
-    const int lineBytes = 4 * bytesPerPixel + 5;
+    const int bits = c.bitsPerPixel;
+    const int lineBytes = 4 * bits / 8 + 5;
     std::vector<std::uint8_t> memory(static_cast<std::size_t>(3 * lineBytes), 0xA5);
     for (int x = 0; x < 4; ++x) {
-        const std::uint8_t* pixel = &c.line[static_cast<std::size_t>(x * bytesPerPixel)];
-        std::memcpy(&memory[static_cast<std::size_t>(x * bytesPerPixel)], pixel, bytesPerPixel);
-        std::memcpy(&memory[static_cast<std::size_t>(lineBytes + (3 - x) * bytesPerPixel)], pixel, bytesPerPixel);
-        std::memcpy(&memory[static_cast<std::size_t>(2 * lineBytes + x * bytesPerPixel)], &c.line[0], bytesPerPixel);
+        putPixel(&memory[0], x, bits, pixelAt(c.line.data(), x, bits));
+        putPixel(&memory[static_cast<std::size_t>(lineBytes)], 3 - x, bits, pixelAt(c.line.data(), x, bits));
+        putPixel(&memory[static_cast<std::size_t>(2 * lineBytes)], x, bits, pixelAt(c.line.data(), 0, bits));
     }
     sim::FrameBuffer frame{memory.data(), 4, 3, lineBytes, c.bitsPerPixel};
     std::string path = (folder.path() / "screen.png").string();
