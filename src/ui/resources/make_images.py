@@ -111,29 +111,28 @@ MAIN = '\n'.join([BLANK] * 10 + [
     '..############..',
 ] + [BLANK] * 11)
 
-# Option: a ticked check box.
+# Option: a check box with a tick.
 OPTION = '\n'.join([BLANK] * 10 + [
     '................',
-    '.############...',
-    '.#wwwwwwwwww#.g.',
-    '.#wwwwwwwwww#gg.',
-    '.#wwwwwwwwwwgg..',
-    '.#wwwwwwwwwgg#..',
-    '.#wgwwwwwwgg.#..',
-    '.#wggwwwwgg#w#..',
-    '.#wwggwwgg#ww#..',
-    '.#wwwggggwwww#..',
-    '.#wwwwggwwwww#..',
-    '.#wwwwwwwwwww#..',
-    '.#############..',
+    '.###########....',
+    '.#wwwwwwwww#..g.',
+    '.#wwwwwwwww#.gg.',
+    '.#wwwwwwwww#gg..',
+    '.#wwwwwwwwwgg...',
+    '.#wgwwwwwwgg#...',
+    '.#wggwwwwgg##...',
+    '.#wwggwwggw#....',
+    '.#wwwggggww#....',
+    '.#wwwwggwww#....',
+    '.#wwwwwwwww#....',
+    '.###########....',
     '................',
     '................',
 ] + [BLANK] * 11)
-OPTION = OPTION.replace('.#wwwwwwwwwwgg..', '.#wwwwwwwwwggg..')
 
 # Console: a terminal with a prompt and lines of text.
 CONSOLE = '\n'.join([BLANK] * 10 + [
-    '..............  '.replace(' ', '.'),
+    BLANK,
     '.##############.',
     '.#############d.',
     '.##G##########d.',
