@@ -60,26 +60,6 @@ int GetDeviceCaps(HDC, int index) {
     }
 }
 
-HINSTANCE GetModuleHandleW(LPCWSTR) { return thisModule; }
-
-int LoadStringW(HINSTANCE, UINT id, LPWSTR out, int size) {
-    for (const StringResource* entry = moduleStringTable; entry->text; ++entry) {
-        if (entry->id != id) continue;
-        int length = static_cast<int>(wcslen(entry->text));
-        if (size == 0) {
-            if (out) *reinterpret_cast<LPCWSTR*>(out) = entry->text;
-            return length;
-        }
-        int count = length < size - 1 ? length : size - 1;
-        for (int i = 0; i < count; ++i) out[i] = entry->text[i];
-        out[count] = 0;
-        return count;
-    }
-    SetLastError(1814);  // ERROR_RESOURCE_NAME_NOT_FOUND
-    if (out && size > 0) out[0] = 0;
-    return 0;
-}
-
 void OutputDebugStringW(LPCWSTR text) {
     if (text) sim::Handheld::current().debugOutput().emplace_back(text);
 }
