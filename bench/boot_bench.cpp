@@ -43,10 +43,7 @@ bool poolPagesSetAside() {
         for (std::uint32_t ram : {3 * MB, 32 * MB, 128 * MB}) {
             sim::DeviceSettings settings;
             settings.cpu = pxa ? sim::CpuFamily::PXA2x0 : sim::CpuFamily::SA11x0;
-            settings.mainId = row.id->cpu == 0x0C104000   ? sim::MAIN_ID_SA1100
-                              : row.id->cpu == 0x0C204000 ? sim::MAIN_ID_PXA250
-                              : row.id->cpu == 0x0C208000 ? sim::MAIN_ID_PXA270
-                                                          : sim::MAIN_ID_SA1110;
+            settings.mainId = sim::mainIdFor(row.id->cpu);
             settings.seed = seed;
             seed += 7;
             const std::uint32_t bank = pxa ? 64 * MB : 128 * MB;

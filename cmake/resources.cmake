@@ -35,6 +35,6 @@ add_custom_command(
   DEPENDS ${QUORVEL_RESOURCES_RES} ${CMAKE_SOURCE_DIR}/src/app/embed.cmake
   COMMENT "Embedding the program's resources"
   VERBATIM)
-target_sources(quorvel_system PRIVATE ${QUORVEL_RESOURCES_CPP})
+target_sources(quorvel_host PRIVATE ${QUORVEL_RESOURCES_CPP})
 # For the tests that read the file itself.
 target_compile_definitions(quorvel_system INTERFACE QUORVEL_RESOURCES_RES="${QUORVEL_RESOURCES_RES}")

@@ -15,11 +15,6 @@ namespace quorvel {
 
 namespace {
 
-const PlatformId SA1100{0x0C104000, 0};
-const PlatformId SA1110{0x0C108000, 0};
-const PlatformId PXA250{0x0C204000, 0};
-const PlatformId PXA270{0x0C208000, 0};
-
 BootContext* theContext = nullptr;
 
 }  // namespace
@@ -35,11 +30,11 @@ ArmBootContext::~ArmBootContext() {
 
 ce::BOOL ArmBootContext::setup() {
     const PlatformId& platform = theBootMenu().platform;
-    if (platformMatch(platform, SA1100) || platformMatch(platform, SA1110))
+    if (platformMatch(platform, PLATFORM_SA1100) || platformMatch(platform, PLATFORM_SA1110))
         cpuKind = CPU_KIND_SA11X0;
-    else if (platformMatch(platform, PXA250))
+    else if (platformMatch(platform, PLATFORM_PXA250))
         cpuKind = CPU_KIND_PXA250;
-    else if (platformMatch(platform, PXA270))
+    else if (platformMatch(platform, PLATFORM_PXA270))
         cpuKind = CPU_KIND_PXA270;
     else
         return ce::FALSE;

@@ -5,18 +5,19 @@
 #include <cstring>
 #include <new>
 
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
 
 namespace quorvel {
 
 const FramebufferEntry framebufferTable[] = {
-    {{0x0C104000, 0x02C20301}, 8, 640, 480, 0, 0},              // HP Jornada 820
-    {{0x0C104000, 0x02C20302}, 8, 640, 480, 0, 0},              // HP Jornada 820 (Japanese)
-    {{0x0C108000, 0x02C20200}, 16, 640, 240, 1280, 0x48200000}, // every HP Jornada 720 variant
-    {{0x0C108000, 0x01C40201}, 16, 320, 240, 640, 0},           // Compaq iPAQ H3600
-    {{0x0C204000, 0x01C40301}, 16, 320, 240, 640, 0},           // Compaq iPAQ H3900
-    {{0x0C204000, 0x04010100}, 16, 800, 600, 1600, 0x14200000}, // PSIONTEKLOGIX NETBOOK PRO
+    {{CPU_WORD_SA1100, 0x02C20301}, 8, 640, 480, 0, 0},              // HP Jornada 820
+    {{CPU_WORD_SA1100, 0x02C20302}, 8, 640, 480, 0, 0},              // HP Jornada 820 (Japanese)
+    {{CPU_WORD_SA1110, 0x02C20200}, 16, 640, 240, 1280, 0x48200000}, // every HP Jornada 720 variant
+    {{CPU_WORD_SA1110, 0x01C40201}, 16, 320, 240, 640, 0},           // Compaq iPAQ H3600
+    {{CPU_WORD_PXA250, 0x01C40301}, 16, 320, 240, 640, 0},           // Compaq iPAQ H3900
+    {{CPU_WORD_PXA250, 0x04010100}, 16, 800, 600, 1600, 0x14200000}, // PSIONTEKLOGIX NETBOOK PRO
     {{0, 0}, 0, 0, 0, 0, 0},
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "arch/arm/cpu_models.h"
 #include "platform/coredll.h"
 
 namespace quorvel {
@@ -11,10 +12,10 @@ namespace quorvel {
 const PlatformId PLATFORM_ANY = {0, 0};
 const PlatformId PLATFORM_UNSET = {0, 0};
 
-const PlatformId PLATFORM_SA1100 = {0x0C104000, 0};
-const PlatformId PLATFORM_SA1110 = {0x0C108000, 0};
-const PlatformId PLATFORM_PXA250 = {0x0C204000, 0};
-const PlatformId PLATFORM_PXA270 = {0x0C208000, 0};
+const PlatformId PLATFORM_SA1100 = {CPU_WORD_SA1100, 0};
+const PlatformId PLATFORM_SA1110 = {CPU_WORD_SA1110, 0};
+const PlatformId PLATFORM_PXA250 = {CPU_WORD_PXA250, 0};
+const PlatformId PLATFORM_PXA270 = {CPU_WORD_PXA270, 0};
 
 namespace {
 
@@ -24,36 +25,36 @@ const PlatformId armXScale = {0x0C200000, 0};
 const PlatformId casio = {0, 0x00C00000};
 const PlatformId sharp = {0, 0x01000000};
 const PlatformId sharpWZero3 = {0, 0x01040000};
-const PlatformId ws003sh = {0x0C208000, 0x01040100};
-const PlatformId ws004sh = {0x0C208000, 0x01040200};
-const PlatformId ws007sh = {0x0C208000, 0x01040300};
-const PlatformId ws011sh = {0x0C208000, 0x01040400};
-const PlatformId ws020sh = {0x0C208000, 0x01040500};
+const PlatformId ws003sh = {CPU_WORD_PXA270, 0x01040100};
+const PlatformId ws004sh = {CPU_WORD_PXA270, 0x01040200};
+const PlatformId ws007sh = {CPU_WORD_PXA270, 0x01040300};
+const PlatformId ws011sh = {CPU_WORD_PXA270, 0x01040400};
+const PlatformId ws020sh = {CPU_WORD_PXA270, 0x01040500};
 const PlatformId compaq = {0, 0x01C00000};
 const PlatformId ipaq = {0, 0x01C40000};
 const PlatformId ipaqH31xx = {0, 0x01C40100};
-const PlatformId ipaqH3100 = {0x0C108000, 0x01C40101};
+const PlatformId ipaqH3100 = {CPU_WORD_SA1110, 0x01C40101};
 const PlatformId ipaqH36xx = {0, 0x01C40200};
-const PlatformId ipaqH3600 = {0x0C108000, 0x01C40201};
-const PlatformId ipaqH3660 = {0x0C108000, 0x01C40202};
+const PlatformId ipaqH3600 = {CPU_WORD_SA1110, 0x01C40201};
+const PlatformId ipaqH3660 = {CPU_WORD_SA1110, 0x01C40202};
 const PlatformId ipaqH39xx = {0, 0x01C40300};
-const PlatformId ipaqH3900 = {0x0C204000, 0x01C40301};
+const PlatformId ipaqH3900 = {CPU_WORD_PXA250, 0x01C40301};
 const PlatformId hp = {0, 0x02C00000};
 const PlatformId jornada = {0, 0x02C20000};
 const PlatformId jornada7xx = {0, 0x02C20200};
-const PlatformId jornada720Us = {0x0C108000, 0x02C20201};
-const PlatformId jornada720Japanese = {0x0C108000, 0x02C20202};
-const PlatformId jornada720European = {0x0C108000, 0x02C20203};
-const PlatformId jornada720German = {0x0C108000, 0x02C20204};
-const PlatformId jornada720French = {0x0C108000, 0x02C20205};
-const PlatformId jornada720Scandinavian = {0x0C108000, 0x02C20206};
-const PlatformId jornada720Spanish = {0x0C108000, 0x02C20207};
+const PlatformId jornada720Us = {CPU_WORD_SA1110, 0x02C20201};
+const PlatformId jornada720Japanese = {CPU_WORD_SA1110, 0x02C20202};
+const PlatformId jornada720European = {CPU_WORD_SA1110, 0x02C20203};
+const PlatformId jornada720German = {CPU_WORD_SA1110, 0x02C20204};
+const PlatformId jornada720French = {CPU_WORD_SA1110, 0x02C20205};
+const PlatformId jornada720Scandinavian = {CPU_WORD_SA1110, 0x02C20206};
+const PlatformId jornada720Spanish = {CPU_WORD_SA1110, 0x02C20207};
 const PlatformId jornada8xx = {0, 0x02C20300};
-const PlatformId jornada820 = {0x0C104000, 0x02C20301};
-const PlatformId jornada820Japanese = {0x0C104000, 0x02C20302};
+const PlatformId jornada820 = {CPU_WORD_SA1100, 0x02C20301};
+const PlatformId jornada820Japanese = {CPU_WORD_SA1100, 0x02C20302};
 const PlatformId psion = {0, 0x04000000};
 const PlatformId netbook = {0, 0x04010000};
-const PlatformId netbookPro = {0x0C204000, 0x04010100};
+const PlatformId netbookPro = {CPU_WORD_PXA250, 0x04010100};
 
 struct Field {
     bool inCpu;

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "arch/arm/cpu_models.h"
 #include "memory/memory_manager.h"
 #include "platform/coredll.h"
 #include "platform/registers.h"
@@ -10,10 +11,6 @@
 namespace quorvel {
 
 namespace {
-
-constexpr std::uint32_t CPU_SA11X0 = 0x0C104000;
-constexpr std::uint32_t CPU_PXA250 = 0x0C204000;
-constexpr std::uint32_t CPU_PXA270 = 0x0C208000;
 
 // The registers fit in one page.
 constexpr std::uint32_t REGISTER_WINDOW = 256;
@@ -57,6 +54,7 @@ void UartConsole::print(const ce::WCHAR* format, ...) {
 }
 
 void SA11x0UartConsole::putc(std::uint8_t byte) {
+    using namespace sa11x0_uart;
     for (;;) {
         std::uint8_t status = hw::readRegister8(registerBase_ + UTSR1);
         if (!(status & UTSR1_TBY) && (status & UTSR1_TNF)) break;
@@ -65,6 +63,7 @@ void SA11x0UartConsole::putc(std::uint8_t byte) {
 }
 
 void PXA2x0UartConsole::putc(std::uint8_t byte) {
+    using namespace pxa2x0_uart;
     while (!(hw::readRegister8(registerBase_ + LSR) & LSR_TDRQ)) {
     }
     hw::writeRegister8(registerBase_ + THR, byte);
@@ -76,9 +75,9 @@ void PXA2x0UartConsole::putc(std::uint8_t byte) {
 Console* uartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t cpuKind) {
     if (single) return single;
     switch (cpuKind) {
-    case CPU_SA11X0: single = new (std::nothrow) SA11x0UartConsole(memoryManagerSlot); break;
-    case CPU_PXA250:
-    case CPU_PXA270: single = new (std::nothrow) PXA2x0UartConsole(memoryManagerSlot); break;
+    case CPU_KIND_SA11X0: single = new (std::nothrow) SA11x0UartConsole(memoryManagerSlot); break;
+    case CPU_KIND_PXA250:
+    case CPU_KIND_PXA270: single = new (std::nothrow) PXA2x0UartConsole(memoryManagerSlot); break;
     default: break;
     }
     return single;

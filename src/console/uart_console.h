@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "console/serial_console.h"
+#include "console/uart_registers.h"
 
 namespace quorvel {
 
@@ -32,26 +33,16 @@ private:
 // SA-11x0 serial port 3.
 class SA11x0UartConsole : public UartConsole {
 public:
-    static constexpr std::uint32_t PHYSICAL_BASE = 0x80050000;
-    static constexpr std::uint32_t UTDR = 0x14;
-    static constexpr std::uint32_t UTSR1 = 0x20;
-    static constexpr std::uint8_t UTSR1_TBY = 0x01;  // transmitter busy
-    static constexpr std::uint8_t UTSR1_TNF = 0x04;  // transmit FIFO not full
-
-    explicit SA11x0UartConsole(MemoryManager*& memoryManagerSlot) : UartConsole(memoryManagerSlot, PHYSICAL_BASE) {}
+    explicit SA11x0UartConsole(MemoryManager*& memoryManagerSlot)
+        : UartConsole(memoryManagerSlot, sa11x0_uart::PHYSICAL_BASE) {}
     void putc(std::uint8_t byte) override;
 };
 
 // PXA-2x0 full-function UART.
 class PXA2x0UartConsole : public UartConsole {
 public:
-    static constexpr std::uint32_t PHYSICAL_BASE = 0x40100000;
-    static constexpr std::uint32_t THR = 0x00;
-    static constexpr std::uint32_t IIR = 0x08;
-    static constexpr std::uint32_t LSR = 0x14;
-    static constexpr std::uint8_t LSR_TDRQ = 0x20;  // transmit data request
-
-    explicit PXA2x0UartConsole(MemoryManager*& memoryManagerSlot) : UartConsole(memoryManagerSlot, PHYSICAL_BASE) {}
+    explicit PXA2x0UartConsole(MemoryManager*& memoryManagerSlot)
+        : UartConsole(memoryManagerSlot, pxa2x0_uart::PHYSICAL_BASE) {}
     void putc(std::uint8_t byte) override;
 };
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "console/console.h"
-#include "loader/cpu.h"
+#include "platform/cpu.h"
 #include "platform/address.h"
 #include "platform/coredll.h"
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
+
 namespace sim {
 
 enum class CpuFamily { SA11x0, PXA2x0 };
@@ -17,6 +19,16 @@ constexpr std::uint32_t MAIN_ID_SA1110 = 0x6901B119;
 constexpr std::uint32_t MAIN_ID_SA1100 = 0x4401A11B;
 constexpr std::uint32_t MAIN_ID_PXA250 = 0x69052100;
 constexpr std::uint32_t MAIN_ID_PXA270 = 0x69054110;
+
+// The model a platform id's cpu word names; any other word is taken as an SA-1110.
+constexpr std::uint32_t mainIdFor(std::uint32_t cpuWord) {
+    switch (cpuWord) {
+    case quorvel::CPU_WORD_SA1100: return MAIN_ID_SA1100;
+    case quorvel::CPU_WORD_PXA250: return MAIN_ID_PXA250;
+    case quorvel::CPU_WORD_PXA270: return MAIN_ID_PXA270;
+    default: return MAIN_ID_SA1110;
+    }
+}
 
 // The order in which the simulated Windows CE commits frames: from anywhere in RAM,
 // as on a device that has been running for a while, or from the top of RAM downwards.

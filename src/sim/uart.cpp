@@ -1,7 +1,12 @@
 // The simulated UARTs and LCD controller.
 #include "sim/uart.h"
 
+#include "console/uart_registers.h"
+
 namespace sim {
+
+namespace sa11 = quorvel::sa11x0_uart;
+namespace pxa2 = quorvel::pxa2x0_uart;
 
 void Uart::transmit(std::uint8_t byte) {
     sent_.push_back(static_cast<char>(byte));
@@ -17,22 +22,22 @@ bool Uart::busy() {
 }
 
 std::uint32_t Sa11x0Uart::readRegister(std::uint32_t offset, int) {
-    if (offset == UTSR1) return busy() ? 0x1 : 0x4;  // TBY while busy, else TNF
+    if (offset == sa11::UTSR1) return busy() ? sa11::UTSR1_TBY : sa11::UTSR1_TNF;
     return 0;
 }
 
 void Sa11x0Uart::writeRegister(std::uint32_t offset, std::uint32_t value, int) {
-    if (offset == UTDR) transmit(static_cast<std::uint8_t>(value));
+    if (offset == sa11::UTDR) transmit(static_cast<std::uint8_t>(value));
 }
 
 std::uint32_t Pxa2x0Uart::readRegister(std::uint32_t offset, int) {
-    if (offset == LSR) return busy() ? 0x00 : 0x60;  // TDRQ and TEMT once idle
-    if (offset == IIR) return 0x01;                   // no interrupt pending
+    if (offset == pxa2::LSR) return busy() ? 0x00 : pxa2::LSR_TDRQ | 0x40;  // and TEMT once idle
+    if (offset == pxa2::IIR) return 0x01;                                 // no interrupt pending
     return 0;
 }
 
 void Pxa2x0Uart::writeRegister(std::uint32_t offset, std::uint32_t value, int) {
-    if (offset == THR) transmit(static_cast<std::uint8_t>(value));
+    if (offset == pxa2::THR) transmit(static_cast<std::uint8_t>(value));
 }
 
 std::uint32_t Sa11x0Lcd::readRegister(std::uint32_t offset, int) { return offset == DBAR1 ? dbar1 : 0; }

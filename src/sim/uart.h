@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "console/uart_registers.h"
 #include "sim/device.h"
 
 namespace sim {
@@ -25,12 +26,10 @@ private:
     int busyLeft_ = 0;
 };
 
-// Serial port 3 at 0x80050000: UTDR at 0x14, UTSR1 at 0x20 (bit 0 TBY, bit 2 TNF).
+// SA-11x0 serial port 3.
 class Sa11x0Uart : public Uart {
 public:
-    static constexpr std::uint32_t BASE = 0x80050000;
-    static constexpr std::uint32_t UTDR = 0x14;
-    static constexpr std::uint32_t UTSR1 = 0x20;
+    static constexpr std::uint32_t BASE = quorvel::sa11x0_uart::PHYSICAL_BASE;
     Sa11x0Uart() : Uart("SA-11x0 serial port 3", BASE, 0x10000) {}
 
 protected:
@@ -38,13 +37,10 @@ protected:
     void writeRegister(std::uint32_t offset, std::uint32_t value, int width) override;
 };
 
-// Full-function UART at 0x40100000: THR at 0x00, IIR at 0x08, LSR at 0x14 (bit 5 TDRQ).
+// PXA-2x0 full-function UART.
 class Pxa2x0Uart : public Uart {
 public:
-    static constexpr std::uint32_t BASE = 0x40100000;
-    static constexpr std::uint32_t THR = 0x00;
-    static constexpr std::uint32_t IIR = 0x08;
-    static constexpr std::uint32_t LSR = 0x14;
+    static constexpr std::uint32_t BASE = quorvel::pxa2x0_uart::PHYSICAL_BASE;
     Pxa2x0Uart() : Uart("PXA-2x0 full-function UART", BASE, 0x10000) {}
 
 protected:

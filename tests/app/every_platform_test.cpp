@@ -38,14 +38,7 @@ const std::string& image() {
 
 bool isPxa(const quorvel::PlatformId& id) { return (id.cpu & 0xFFF00000u) == 0x0C200000u; }
 
-std::uint32_t mainIdOf(const quorvel::PlatformId& id) {
-    switch (id.cpu) {
-    case 0x0C104000: return sim::MAIN_ID_SA1100;
-    case 0x0C204000: return sim::MAIN_ID_PXA250;
-    case 0x0C208000: return sim::MAIN_ID_PXA270;
-    default: return sim::MAIN_ID_SA1110;
-    }
-}
+std::uint32_t mainIdOf(const quorvel::PlatformId& id) { return sim::mainIdFor(id.cpu); }
 
 // RAM from the first DRAM bank up, in banks of at most the CPU's bank size.
 sim::DeviceSettings handheld(const quorvel::PlatformId& id, std::uint32_t ram, std::uint32_t seed,

@@ -19,7 +19,7 @@
 #include "boot/boot_menu.h"
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
-#include "loader/cpu.h"
+#include "platform/cpu.h"
 #include "loader/elf_loader.h"
 #include "loader/page_link.h"
 #include "memory/lock_pages_memory_manager.h"

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "loader/cpu.h"
+#include "platform/cpu.h"
+#include "sim/arm_images.h"
 #include "loader/page_link.h"
 #include "sim/emulator.h"
 #include "support/device.h"

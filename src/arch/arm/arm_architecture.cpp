@@ -5,7 +5,7 @@
 
 #include "arch/arm/hand_over_check.h"
 #include "console/console.h"
-#include "loader/cpu.h"
+#include "platform/cpu.h"
 #include "memory/memory_manager.h"
 #include "platform/address.h"
 #include "platform/coredll.h"

@@ -3,20 +3,13 @@
 #include "arch/arm/pxa2x0_architecture.h"
 
 #include "console/console.h"
-#include "loader/cpu.h"
+#include "console/uart_registers.h"
+#include "platform/cpu.h"
 #include "memory/memory_manager.h"
 #include "platform/coredll.h"
 #include "platform/registers.h"
 
 namespace quorvel {
-
-namespace {
-constexpr std::uint32_t FFUART_BASE = 0x40100000;
-constexpr std::uint32_t THR = 0x00;
-constexpr std::uint32_t IIR = 0x08;
-constexpr std::uint32_t LSR = 0x14;
-constexpr std::uint8_t LSR_TDRQ = 0x20;
-}  // namespace
 
 const CpuParameters& PXA2x0Architecture::parameters() {
     static const CpuParameters cpu{
@@ -48,8 +41,9 @@ void PXA2x0Architecture::jump(std::uint32_t parameterPagePhys, std::uint32_t pag
 void PXA2x0Architecture::testFramebuffer() { consoleSlot->print(u"No framebuffer test yet.\n"); }
 
 void PXA2x0Architecture::testUart() {
+    using namespace pxa2x0_uart;
     MemoryManager& memory = *memoryManagerSlot;
-    std::uint32_t base = memory.mapPhysical(FFUART_BASE, 256, 4);
+    std::uint32_t base = memory.mapPhysical(PHYSICAL_BASE, 256, 4);
     if (base == NO_ADDRESS) return;
     for (const char* c = "Hello World\r\n"; *c; ++c) {
         while (!(hw::readRegister8(base + LSR) & LSR_TDRQ)) {

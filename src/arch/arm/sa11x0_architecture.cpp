@@ -3,7 +3,8 @@
 #include "arch/arm/sa11x0_architecture.h"
 
 #include "console/console.h"
-#include "loader/cpu.h"
+#include "console/uart_registers.h"
+#include "platform/cpu.h"
 #include "memory/memory_manager.h"
 #include "platform/address.h"
 #include "platform/registers.h"
@@ -12,10 +13,6 @@ namespace quorvel {
 
 namespace {
 constexpr std::uint32_t LCD_DBAR1 = 0xB0100010;
-constexpr std::uint32_t UART3_BASE = 0x80050000;
-constexpr std::uint32_t UTDR = 0x14;
-constexpr std::uint32_t UTSR1 = 0x20;
-constexpr std::uint32_t UTSR1_TBY = 0x1;
 }  // namespace
 
 const CpuParameters& SA11x0Architecture::parameters() {
@@ -60,8 +57,9 @@ void SA11x0Architecture::testFramebuffer() {
 }
 
 void SA11x0Architecture::testUart() {
+    using namespace sa11x0_uart;
     MemoryManager& memory = *memoryManagerSlot;
-    std::uint32_t base = memory.mapPhysical(UART3_BASE, 256, 4);
+    std::uint32_t base = memory.mapPhysical(PHYSICAL_BASE, 256, 4);
     if (base == NO_ADDRESS) return;
     for (const char* c = "Hello World\r\n"; *c; ++c) {
         while (hw::readRegister32(base + UTSR1) & UTSR1_TBY) {

@@ -1,7 +1,8 @@
 // Host bodies of the CPU primitives and the flat jumps: they read and write the
 // simulated handheld's processor state, and the flat jump hands the machine to the
 // ARM emulator, which runs the real assembled flat-jump and second-stage loader code.
-#include "loader/cpu.h"
+#include "platform/cpu.h"
+#include "sim/arm_images.h"
 
 #include "sim/emulator.h"
 #include "sim/handheld.h"

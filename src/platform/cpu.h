@@ -1,7 +1,7 @@
 // The processor routines written in ARM assembly: CPSR and CP15 access, the data-cache
 // clean, the flat jumps that leave Windows CE, and the second-stage loader images the
-// architecture copies to a physical page. The assembled bytes are also described as
-// images, so that the emulator runs exactly what the device would.
+// architecture copies to a physical page. On the host their bodies act on the simulated
+// handheld (platform/host/cpu.cpp).
 #pragma once
 
 #include <cstdint>
@@ -48,36 +48,5 @@ extern const std::uint8_t SecondStageLoader_pxa2x0[];
 extern const std::uint32_t SecondStageLoader_pxa2x0_size;
 
 }  // extern "C"
-
-// An assembled image as the build produced it, with the addresses of its routines.
-struct ArmImageSymbol {
-    const char* name;
-    std::uint32_t address;
-};
-
-struct ArmImage {
-    const char* name;
-    const std::uint8_t* bytes;
-    std::uint32_t size;        // code and initialised data
-    std::uint32_t base;        // address it was linked for; 0 for position-independent code
-    std::uint32_t memorySize;  // including zero-initialised data behind the bytes
-    const ArmImageSymbol* symbols;
-    std::uint32_t symbolCount;
-
-    // Address of a routine or datum; 0xFFFFFFFF when the image has no such symbol.
-    std::uint32_t symbol(std::string_view wanted) const {
-        for (std::uint32_t i = 0; i < symbolCount; ++i)
-            if (wanted == symbols[i].name) return symbols[i].address;
-        return 0xFFFFFFFFu;
-    }
-};
-
-extern const ArmImage flatJumpImage_sa11x0;
-extern const ArmImage flatJumpImage_pxa2x0;
-extern const ArmImage secondStageImage_sa11x0;
-extern const ArmImage secondStageImage_pxa2x0;
-// The primitives linked on their own at CPU_PRIMITIVES_BASE, for running them emulated.
-extern const ArmImage cpuPrimitivesImage;
-constexpr std::uint32_t CPU_PRIMITIVES_BASE = 0x00020000;
 
 }  // namespace quorvel
