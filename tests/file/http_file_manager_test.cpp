@@ -17,6 +17,7 @@
 #include "support/device.h"
 #include "support/http_servers.h"
 #include "support/recording_console.h"
+#include "support/test_data.h"
 
 using namespace quorvel;
 using testing_support::HttpServer;
@@ -25,16 +26,6 @@ using testing_support::TempDir;
 using testing_support::TestDevice;
 
 namespace {
-
-std::string randomBytes(std::size_t size, std::uint32_t seed) {
-    std::string bytes(size, '\0');
-    std::uint32_t x = seed;
-    for (char& c : bytes) {
-        x = x * 1103515245 + 12345;
-        c = static_cast<char>(x >> 16);
-    }
-    return bytes;
-}
 
 std::u16string wide(const std::string& text) { return sim::fromUtf8(text); }
 
@@ -48,8 +39,8 @@ class HttpBackend : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         root = new TempDir;
-        std::ofstream(root->path() / "kernel.bin", std::ios::binary) << randomBytes(300000, 1);
-        std::ofstream(root->path() / "other.bin", std::ios::binary) << randomBytes(5000, 2);
+        std::ofstream(root->path() / "kernel.bin", std::ios::binary) << testing_support::randomData(300000, 1);
+        std::ofstream(root->path() / "other.bin", std::ios::binary) << testing_support::randomData(5000, 2);
         std::string failure;
         python = HttpServer::start(HttpServer::Kind::Python, root->path(), &failure).release();
         ASSERT_NE(python, nullptr) << failure;
@@ -81,7 +72,7 @@ protected:
         return manager;
     }
 
-    static std::string kernel() { return randomBytes(300000, 1); }
+    static std::string kernel() { return testing_support::randomData(300000, 1); }
 
     static TempDir* root;
     static HttpServer *python, *nginx, *scripted;
@@ -318,7 +309,7 @@ TEST_P(RealServer, ANewOpenDownloadsTheNewFile) {
     EXPECT_EQ(manager->read(buffer.data(), 10, 0), 10);  // the copy outlives close
     ASSERT_EQ(manager->open(u"/other.bin", 3), 1);
     ASSERT_EQ(manager->read(buffer.data(), 300000), 5000);
-    EXPECT_TRUE(buffer.substr(0, 5000) == randomBytes(5000, 2));
+    EXPECT_TRUE(buffer.substr(0, 5000) == testing_support::randomData(5000, 2));
     ASSERT_EQ(manager->open(u"/missing.bin", 3), 1);
     EXPECT_EQ(manager->read(buffer.data(), 100), -1);
     EXPECT_NE(console.text().find("GET http://127.0.0.1/missing.bin: status 404.\n"), std::string::npos) << console.text();

@@ -20,6 +20,7 @@
 #include "support/device.h"
 #include "support/disk_images.h"
 #include "support/recording_console.h"
+#include "support/test_data.h"
 
 using namespace quorvel;
 using testing_support::RecordingConsole;
@@ -32,18 +33,6 @@ constexpr std::uint32_t PARTITION = 63;
 constexpr std::uint64_t FS = PARTITION * 512ull;  // byte offset of the file system
 constexpr std::uint32_t BLOCK = 4096;
 constexpr std::size_t BIG_SIZE = 6u << 20;  // beyond 12 + 1024 blocks: double indirect
-
-std::string randomBytes(std::size_t size, std::uint32_t seed) {
-    std::string bytes(size, '\0');
-    std::uint32_t x = seed;
-    for (char& c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
 
 const std::string deepText = "found at the bottom of the tree\n";
 const std::string kernelText = "the kernel\n";
@@ -79,9 +68,9 @@ protected:
     static void SetUpTestSuite() {
         work = new TempDir;
         std::filesystem::path tree = work->path() / "tree";
-        writeFile(tree / "big", randomBytes(BIG_SIZE, 7));
-        writeFile(tree / "small.txt", randomBytes(5000, 11));
-        writeFile(tree / "holes.bin", randomBytes(20 * BLOCK, 13));
+        writeFile(tree / "big", testing_support::randomData(BIG_SIZE, 7));
+        writeFile(tree / "small.txt", testing_support::randomData(5000, 11));
+        writeFile(tree / "holes.bin", testing_support::randomData(20 * BLOCK, 13));
         writeFile(tree / "a/b/c/deep.txt", deepText);
         std::filesystem::create_symlink("b/c/deep.txt", tree / "a/rel");
         std::filesystem::create_directories(tree / "links");
@@ -114,9 +103,9 @@ protected:
         testing_support::writeAt(disk, (PARTITION + 1) * 512ull,
                                  testing_support::bsdLabel(PARTITION + fsSectors + 64, {{PARTITION, fsSectors}}));
         bare = fs;
-        big = randomBytes(BIG_SIZE, 7);
-        small = randomBytes(5000, 11);
-        holes = randomBytes(20 * BLOCK, 13);
+        big = testing_support::randomData(BIG_SIZE, 7);
+        small = testing_support::randomData(5000, 11);
+        holes = testing_support::randomData(20 * BLOCK, 13);
     }
     static void TearDownTestSuite() {
         delete work;
