@@ -12,6 +12,8 @@
 
 namespace quorvel {
 
+class HttpConnection;
+
 class HttpFileManager : public FileManager {
 public:
     explicit HttpFileManager(Console*& consoleSlot);
@@ -48,7 +50,7 @@ private:
     // and *reached whether the server took the connection.
     std::uint32_t requestHead(std::uint32_t* header, bool* reached);
     // A connection to the server, reporting why when there is none.
-    bool usable(const class HttpConnection& connection, bool quietWithoutSocket);
+    bool usable(const HttpConnection& connection, bool quietWithoutSocket);
     // Receives up to `n` bytes into `buffer`, of which `already` have arrived.
     std::uint32_t receive(ce::SOCKET socket, char* buffer, std::uint32_t n, std::uint32_t already);
     std::int32_t download(void* buffer, std::uint32_t length, std::uint32_t offset);
