@@ -1,0 +1,91 @@
+// Little-endian reads from a range of outside bytes (resource files, templates):
+// each read either fits in what is left or fails and leaves the position alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "sim/resources/dialog_template.h"
+
+namespace sim {
+
+class ByteReader {
+public:
+    ByteReader(const void* bytes, std::size_t size) : bytes_(static_cast<const std::uint8_t*>(bytes)), size_(size) {}
+
+    std::size_t offset() const { return offset_; }
+    std::size_t remaining() const { return size_ - offset_; }
+    const std::uint8_t* here() const { return bytes_ + offset_; }
+
+    bool skip(std::size_t count) {
+        if (remaining() < count) return false;
+        offset_ += count;
+        return true;
+    }
+
+    // Moves to the next multiple of `alignment` counted from the first byte.
+    bool align(std::size_t alignment) {
+        std::size_t misalignment = offset_ % alignment;
+        return misalignment == 0 || skip(alignment - misalignment);
+    }
+
+    bool u16(std::uint16_t& value) { return read(value); }
+    bool u32(std::uint32_t& value) { return read(value); }
+    bool i16(std::int16_t& value) { return read(value); }
+
+    // A NUL-terminated UTF-16 string; the terminator is consumed, not kept.
+    bool string(std::u16string& text) {
+        std::size_t start = offset_;
+        std::u16string result;
+        for (;;) {
+            std::uint16_t unit;
+            if (!u16(unit)) {
+                offset_ = start;
+                return false;
+            }
+            if (unit == 0) break;
+            result.push_back(static_cast<char16_t>(unit));
+        }
+        text = std::move(result);
+        return true;
+    }
+
+    // 0xFFFF and an ordinal, or a NUL-terminated string (a lone NUL: empty name).
+    bool nameOrOrdinal(NameOrOrdinal& field) {
+        std::size_t start = offset_;
+        std::uint16_t first;
+        if (!u16(first)) return false;
+        if (first == 0xFFFF) {
+            std::uint16_t ordinal;
+            if (!u16(ordinal)) {
+                offset_ = start;
+                return false;
+            }
+            field = NameOrOrdinal{ordinal, {}};
+            return true;
+        }
+        offset_ = start;
+        std::u16string name;
+        if (!string(name)) return false;
+        field = NameOrOrdinal{0, std::move(name)};
+        return true;
+    }
+
+private:
+    template <typename T>
+    bool read(T& value) {
+        if (remaining() < sizeof(T)) return false;
+        // Resource bytes are little-endian, as are the hosts this runs on.
+        std::memcpy(&value, bytes_ + offset_, sizeof(T));
+        offset_ += sizeof(T);
+        return true;
+    }
+
+    const std::uint8_t* bytes_;
+    std::size_t size_;
+    std::size_t offset_ = 0;
+};
+
+}  // namespace sim
