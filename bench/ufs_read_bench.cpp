@@ -2,6 +2,7 @@
 // dd reading the whole image file in the same run.
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -26,21 +27,26 @@ constexpr std::size_t FILE_SIZE = 32u << 20;
 
 
 
-Result readBackend(std::uint32_t chunk) {
+// Reads the file in `chunk`-byte pieces straight into `into`, as the ELF loader
+// reads into its pages; the data is checked after the clock has stopped.
+Result readBackend(std::uint32_t chunk, std::vector<unsigned char>& into) {
     quorvel::Console* console = nullptr;
     quorvel::UfsFileManager backend(console);
     Result r;
     if (!backend.setLocation(u"1:") || !backend.open(u"/boot/bench.bin", 3)) return r;
-    std::vector<unsigned char> buffer(chunk);
-    r.crc = crc32(0, Z_NULL, 0);
     for (;;) {
-        std::int32_t got = backend.read(buffer.data(), chunk);
+        std::uint32_t want = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk, into.size() - r.bytes));
+        if (want == 0) break;
+        std::int32_t got = backend.read(into.data() + r.bytes, want);
         if (got <= 0) break;
-        r.crc = crc32(r.crc, buffer.data(), static_cast<uInt>(got));
         r.bytes += static_cast<std::uint32_t>(got);
     }
     backend.close();
     return r;
+}
+
+std::uint32_t crcOf(const std::vector<unsigned char>& data, std::uint64_t bytes) {
+    return crc32(crc32(0, Z_NULL, 0), data.data(), static_cast<uInt>(bytes));
 }
 
 }  // namespace
@@ -54,6 +60,8 @@ int main() {
     std::ofstream(work.path() / "tree/boot/bench.bin", std::ios::binary)
         .write(data.data(), static_cast<std::streamsize>(data.size()));
     std::uint32_t expected = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    // Less for the fork that starts dd to copy.
+    std::string().swap(data);
 
     std::filesystem::path image = work.path() / "ufs.img";
     std::string failure;
@@ -65,14 +73,31 @@ int main() {
     settings.disks[u"DSK1:"] = sim::DiskImage(image);
     testing_support::TestDevice device(settings);
 
-    Result pages = best([] { return readBackend(4080); });
-    Result large = best([] { return readBackend(65536); });
-    Result dd = best([&] {
+    std::vector<unsigned char> into(FILE_SIZE);
+    auto runDd = [&] {
         Result r;
         auto run = testing_support::runTool({"dd", "if=" + image.string(), "of=/dev/null", "bs=65536"});
         if (run.status == 0) r.bytes = std::filesystem::file_size(image);
         return r;
-    });
+    };
+    // The three take turns, so that a busy moment of the machine falls on all alike.
+    Result pages, large, dd;
+    auto keep = [](Result& fastest, const Result& r, int round) {
+        if (round == 0 || r.seconds < fastest.seconds) fastest = r;
+    };
+    std::uint32_t pagesCrc = 0, largeCrc = 0;
+    for (int round = 0; round < ROUNDS; ++round) {
+        std::fill(into.begin(), into.end(), 0);
+        keep(pages, best([&] { return readBackend(4080, into); }, 1), round);
+        pagesCrc = crcOf(into, FILE_SIZE);
+        std::fill(into.begin(), into.end(), 0);
+        keep(large, best([&] { return readBackend(65536, into); }, 1), round);
+        largeCrc = crcOf(into, FILE_SIZE);
+        keep(dd, best(runDd, 1), round);
+        if (pagesCrc != expected || largeCrc != expected) break;
+    }
+    pages.crc = pagesCrc;
+    large.crc = largeCrc;
     if (pages.bytes != FILE_SIZE || pages.crc != expected || large.crc != expected || dd.bytes == 0) {
         std::fprintf(stderr, "wrong data: backend %llu bytes (crc %s)\n", static_cast<unsigned long long>(pages.bytes),
                      pages.crc == expected ? "ok" : "bad");

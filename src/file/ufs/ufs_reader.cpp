@@ -79,18 +79,40 @@ std::uint64_t inodeSize(const UfsFile* file) { return get64(file->inode + 8); }
 bool isDirectory(const UfsFile* file) { return (inodeMode(file) & MODE_TYPE_MASK) == MODE_DIRECTORY; }
 bool isSymlink(const UfsFile* file) { return (inodeMode(file) & MODE_TYPE_MASK) == MODE_SYMLINK; }
 
-// Reads `count` bytes at fragment address `fragment` of the partition.
-int readFragments(const FileContext* context, const UfsFile* file, std::uint64_t fragment, std::uint32_t count,
+// Reads `count` bytes at `sector` of the partition, charged to the open's budget.
+int readSectorsAt(UfsFile* file, const FileContext* context, std::uint64_t sector, std::uint32_t count,
                   std::uint8_t* buffer) {
-    if (fragment > (0xFFFFFFFFull >> file->fs.sectorShift)) return UFS_IO_ERROR;
-    std::uint32_t sector = static_cast<std::uint32_t>(fragment << file->fs.sectorShift);
+    if (sector > 0xFFFFFFFFu) return UFS_IO_ERROR;
+    // Running out of work is reported as a path that does not resolve.
+    if (file->workLeft < count) return UFS_NOT_FOUND;
+    file->workLeft -= count;
     std::uint32_t done = 0;
-    int error = context->driver->readBlocks(context->device, BLOCK_READ, sector, count, buffer, &done);
+    int error = context->driver->readBlocks(context->device, BLOCK_READ, static_cast<std::uint32_t>(sector), count,
+                                            buffer, &done);
     if (error) return error;
     return done < count ? UFS_IO_ERROR : UFS_OK;
 }
 
+int readFragments(UfsFile* file, const FileContext* context, std::uint64_t fragment, std::uint32_t count,
+                  std::uint8_t* buffer) {
+    if (fragment > (0xFFFFFFFFull >> file->fs.sectorShift)) return UFS_IO_ERROR;
+    return readSectorsAt(file, context, fragment << file->fs.sectorShift, count, buffer);
+}
+
+// Fills the metadata buffer with `count` bytes at `sector`, unless it holds them.
+int readMetadata(UfsFile* file, const FileContext* context, std::uint64_t sector, std::uint32_t count) {
+    if (file->metadataSector == sector && file->metadataCount == count) return UFS_OK;
+    file->metadataSector = UINT64_MAX;
+    int error = readSectorsAt(file, context, sector, count, file->metadataBuffer.get());
+    if (error) return error;
+    file->metadataSector = sector;
+    file->metadataCount = count;
+    return UFS_OK;
+}
+
 int readInode(UfsFile* file, const FileContext* context, std::uint32_t number) {
+    // The inode in hand, as for "." or a link's own directory, needs no read.
+    if (number != 0 && number == file->inodeNumber) return UFS_OK;
     const UfsGeometry& fs = file->fs;
     if (number == 0 || number / fs.inodesPerGroup >= fs.groups) return UFS_INVALID;
     std::uint64_t group = number / fs.inodesPerGroup;
@@ -98,59 +120,115 @@ int readInode(UfsFile* file, const FileContext* context, std::uint32_t number) {
                              static_cast<std::uint64_t>(fs.groupOffset) * (group & ~static_cast<std::uint64_t>(fs.groupMask)) +
                              fs.firstInodeFragment +
                              (static_cast<std::uint64_t>((number % fs.inodesPerGroup) / fs.inodesPerBlock) << fs.fragmentShift);
-    // The buffer is about to hold an inode block, not file data.
+    if (fragment > (0xFFFFFFFFull >> fs.sectorShift)) return UFS_IO_ERROR;
+    // Only the sector that holds the inode is read, not its whole block.
+    std::uint32_t offset = (number % fs.inodesPerBlock) * INODE_SIZE;
+    int error = readMetadata(file, context, (fragment << fs.sectorShift) + offset / SECTOR_SIZE, SECTOR_SIZE);
+    // Whatever the outcome, the buffers no longer belong to the inode in hand.
     file->cachedIndirectGroup = -1;
     file->bufferFileBlock = -1;
-    int error = readFragments(context, file, fragment, fs.blockSize, file->blockBuffer.get());
+    file->inodeNumber = 0;
     if (error) return error;
-    file->blockBufferCount = fs.blockSize;
-    std::memcpy(file->inode, file->blockBuffer.get() + (number % fs.inodesPerBlock) * INODE_SIZE, INODE_SIZE);
+    std::memcpy(file->inode, file->metadataBuffer.get() + offset % SECTOR_SIZE, INODE_SIZE);
     file->inodeNumber = number;
     return UFS_OK;
 }
 
-// The bytes of the block under the position: where they start in the buffer and
-// how many are available there.
-int currentBlock(UfsFile* file, const FileContext* context, const std::uint8_t** data, std::uint32_t* available) {
+// How many bytes of file block `fileBlock` are stored: a whole block, except the
+// last block of a small file, which is stored as whole fragments.
+std::uint32_t storedLength(const UfsFile* file, std::uint64_t fileBlock) {
     const UfsGeometry& fs = file->fs;
-    std::uint64_t position = static_cast<std::uint64_t>(file->position);
-    std::uint64_t fileBlock = position >> fs.blockShift;
-    std::uint32_t offset = static_cast<std::uint32_t>(position & fs.blockOffsetMask);
     std::uint64_t size = inodeSize(file);
-    if (position >= size) return UFS_IO_ERROR;
-    if (fileBlock > 0xFFFFFFFFu) return UFS_FILE_TOO_BIG;
-
-    std::uint32_t blockLength = fs.blockSize;
     if (fileBlock < DIRECT_BLOCKS && size / fs.blockSize <= fileBlock) {
-        // The last block of a small file is stored as whole fragments.
-        blockLength = static_cast<std::uint32_t>(((size & fs.blockOffsetMask) + fs.fragmentOffsetMask) & fs.fragmentMask);
+        return static_cast<std::uint32_t>(((size & fs.blockOffsetMask) + fs.fragmentOffsetMask) & fs.fragmentMask);
     }
-    if (blockLength <= offset) return UFS_IO_ERROR;
+    return fs.blockSize;
+}
 
-    if (static_cast<std::int64_t>(fileBlock) != file->bufferFileBlock) {
-        // Mapping may load indirect blocks into the buffer; until the data is in,
-        // the buffer holds no file block.
-        file->bufferFileBlock = -1;
-        std::uint32_t blockNumber = 0;
-        int error = ufsMapBlock(file, context, static_cast<std::uint32_t>(fileBlock), &blockNumber);
-        if (error) return error;
-        if (blockNumber == 0) {
-            std::memset(file->blockBuffer.get(), 0, blockLength);
-        } else {
-            error = readFragments(context, file, blockNumber, blockLength, file->blockBuffer.get());
-            if (error) return error;
+// Loads file block `fileBlock` into the block buffer, and behind it as many of the
+// following whole blocks as lie next to it on the disk, or as many as are holes
+// with it, up to the buffer's size.
+int loadBlocks(UfsFile* file, const FileContext* context, std::uint64_t fileBlock) {
+    const UfsGeometry& fs = file->fs;
+    std::uint64_t size = inodeSize(file);
+    std::uint64_t fileBlocks = (size >> fs.blockShift) + ((size & fs.blockOffsetMask) ? 1 : 0);
+    // File block numbers stay within 32 bits.
+    std::uint64_t room = std::min<std::uint64_t>({UFS_CLUSTER_SIZE / fs.blockSize, fileBlocks - fileBlock,
+                                                  0x100000000ull - fileBlock});
+    std::uint32_t length = storedLength(file, fileBlock);
+    file->bufferFileBlock = -1;
+    std::uint32_t first = 0;
+    std::uint64_t holes = 0;
+    int error = ufsMapBlock(file, context, static_cast<std::uint32_t>(fileBlock), &first, &holes);
+    if (error) return error;
+    std::uint32_t count = length;
+    if (first == 0) {
+        if (length == fs.blockSize) count = static_cast<std::uint32_t>(std::min(holes, room)) * fs.blockSize;
+        std::memset(file->blockBuffer.get(), 0, count);
+    } else {
+        std::uint32_t step = 1u << fs.fragmentShift;
+        std::uint64_t blocks = 1;
+        while (length == fs.blockSize && blocks < room && storedLength(file, fileBlock + blocks) == fs.blockSize) {
+            std::uint32_t next = 0;
+            // A block that cannot be mapped now is left to be read, and reported,
+            // on its own.
+            if (ufsMapBlock(file, context, static_cast<std::uint32_t>(fileBlock + blocks), &next) != UFS_OK) break;
+            if (next != first + blocks * step) break;
+            ++blocks;
         }
-        file->blockBufferCount = blockLength;
-        file->bufferFileBlock = static_cast<std::int64_t>(fileBlock);
+        if (blocks > 1) count = static_cast<std::uint32_t>(blocks) * fs.blockSize;
+        error = readFragments(file, context, first, count, file->blockBuffer.get());
+        if (error) return error;
     }
-    std::uint32_t count = blockLength - offset;
-    if (size - position < count) count = static_cast<std::uint32_t>(size - position);
-    *data = file->blockBuffer.get() + offset;
-    *available = count;
+    file->blockBufferCount = count;
+    file->bufferFileBlock = static_cast<std::int64_t>(fileBlock);
     return UFS_OK;
 }
 
-// The inode number of `name` in the current directory.
+// The bytes of the file under the position: where they start in the buffer and how
+// many are available there. With `holeBlocks`, a hole is not filled: *data is
+// null and *holeBlocks tells how many file blocks from the current one are holes.
+int currentBlock(UfsFile* file, const FileContext* context, const std::uint8_t** data, std::uint32_t* available,
+                 std::uint64_t* holeBlocks = nullptr) {
+    const UfsGeometry& fs = file->fs;
+    std::uint64_t position = static_cast<std::uint64_t>(file->position);
+    std::uint64_t fileBlock = position >> fs.blockShift;
+    std::uint64_t size = inodeSize(file);
+    if (position >= size) return UFS_IO_ERROR;
+    if (fileBlock > 0xFFFFFFFFu) return UFS_FILE_TOO_BIG;
+    if (storedLength(file, fileBlock) <= (position & fs.blockOffsetMask)) return UFS_IO_ERROR;
+
+    std::int64_t first = file->bufferFileBlock;
+    bool held = first >= 0 && fileBlock >= static_cast<std::uint64_t>(first) &&
+                position - (static_cast<std::uint64_t>(first) << fs.blockShift) < file->blockBufferCount;
+    if (!held && holeBlocks) {
+        std::uint32_t number = 0;
+        int error = ufsMapBlock(file, context, static_cast<std::uint32_t>(fileBlock), &number, holeBlocks);
+        if (error) return error;
+        if (number == 0) {
+            *data = nullptr;
+            *available = 0;
+            return UFS_OK;
+        }
+    }
+    if (!held) {
+        int error = loadBlocks(file, context, fileBlock);
+        if (error) return error;
+        first = file->bufferFileBlock;
+    }
+    if (holeBlocks) *holeBlocks = 0;
+    std::uint64_t offset = position - (static_cast<std::uint64_t>(first) << fs.blockShift);
+    std::uint64_t count = file->blockBufferCount - offset;
+    if (size - position < count) count = size - position;
+    // Nothing available would leave the callers' loops where they are.
+    if (count == 0) return UFS_IO_ERROR;
+    *data = file->blockBuffer.get() + offset;
+    *available = static_cast<std::uint32_t>(count);
+    return UFS_OK;
+}
+
+// The inode number of `name` in the current directory. Holes hold no entries and
+// are stepped over whole.
 int lookup(UfsFile* file, const FileContext* context, const char* name, std::size_t length, std::uint32_t* found) {
     bool oldFormat = file->fs.maxInodeLink <= 0;
     std::int64_t size = static_cast<std::int64_t>(std::min<std::uint64_t>(inodeSize(file), POSITION_LIMIT));
@@ -158,8 +236,19 @@ int lookup(UfsFile* file, const FileContext* context, const char* name, std::siz
     while (file->position < size) {
         const std::uint8_t* data = nullptr;
         std::uint32_t available = 0;
-        int error = currentBlock(file, context, &data, &available);
+        std::uint64_t holeBlocks = 0;
+        int error = currentBlock(file, context, &data, &available, &holeBlocks);
         if (error) return error;
+        if (!data) {
+            std::uint64_t next = ((static_cast<std::uint64_t>(file->position) >> file->fs.blockShift) + holeBlocks)
+                                 << file->fs.blockShift;
+            file->position = static_cast<std::int64_t>(std::min<std::uint64_t>(next, POSITION_LIMIT));
+            continue;
+        }
+        // Entries do not cross directory blocks: each block is walked on its own.
+        std::uint32_t inBlock = static_cast<std::uint32_t>(file->position & file->fs.blockOffsetMask);
+        std::uint32_t blockRest = file->fs.blockSize - inBlock;
+        available = std::min(available, blockRest);
         std::uint32_t at = 0;
         while (available - at >= 8) {
             std::uint32_t number = get32(data + at);
@@ -209,8 +298,10 @@ int openPath(UfsFile* file, const FileContext* context, const char* name) {
     if (error) return error;
     if (done < SUPERBLOCK_SIZE || !readGeometry(file->superblock.get(), &file->fs)) return UFS_INVALID;
     file->indexShift = log2Of(file->fs.pointersPerBlock);
-    file->blockBuffer.reset(new (std::nothrow) std::uint8_t[file->fs.blockSize]);
-    if (!file->blockBuffer) return UFS_NO_MEMORY;
+    file->blockBuffer.reset(new (std::nothrow) std::uint8_t[std::max(file->fs.blockSize, UFS_CLUSTER_SIZE)]);
+    file->metadataBuffer.reset(new (std::nothrow) std::uint8_t[file->fs.blockSize]);
+    if (!file->blockBuffer || !file->metadataBuffer) return UFS_NO_MEMORY;
+    file->workLeft = UFS_OPEN_WORK_LIMIT;
     error = readInode(file, context, ROOT_INODE);
     if (error) return error;
 
@@ -250,20 +341,38 @@ int openPath(UfsFile* file, const FileContext* context, const char* name) {
         if (error) return error;
     }
     file->position = 0;
+    file->workLeft = UINT64_MAX;
     return UFS_OK;
 }
 
 }  // namespace
 
-int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlock, std::uint32_t* blockNumber) {
+int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlock, std::uint32_t* blockNumber,
+                std::uint64_t* holeBlocks) {
+    std::uint64_t holes = 1;
+    // Counts the zero entries of `count` 32-bit block numbers at `entries` from
+    // `from` on; each stands for `span` file blocks.
+    auto zerosFrom = [](const std::uint8_t* entries, std::uint64_t from, std::uint64_t count) {
+        std::uint64_t next = from;
+        while (next < count && get32(entries + 4 * next) == 0) ++next;
+        return next - from;
+    };
     if (fileBlock < DIRECT_BLOCKS) {
         *blockNumber = get32(file->inode + 40 + 4 * fileBlock);
+        if (*blockNumber == 0) holes = zerosFrom(file->inode + 40, fileBlock, DIRECT_BLOCKS);
+        if (holeBlocks) *holeBlocks = holes;
         return UFS_OK;
     }
     std::uint32_t f = fileBlock - DIRECT_BLOCKS;
     std::int32_t group = static_cast<std::int32_t>(f / INDIRECT_CACHE_SIZE);
     if (group == file->cachedIndirectGroup) {
-        *blockNumber = file->indirectCache[f % INDIRECT_CACHE_SIZE];
+        std::uint32_t at = f % INDIRECT_CACHE_SIZE;
+        *blockNumber = file->indirectCache[at];
+        if (holeBlocks) {
+            std::uint32_t next = at;
+            while (next < INDIRECT_CACHE_SIZE && file->indirectCache[next] == 0) ++next;
+            *holeBlocks = std::max<std::uint32_t>(next - at, 1);
+        }
         return UFS_OK;
     }
     const std::uint32_t shift = file->indexShift;
@@ -275,28 +384,38 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
         if (level > 3 * shift) return UFS_FILE_TOO_BIG;
     }
     std::uint32_t number = get32(file->inode + 88 + 4 * (level / shift - 1));
+    if (number == 0) {
+        // A missing indirect block is a hole of its whole range.
+        *blockNumber = 0;
+        if (holeBlocks) *holeBlocks = (1ull << level) - index;
+        return UFS_OK;
+    }
+    const std::uint32_t blockSize = file->fs.blockSize;
+    const std::uint64_t entries = file->fs.pointersPerBlock;
     std::uint64_t entry = 0;
-    for (;;) {
+    do {
         level -= shift;
-        if (number == 0) {
+        if (number > (0xFFFFFFFFull >> file->fs.sectorShift)) return UFS_IO_ERROR;
+        int error = readMetadata(file, context, static_cast<std::uint64_t>(number) << file->fs.sectorShift, blockSize);
+        if (error) return error;
+        const std::uint8_t* block = file->metadataBuffer.get();
+        entry = index >> level;
+        index &= (1ull << level) - 1;
+        number = get32(block + 4 * entry);
+        if (number == 0 && level > 0) {
             *blockNumber = 0;
+            if (holeBlocks) *holeBlocks = (zerosFrom(block, entry, entries) << level) - index;
             return UFS_OK;
         }
-        file->bufferFileBlock = -1;
-        int error = readFragments(context, file, number, file->fs.blockSize, file->blockBuffer.get());
-        if (error) return error;
-        file->blockBufferCount = file->fs.blockSize;
-        entry = index >> level;
-        number = get32(file->blockBuffer.get() + 4 * entry);
-        if (level == 0) break;
-        index &= (1ull << level) - 1;
-    }
-    std::uint64_t first = entry & ~static_cast<std::uint64_t>(INDIRECT_CACHE_SIZE - 1);
+    } while (level > 0);
+    std::uint64_t firstOfGroup = entry & ~static_cast<std::uint64_t>(INDIRECT_CACHE_SIZE - 1);
     for (std::uint32_t i = 0; i < INDIRECT_CACHE_SIZE; ++i) {
-        file->indirectCache[i] = get32(file->blockBuffer.get() + 4 * (first + i));
+        file->indirectCache[i] = get32(file->metadataBuffer.get() + 4 * (firstOfGroup + i));
     }
     file->cachedIndirectGroup = group;
     *blockNumber = number;
+    if (number == 0 && holeBlocks) *holeBlocks = zerosFrom(file->metadataBuffer.get(), entry, entries);
+    else if (holeBlocks) *holeBlocks = 1;
     return UFS_OK;
 }
 
@@ -354,11 +473,21 @@ int ufsWrite(FileContext*, const void*, std::uint32_t length, std::uint32_t* res
 std::int64_t ufsSeek(FileContext* context, std::int64_t offset, int mode) {
     if (!context || !context->file) return -1;
     UfsFile* file = context->file;
+    std::int64_t base = 0;
     switch (mode) {
-    case UFS_SEEK_SET: file->position = offset; break;
-    case UFS_SEEK_CURRENT: file->position += offset; break;
-    case UFS_SEEK_END: file->position = static_cast<std::int64_t>(std::min<std::uint64_t>(inodeSize(file), INT64_MAX / 2)) - offset; break;
+    case UFS_SEEK_SET: break;
+    case UFS_SEEK_CURRENT: base = file->position; break;
+    case UFS_SEEK_END: base = static_cast<std::int64_t>(std::min<std::uint64_t>(inodeSize(file), INT64_MAX)); break;
     default: return -1;
+    }
+    // From the end the offset counts backwards. Either way the sum is checked
+    // against the limits before it is made.
+    if (mode == UFS_SEEK_END) {
+        if (offset < 0 ? base > INT64_MAX + offset : base < INT64_MIN + offset) return -1;
+        file->position = base - offset;
+    } else {
+        if (offset > 0 ? base > INT64_MAX - offset : base < INT64_MIN - offset) return -1;
+        file->position = base + offset;
     }
     return file->position;
 }

@@ -1,6 +1,7 @@
 // A small read-only reader of the first UFS layout (32-bit block numbers): superblock
 // check, inodes, block mapping through up to three indirect levels, path walking
-// with symbolic links, and reads through a one-block buffer.
+// with symbolic links, and reads through a buffer that takes runs of adjacent blocks
+// in one device request.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,13 @@ constexpr std::uint32_t DIRECT_BLOCKS = 12;
 constexpr std::uint32_t INDIRECT_CACHE_SIZE = 64;
 constexpr std::uint32_t UFS_PATH_SIZE = 1024;
 constexpr int UFS_MAX_LINKS = 32;
+// Sequential reads fetch up to this many bytes of blocks that lie one after another
+// on the disk in one device request.
+constexpr std::uint32_t UFS_CLUSTER_SIZE = 65536;
+// The most a single open may read from the device while it walks the path: hostile
+// images can otherwise make a lookup scan gigabytes of directory or follow links
+// through huge directories many times over.
+constexpr std::uint64_t UFS_OPEN_WORK_LIMIT = 32u << 20;
 
 // The superblock fields the reader uses, checked when the file is opened.
 struct UfsGeometry {
@@ -45,14 +53,21 @@ struct UfsFile {
     std::int64_t position = 0;
     std::unique_ptr<std::uint8_t[]> superblock;
     UfsGeometry fs;
-    std::uint32_t inodeNumber = 0;
+    std::uint32_t inodeNumber = 0;  // 0: no inode read yet
     std::uint8_t inode[INODE_SIZE] = {};
     std::uint32_t indexShift = 0;
     std::int32_t cachedIndirectGroup = -1;
     std::uint32_t indirectCache[INDIRECT_CACHE_SIZE] = {};
+    // File data: whole blocks that follow each other both in the file and on the
+    // disk, or the fragments of a small file's last block.
     std::unique_ptr<std::uint8_t[]> blockBuffer;
     std::uint32_t blockBufferCount = 0;
-    std::int64_t bufferFileBlock = -1;  // -1: the buffer holds no file block
+    std::int64_t bufferFileBlock = -1;  // the first file block held; -1: none
+    // Inode and indirect blocks, kept apart so that mapping never evicts data.
+    std::unique_ptr<std::uint8_t[]> metadataBuffer;
+    std::uint64_t metadataSector = UINT64_MAX;  // what it holds; UINT64_MAX: nothing
+    std::uint32_t metadataCount = 0;
+    std::uint64_t workLeft = UINT64_MAX;  // device bytes the open may still read
 };
 
 constexpr int UFS_SEEK_SET = 0;
@@ -64,11 +79,15 @@ int ufsClose(FileContext* context);
 // Reads at the position; *residual receives the bytes left unread.
 int ufsRead(FileContext* context, void* buffer, std::uint32_t length, std::uint32_t* residual);
 int ufsWrite(FileContext* context, const void* buffer, std::uint32_t length, std::uint32_t* residual);
-// The new position, or -1 for an unknown mode.
+// The new position, or -1 (the position unchanged) for an unknown mode or a position
+// that a 64-bit offset cannot hold.
 std::int64_t ufsSeek(FileContext* context, std::int64_t offset, int mode);
 std::uint64_t ufsSize(const FileContext* context);
 
-// The block number of file block `fileBlock` of the open file (0 for a hole).
-int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlock, std::uint32_t* blockNumber);
+// The block number of file block `fileBlock` of the open file (0 for a hole). For a
+// hole, *holeBlocks (when given) receives how many file blocks from `fileBlock` on
+// are known to be holes too, at least 1.
+int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlock, std::uint32_t* blockNumber,
+                std::uint64_t* holeBlocks = nullptr);
 
 }  // namespace quorvel

@@ -46,6 +46,13 @@ std::string randomBytes(std::size_t size, std::uint32_t seed) {
 }
 
 const std::string deepText = "found at the bottom of the tree\n";
+const std::string kernelText = "the kernel\n";
+
+std::string dots(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "./";
+    return text;
+}
 const std::string longTarget = "/a/" + [] {
     std::string dots;
     for (int i = 0; i < 40; ++i) dots += "./";
@@ -90,6 +97,10 @@ protected:
         }
         std::filesystem::create_symlink("/a/b/c/deep.txt", tree / "chain/l32");
         for (int i = 0; i < 300; ++i) writeFile(tree / "many" / ("entry-number-" + std::to_string(i)), std::to_string(i));
+        // Links of 500 components each, the second a loop.
+        writeFile(tree / "boot/kernel", kernelText);
+        std::filesystem::create_symlink(dots(498) + "boot/kernel", tree / "hostile");
+        std::filesystem::create_symlink(dots(500) + "loop", tree / "loop");
 
         std::filesystem::path fs = work->path() / "ufs.img";
         std::string failure;
@@ -452,6 +463,102 @@ TEST_F(UfsImage, SurvivesCorruptDirectoriesAndInodeNumbers) {
     }
 }
 
+// Root directories made hostile: 2 GB long, their one real block reached through
+// the double indirect block among holes, or every block of the 2 GB the same block.
+// Each open must end after bounded work, so this test must never take long.
+TEST_F(UfsImage, BoundsTheWorkOfOneOpenOnHostileDirectories) {
+    std::uint32_t fsSectors = static_cast<std::uint32_t>(std::filesystem::file_size(bare) / 512);
+    std::filesystem::path image = copyOfDisk();
+    std::uint64_t root = inodeOffset(image, ROOT_INODE);
+    std::vector<std::uint8_t> inode = testing_support::readAt(image, root, 128);
+    ASSERT_LE(get32(inode, 8), BLOCK);  // the root directory fills one block
+    std::uint32_t rootBlock = get32(inode, 40);
+    // Two indirect blocks fit behind the file system, in the disk's spare sectors.
+    const std::uint32_t outer = fsSectors, inner = fsSectors + BLOCK / 512;
+    auto pointers = [](std::uint32_t value) {
+        std::vector<std::uint8_t> block(BLOCK, 0);
+        for (std::size_t at = 0; at < BLOCK; at += 4) std::copy_n(le32(value).begin(), 4, block.begin() + at);
+        return block;
+    };
+    auto hostileRoot = [&](std::uint32_t direct, std::uint32_t single, std::uint32_t dbl) {
+        std::vector<std::uint8_t> patched = inode;
+        std::copy_n(le32(0x7FFFFFFF).begin(), 4, patched.begin() + 8);
+        std::fill_n(patched.begin() + 12, 4, 0);
+        for (int i = 0; i < 12; ++i) std::copy_n(le32(direct).begin(), 4, patched.begin() + 40 + 4 * i);
+        std::copy_n(le32(single).begin(), 4, patched.begin() + 88);
+        std::copy_n(le32(dbl).begin(), 4, patched.begin() + 92);
+        testing_support::writeAt(image, root, patched);
+    };
+    struct Case {
+        const char* what;
+        bool holes;  // else every block is the root's block
+        const char* path;
+        int error;
+    } cases[] = {
+        {"a name among holes", true, "/boot/kernel", UFS_OK},
+        {"a link of 500 components among holes", true, "/hostile", UFS_OK},
+        {"a loop of 500-component links among holes", true, "/loop", UFS_NOT_FOUND},
+        {"a name in the first of the same blocks", false, "/boot/kernel", UFS_OK},
+        {"a missing name among 2 GB of the same block", false, "/nothing", UFS_NOT_FOUND},
+        {"a loop of links among the same blocks", false, "/loop", UFS_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.holes) {
+            std::vector<std::uint8_t> outerBlock(BLOCK, 0), innerBlock(BLOCK, 0);
+            std::copy_n(le32(inner).begin(), 4, outerBlock.begin() + 4 * 300);
+            std::copy_n(le32(rootBlock).begin(), 4, innerBlock.begin() + 4 * 500);
+            testing_support::writeAt(image, FS + outer * 512ull, outerBlock);
+            testing_support::writeAt(image, FS + inner * 512ull, innerBlock);
+            hostileRoot(0, 0, outer);
+        } else {
+            testing_support::writeAt(image, FS + outer * 512ull, pointers(inner));
+            testing_support::writeAt(image, FS + inner * 512ull, pointers(rootBlock));
+            hostileRoot(rootBlock, inner, outer);
+        }
+        TestDevice device(settingsFor(image));
+        auto manager = backend(device);
+        ASSERT_EQ(ufsOpen(c.path, manager->fileContext()), c.error);
+        if (c.error != UFS_OK) continue;
+        std::string buffer(100, '\0');
+        std::uint32_t residual = 0;
+        ASSERT_EQ(ufsRead(manager->fileContext(), buffer.data(), 100, &residual), UFS_OK);
+        EXPECT_EQ(buffer.substr(0, 100 - residual), kernelText);
+    }
+}
+
+// Sizes near the top of 64 bits must not wrap the count of a file's blocks: a read
+// once found nothing available there and never ended.
+TEST_F(UfsImage, ReadsFilesOfTheLargestSizes) {
+    std::uint32_t number = [&] {
+        TestDevice device(settingsFor(disk));
+        return inodeOf(u"/small.txt");
+    }();
+    struct Case {
+        const char* what;
+        std::uint64_t size;
+        bool firstBlockHole;
+    } cases[] = {
+        {"largest size", UINT64_MAX, false},
+        {"largest size, first block a hole", UINT64_MAX, true},
+        {"one block short of the largest", UINT64_MAX - BLOCK, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::path image = copyOfDisk();
+        std::uint64_t inode = inodeOffset(image, number);
+        testing_support::writeAt(image, inode + 8, le32(static_cast<std::uint32_t>(c.size)));
+        testing_support::writeAt(image, inode + 12, le32(static_cast<std::uint32_t>(c.size >> 32)));
+        if (c.firstBlockHole) testing_support::writeAt(image, inode + 40, le32(0));
+        TestDevice device(settingsFor(image));
+        auto manager = backend(device);
+        ASSERT_EQ(manager->open(u"/small.txt", 3), 1);
+        std::string buffer(2 * BLOCK, 'x');
+        ASSERT_EQ(manager->read(buffer.data(), 2 * BLOCK), static_cast<std::int32_t>(2 * BLOCK));
+        EXPECT_TRUE(buffer.substr(0, BLOCK) == (c.firstBlockHole ? std::string(BLOCK, '\0') : small.substr(0, BLOCK)));
+    }
+}
+
 TEST_F(UfsImage, AFailedReadLeavesNoStaleBlockInTheBuffer) {
     TestDevice device(settingsFor(disk));
     auto manager = backend(device);
@@ -468,7 +575,7 @@ TEST_F(UfsImage, AFailedReadLeavesNoStaleBlockInTheBuffer) {
     ASSERT_EQ(manager->read(buffer.data(), 100, 11 * BLOCK), 100);  // block 11 is in the buffer
     device->faults().failWhen("DeviceIoControl", [sector](const sim::FaultCall& call) { return call.address == sector; });
     console.clear();
-    // The indirect block is read into the buffer, then the data read fails.
+    // The indirect block is read, then the data read fails.
     EXPECT_EQ(manager->read(buffer.data(), 100, 12 * BLOCK), -1);
     EXPECT_EQ(console.prints(), std::vector<std::u16string>{u"UFS read error 5.\n"});
     EXPECT_EQ(device->debugOutput().back(), u"DeviceIoControl() failed.error=31\n");
@@ -497,6 +604,26 @@ TEST_F(UfsImage, RefusesToWriteAndSeeksByMode) {
     EXPECT_EQ(ufsSeek(context, 1000, UFS_SEEK_END), 4000);
     EXPECT_EQ(ufsSeek(context, 5, 3), -1);
     EXPECT_EQ(context->file->position, 4000);
+    // Positions that 64 bits cannot hold are refused and leave the position alone.
+    struct Overflow {
+        const char* what;
+        std::int64_t from, offset;
+        int mode;
+    } overflows[] = {
+        {"forward from the position", 4000, INT64_MAX - 3999, UFS_SEEK_CURRENT},
+        {"backward from a position before the start", -2, INT64_MIN + 1, UFS_SEEK_CURRENT},
+        {"past the end", 4000, INT64_MIN, UFS_SEEK_END},
+        {"past the end by one", 4000, -(INT64_MAX - 4999), UFS_SEEK_END},
+    };
+    for (const Overflow& o : overflows) {
+        SCOPED_TRACE(o.what);
+        ASSERT_EQ(ufsSeek(context, o.from, UFS_SEEK_SET), o.from);
+        EXPECT_EQ(ufsSeek(context, o.offset, o.mode), -1);
+        EXPECT_EQ(context->file->position, o.from);
+    }
+    EXPECT_EQ(ufsSeek(context, -(INT64_MAX - 5000), UFS_SEEK_END), INT64_MAX);
+    EXPECT_EQ(ufsSeek(context, INT64_MIN, UFS_SEEK_CURRENT), -1);
+    EXPECT_EQ(ufsSeek(context, 4000, UFS_SEEK_SET), 4000);
     std::string buffer(10, '\0');
     EXPECT_EQ(manager->read(buffer.data(), 10), 10);
     EXPECT_EQ(buffer, small.substr(4000, 10));
