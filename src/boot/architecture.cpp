@@ -29,8 +29,11 @@ Architecture::~Architecture() {
     if (coredll) ce::FreeLibrary(coredll);
 }
 
-ce::BOOL Architecture::reserveMemory(std::uint32_t bytes) {
+ce::BOOL Architecture::reserveMemory(std::uint32_t bytes, std::vector<AddressRange> destinations) {
     MemoryManager* memory = memoryManagerSlot;
+    // A layout that would land on itself is refused before anything is loaded.
+    if (!destinations.empty() && !placeDestinations(destinations)) return ce::FALSE;
+    memory->keepPoolOutOf(std::move(destinations));
     const std::uint64_t p = memory->pageSize;
     // Each page carries p - 16 bytes behind its page link. Worked in 64 bits: a request
     // near 4 GiB must be refused, not wrapped round to a small pool.

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "memory/address_range.h"
 #include "platform/coredll.h"
 #include "platform/types.h"
 
@@ -30,7 +32,9 @@ public:
     // Does not return on success.
     virtual void jump(std::uint32_t parameterPagePhys, std::uint32_t pageLinkPhys) = 0;
 
-    ce::BOOL reserveMemory(std::uint32_t bytes);
+    // The pool for `bytes` of kernel and image, kept out of the memory the hand-over
+    // will write for `destinations` (the loader's ranges, where known).
+    ce::BOOL reserveMemory(std::uint32_t bytes, std::vector<AddressRange> destinations = {});
     // Physical address of the boot information page; NO_ADDRESS when no page is left.
     std::uint32_t fillParameterPage(Loader& loader);
     ce::FARPROC getProcAddress(const ce::WCHAR* name);
@@ -42,6 +46,10 @@ public:
     std::int32_t debugLevel = 0;
 
 protected:
+    // Turns the loader's destinations into the memory the CPU's second-stage loader
+    // will write for them; false, having said why, when they cannot all be placed.
+    virtual bool placeDestinations(std::vector<AddressRange>& /*destinations*/) { return true; }
+
     ce::HMODULE coredll = nullptr;
     Console*& consoleSlot;
     MemoryManager*& memoryManagerSlot;

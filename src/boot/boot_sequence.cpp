@@ -35,7 +35,11 @@ const ce::WCHAR* loadKernel(BootContext& context, BootMenu& menu, std::uint64_t 
     // A request beyond 32 bits is passed on as the largest one, which the
     // reservation refuses with its own message.
     std::uint32_t request = total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(total);
-    if (!context.architecture->reserveMemory(request)) return u"Can't allocate memory.\n";
+    // The pool keeps clear of where the kernel, its symbols and the image will be
+    // copied, so that no copy overwrites a page still to be read.
+    std::uint32_t image = imageBytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(imageBytes);
+    if (!context.architecture->reserveMemory(request, context.loader->destinations(image)))
+        return u"Can't allocate memory.\n";
 
     menu.progress("7");
     if (!context.architecture->placeSecondStage()) return u"Can't set up loader.\n";
@@ -69,8 +73,14 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
     std::uint64_t imageBytes = 0;
     if (context.useFileSystemImage) {
         if (!files->open(context.fileSystemImage, OPEN_MODE)) return u"Can't open file system image.\n";
-        imageBytes = roundPages(files->size(), context.memoryManagerSlot->pageSize);
+        std::uint32_t imageSize = files->size();
         files->close();
+        // A gzip image found bad while measuring has no size to reserve memory for.
+        if (imageSize == SIZE_UNKNOWN) {
+            theConsole()->print(u"can't get the size of file system image \"%s\".\n", context.fileSystemImage);
+            return u"Can't open file system image.\n";
+        }
+        imageBytes = roundPages(imageSize, context.memoryManagerSlot->pageSize);
     }
 
     menu.progress("4");

@@ -17,6 +17,9 @@ constexpr FileManagerKind FILE_MANAGER_HTTP = 2;
 
 constexpr std::size_t FILE_NAME_SIZE = 260;
 
+// What size() answers when the length cannot be known: a damaged or unreadable file.
+constexpr std::uint32_t SIZE_UNKNOWN = 0xFFFFFFFF;
+
 class FileManager {
 public:
     explicit FileManager(Console*& consoleSlot) : consoleSlot(consoleSlot) {}

@@ -9,16 +9,15 @@
 #include <cstring>
 #include <new>
 
+#include "console/console.h"
 #include "file/fat_file_manager.h"
 #include "file/http_file_manager.h"
 #include "file/ufs/ufs_file_manager.h"
+#include "platform/coredll.h"
 
 namespace quorvel {
 
-std::uint64_t GzipFileManager::inflatedTotal = 0;
-
 namespace {
-
 
 constexpr int WINDOW_BITS = -15;  // raw deflate, 32 KB window
 constexpr std::int64_t DISCARD_ALL = 0x7fffffff;
@@ -60,7 +59,10 @@ struct GzipFileManager::Checkpoint {
 // (a test's, or the next attempt's made before the last is gone) would wipe the
 // first one's inflate state and leak it.
 GzipFileManager::GzipFileManager(Console*& consoleSlot, FileManagerKind kind)
-    : FileManager(consoleSlot), stream(new (std::nothrow) z_stream{}), backend(makeBackend(consoleSlot, kind)) {
+    : GzipFileManager(consoleSlot, makeBackend(consoleSlot, kind)) {}
+
+GzipFileManager::GzipFileManager(Console*& consoleSlot, FileManager* backend)
+    : FileManager(consoleSlot), stream(new (std::nothrow) z_stream{}), backend(backend) {
     if (!stream) {
         delete backend;
         backend = nullptr;  // every operation then fails
@@ -74,6 +76,18 @@ GzipFileManager::~GzipFileManager() {
     if (stream) endInflate();
     delete stream;
     delete backend;
+}
+
+// The first sign that the open file is bad is logged, naming the file; the front
+// then delivers nothing more of it.
+template <typename... Args>
+void GzipFileManager::fail(const ce::WCHAR* format, Args... args) {
+    status = Z_DATA_ERROR;
+    if (failed) return;
+    failed = true;
+    rememberedValid = rememberedValid && ce::wcscmp(rememberedName, name) != 0;
+    Console* console = consoleSlot ? consoleSlot : theConsole();
+    console->print(format, name, args...);
 }
 
 void GzipFileManager::resetStream() {
@@ -105,7 +119,20 @@ void GzipFileManager::endInflate() {
 std::int32_t GzipFileManager::backendRead(void* buffer, std::uint32_t length) {
     std::int32_t got = backend->read(buffer, length, -1);
     if (got > 0) storedPosition += std::min(static_cast<std::uint32_t>(got), length);
+    if (recordingFirstFill) {
+        recordingFirstFill = false;
+        std::uint32_t taken = got > 0 ? std::min(static_cast<std::uint32_t>(got), length) : 0;
+        identity.fillSize = taken;
+        identity.fillCrc = static_cast<std::uint32_t>(crc32(0, static_cast<const Bytef*>(buffer), taken));
+    }
     return got;
+}
+
+void GzipFileManager::rememberLength() {
+    std::memcpy(rememberedName, name, sizeof name);
+    rememberedIdentity = identity;
+    rememberedLength = dataLength;
+    rememberedValid = true;
 }
 
 int GzipFileManager::takeByte() {
@@ -145,7 +172,7 @@ std::uint32_t GzipFileManager::readTrailerWord() {
 void GzipFileManager::checkHeader() {
     int first = takeByte();
     if (first < 0) {
-        if (inputFailed) status = Z_DATA_ERROR;
+        if (inputFailed) fail(u"%s: read error after 0x%x bytes.\n", here());
         return;
     }
     if (first != magic[0]) {
@@ -155,6 +182,11 @@ void GzipFileManager::checkHeader() {
         return;
     }
     int second = takeByte();
+    // A failed read is no sign of a plain file: it is an error.
+    if (second < 0 && inputFailed) {
+        fail(u"%s: read error after 0x%x bytes.\n", here());
+        return;
+    }
     if (second != magic[1]) {
         compressed = 0;
         if (second >= 0) giveBack(second);
@@ -165,8 +197,16 @@ void GzipFileManager::checkHeader() {
     compressed = 1;
     int method = takeByte();
     int flags = takeByte();
-    if (method != DEFLATE_METHOD || flags < 0 || (flags & RESERVED_FLAGS)) {
-        status = Z_DATA_ERROR;
+    if (inputFailed) {
+        fail(u"%s: read error after 0x%x bytes.\n", here());
+        return;
+    }
+    if (method < 0 || flags < 0) {
+        fail(u"%s: gzip header cut short after 0x%x bytes.\n", here());
+        return;
+    }
+    if (method != DEFLATE_METHOD || (flags & RESERVED_FLAGS)) {
+        fail(u"%s: bad gzip header after 0x%x bytes (method %d, flags 0x%x).\n", here(), method, flags);
         return;
     }
     bool cut = false;
@@ -190,20 +230,33 @@ void GzipFileManager::checkHeader() {
     if (flags & FLAG_NAME) skipText();
     if (flags & FLAG_COMMENT) skipText();
     if (flags & FLAG_HEADER_CRC) skip(2);
-    status = (cut || endOfInput || inputFailed) ? Z_DATA_ERROR : Z_OK;
+    if (inputFailed) {
+        fail(u"%s: read error after 0x%x bytes.\n", here());
+    } else if (cut || endOfInput) {
+        fail(u"%s: gzip header cut short after 0x%x bytes.\n", here());
+    } else {
+        status = Z_OK;
+    }
 }
 
 // After inflate reported a member's end: checks its trailer and looks for another
 // member. True when reading goes on.
 bool GzipFileManager::finishMember() {
+    std::uint32_t at = here();
     std::uint32_t storedCrc = readTrailerWord();
-    if (status == Z_DATA_ERROR || storedCrc != crc) {
-        status = Z_DATA_ERROR;
+    std::uint32_t storedLength = status == Z_DATA_ERROR ? 0 : readTrailerWord();
+    if (status == Z_DATA_ERROR) {
+        if (inputFailed) fail(u"%s: read error after 0x%x bytes.\n", at);
+        else fail(u"%s: gzip trailer cut short after 0x%x bytes.\n", at);
         return false;
     }
-    std::uint32_t storedLength = readTrailerWord();
-    if (status == Z_DATA_ERROR || storedLength != static_cast<std::uint32_t>(stream->total_out)) {
-        status = Z_DATA_ERROR;
+    if (storedCrc != crc) {
+        fail(u"%s: CRC mismatch after 0x%x bytes (stored 0x%08x, data 0x%08x).\n", at, storedCrc, crc);
+        return false;
+    }
+    if (storedLength != static_cast<std::uint32_t>(stream->total_out)) {
+        fail(u"%s: length mismatch after 0x%x bytes (stored 0x%x, data 0x%x).\n", at, storedLength,
+             static_cast<std::uint32_t>(stream->total_out));
         return false;
     }
     checkHeader();
@@ -213,16 +266,23 @@ bool GzipFileManager::finishMember() {
     return true;
 }
 
+std::uint32_t GzipFileManager::here() const {
+    if (!readStart) return position;
+    return position + static_cast<std::uint32_t>(stream->next_out - readStart);
+}
+
 std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t length) {
-    if (status == Z_DATA_ERROR || inputFailed) return -1;
+    if (failed || status == Z_DATA_ERROR || inputFailed) return -1;
     if (status == Z_STREAM_END) return 0;
     length = std::min<std::uint32_t>(length, 0x7fffffff);
     stream->next_out = buffer;
     stream->avail_out = length;
+    readStart = buffer;
     unsigned char* start = buffer;
     auto delivered = [&] {
         std::uint32_t count = length - stream->avail_out;
         position += count;
+        readStart = nullptr;
         return static_cast<std::int32_t>(count);
     };
     while (stream->avail_out != 0) {
@@ -235,7 +295,14 @@ std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t l
             stream->avail_out -= count;
             if (stream->avail_out > 0) {
                 std::int32_t got = backendRead(stream->next_out, stream->avail_out);
-                if (got < 0) return -1;
+                if (got < 0) {
+                    // The buffered bytes are spent but not counted: nothing more of
+                    // this file may be delivered, or positions would be off.
+                    inputFailed = true;
+                    fail(u"%s: read error after 0x%x bytes.\n", here());
+                    readStart = nullptr;
+                    return -1;
+                }
                 std::uint32_t taken = std::min(static_cast<std::uint32_t>(got), stream->avail_out);
                 stream->next_out += taken;
                 stream->avail_out -= taken;
@@ -258,20 +325,26 @@ std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t l
         }
         Bytef* before = stream->next_out;
         status = inflate(stream, Z_NO_FLUSH);
-        inflatedTotal += static_cast<std::uint64_t>(stream->next_out - before);
-        // No progress is possible only when the input has ended inside the deflate
-        // data: the file is cut short, which is an error and not the end of the data.
-        if (status != Z_OK && status != Z_STREAM_END) status = Z_DATA_ERROR;
+        inflated += static_cast<std::uint64_t>(stream->next_out - before);
         if (status == Z_STREAM_END) {
             crc = crc32(crc, start, static_cast<uInt>(stream->next_out - start));
             start = stream->next_out;
             if (finishMember()) continue;
             break;
         }
-        if (status != Z_OK || endOfInput) break;
+        if (status != Z_OK) {
+            // No progress is possible only when the input has ended inside the deflate
+            // data: the file is cut short, which is an error and not the end of the data.
+            if (status == Z_BUF_ERROR && endOfInput)
+                fail(u"%s: data cut short after 0x%x bytes.\n", here());
+            else
+                fail(u"%s: deflate data damaged after 0x%x bytes (%S).\n", here(), stream->msg ? stream->msg : "error");
+            break;
+        }
+        if (endOfInput) break;
     }
     crc = crc32(crc, start, static_cast<uInt>(stream->next_out - start));
-    if (inputFailed) status = Z_DATA_ERROR;
+    if (inputFailed) fail(u"%s: read error after 0x%x bytes.\n", here());
     std::int32_t count = delivered();
     // Nothing delivered because the data proved bad is an error, not the end.
     if (count == 0 && status == Z_DATA_ERROR) return -1;
@@ -285,14 +358,15 @@ std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t leng
     if (got > 0) takeCheckpoint();
     // The last member verified, or plain bytes ended without an error: every later
     // pass ends here as well.
-    if (status == Z_STREAM_END || (got == 0 && length > 0 && healthy())) {
+    if (!lengthKnown && (status == Z_STREAM_END || (got == 0 && length > 0 && healthy()))) {
         lengthKnown = true;
         dataLength = position;
+        rememberLength();
     }
     return got;
 }
 
-bool GzipFileManager::healthy() const { return status != Z_DATA_ERROR && !inputFailed; }
+bool GzipFileManager::healthy() const { return !failed && status != Z_DATA_ERROR && !inputFailed; }
 
 void GzipFileManager::takeCheckpoint() {
     // Only a state that may go on delivering is worth resuming.
@@ -382,6 +456,8 @@ bool GzipFileManager::resumeFrom(Checkpoint& checkpoint) {
     return true;
 }
 
+// Reads on until `count` bytes are gone, the data ends (a read of nothing) or an
+// error. A short read alone is no end: the next one may still report the data bad.
 std::int64_t GzipFileManager::discard(std::uint64_t count) {
     unsigned char scratch[SCRATCH_SIZE];
     std::int64_t total = 0;
@@ -389,19 +465,23 @@ std::int64_t GzipFileManager::discard(std::uint64_t count) {
         std::uint32_t ask = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, SCRATCH_SIZE));
         std::int32_t got = readData(scratch, ask);
         if (got < 0) return got;
+        if (got == 0) break;
         count -= static_cast<std::uint32_t>(got);
         total += got;
-        if (static_cast<std::uint32_t>(got) < ask) break;
     }
-    return total;
+    return failed ? -1 : total;
 }
 
 void GzipFileManager::rewind() {
-    backend->seek(0);
+    // Reading on from wherever the backend stayed would deliver the wrong bytes.
+    if (!backend->seek(0)) {
+        fail(u"%s: can't seek back to the start.\n");
+        return;
+    }
     endInflate();
     resetStream();
     if (!startInflate()) {
-        status = Z_DATA_ERROR;
+        fail(u"%s: can't restart inflating.\n");
         return;
     }
     stream->next_in = inputBuffer;
@@ -415,40 +495,55 @@ ce::BOOL GzipFileManager::setLocation(const ce::WCHAR* directory) {
 
 ce::BOOL GzipFileManager::open(const ce::WCHAR* name, int mode) {
     dropCheckpoints();
+    failed = false;
     if (!backend || !backend->open(name, mode)) return 0;
     resetStream();
     if (!startInflate()) {
         backend->close();
         return 0;
     }
+    ce::wcsncpy(this->name, name, FILE_NAME_SIZE - 1);
+    this->name[FILE_NAME_SIZE - 1] = 0;
     stream->next_in = inputBuffer;
     stream->avail_in = 0;
+    identity = {};
+    recordingFirstFill = true;
     checkHeader();
+    recordingFirstFill = false;
     gzipData = compressed != 0;
+    if (gzipData && !failed && rememberedValid && identity == rememberedIdentity &&
+        ce::wcscmp(rememberedName, this->name) == 0) {
+        lengthKnown = true;
+        dataLength = rememberedLength;
+    }
     return 1;
 }
 
 std::uint32_t GzipFileManager::storedSize() { return backend ? backend->storedSize() : 0; }
 
 std::uint32_t GzipFileManager::size() {
-    if (!backend) return 0;
+    if (!backend || failed) return SIZE_UNKNOWN;
     if (!gzipData) return storedSize();
-    if (lengthKnown && healthy() && position <= dataLength) return dataLength - position;
-    std::uint32_t here = position;
+    if (lengthKnown && position <= dataLength) return dataLength - position;
+    std::uint32_t from = position;
     std::int64_t total = discard(DISCARD_ALL);
-    seek(here);
+    // A length that ended in an error is no length at all.
+    if (total < 0 || failed || !seek(from)) return SIZE_UNKNOWN;
     return static_cast<std::uint32_t>(total);
 }
 
 int GzipFileManager::close() {
     dropCheckpoints();
     endInflate();
+    failed = false;
     return backend ? backend->close() : 0;
 }
 
 std::int32_t GzipFileManager::read(void* buffer, std::uint32_t length, std::int32_t offset) {
     if (!backend) return -1;
-    if (offset != -1) seek(static_cast<std::uint32_t>(offset));
+    // A seek past the end of compressed data fails and leaves the position at the
+    // end, where the read delivers nothing; any other failed seek is an error.
+    if (offset != -1 && !seek(static_cast<std::uint32_t>(offset)) && (failed || !gzipData)) return -1;
     return readData(static_cast<unsigned char*>(buffer), length);
 }
 
@@ -457,10 +552,13 @@ std::int32_t GzipFileManager::write(const void* buffer, std::uint32_t length, st
 }
 
 ce::BOOL GzipFileManager::seek(std::uint32_t offset) {
-    if (!backend) return 0;
+    if (!backend || failed) return 0;
     if (!gzipData) {
-        backend->seek(offset);
         stream->avail_in = 0;
+        if (!backend->seek(offset)) {
+            fail(u"%s: can't seek to 0x%x.\n", offset);
+            return 0;
+        }
         return 1;
     }
     if (offset < position) {
@@ -471,6 +569,7 @@ ce::BOOL GzipFileManager::seek(std::uint32_t offset) {
         Checkpoint* checkpoint = checkpointAtOrBefore(offset);
         if (checkpoint && checkpoint->position > position && !resumeFrom(*checkpoint)) rewind();
     }
+    if (failed) return 0;
     if (offset > position) {
         std::uint32_t wanted = offset - position;
         return discard(wanted) == static_cast<std::int64_t>(wanted) ? 1 : 0;

@@ -18,13 +18,17 @@ constexpr std::uint32_t GZIP_CHECKPOINT_LIMIT = 8;
 
 class GzipFileManager : public FileManager {
 public:
+    // Makes the backend for the kind, as the boot context does.
     GzipFileManager(Console*& consoleSlot, FileManagerKind kind);
+    // Over a backend the caller made; the front owns it. Without one every operation fails.
+    GzipFileManager(Console*& consoleSlot, FileManager* backend);
     ~GzipFileManager() override;
 
     ce::BOOL setLocation(const ce::WCHAR* directory) override;
     ce::BOOL open(const ce::WCHAR* name, int mode) override;
     std::uint32_t storedSize() override;
-    // Bytes from the current position to the end of the (inflated) data.
+    // Bytes from the current position to the end of the (inflated) data;
+    // SIZE_UNKNOWN when the data proved bad or could not be read.
     std::uint32_t size() override;
     int close() override;
     std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
@@ -34,13 +38,15 @@ public:
     // The backend this front created for its kind.
     FileManager* backendManager() const { return backend; }
 
-    // Bytes every front has inflated, discarded ones included: what seeking and
-    // size() cost on top of the data itself.
-    static std::uint64_t inflatedTotal;
+    // Bytes this front has inflated in its life, discarded ones included: what
+    // seeking and size() cost on top of the data itself.
+    std::uint64_t inflatedBytes() const { return inflated; }
 
 private:
     struct Checkpoint;
 
+    template <typename... Args>
+    void fail(const ce::WCHAR* format, Args... args);
     void resetStream();
     bool startInflate();
     void endInflate();
@@ -60,6 +66,9 @@ private:
     Checkpoint* checkpointAtOrBefore(std::uint32_t offset) const;
     bool resumeFrom(Checkpoint& checkpoint);
     std::int32_t backendRead(void* buffer, std::uint32_t length);
+    void rememberLength();
+    // Bytes delivered so far, the read under way included.
+    std::uint32_t here() const;
 
     z_stream_s* stream = nullptr;
     int magic[2] = {0x1f, 0x8b};
@@ -81,6 +90,12 @@ private:
     bool inflating = false;
     // The backend reported a read error: the data ends in an error, not in an end.
     bool inputFailed = false;
+    // The open file proved bad or unreadable. Unlike the inflate status this survives
+    // rewinds: nothing more of the file is delivered until it is opened again.
+    bool failed = false;
+    const unsigned char* readStart = nullptr;  // output of the read under way
+    ce::WCHAR name[FILE_NAME_SIZE] = {};
+    std::uint64_t inflated = 0;
 
     // Offset in the stored data of the next byte the backend will deliver.
     std::uint32_t storedPosition = 0;
@@ -92,6 +107,22 @@ private:
     // The delivered length, once a pass has met the end of the data.
     bool lengthKnown = false;
     std::uint32_t dataLength = 0;
+
+    // The length of the last compressed file measured, known again by its name and
+    // its first stored bytes: the boot sizes an image, closes it and opens it again
+    // to load it. Loaders read such a file to its verified end, so a file changed in
+    // between still cannot deliver anything wrong.
+    struct Identity {
+        std::uint32_t fillCrc = 0;
+        std::uint32_t fillSize = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    Identity identity;
+    bool recordingFirstFill = false;
+    bool rememberedValid = false;
+    ce::WCHAR rememberedName[FILE_NAME_SIZE] = {};
+    Identity rememberedIdentity;
+    std::uint32_t rememberedLength = 0;
 };
 
 }  // namespace quorvel

@@ -20,18 +20,10 @@ constexpr std::uint32_t EHDR_SIZE = sizeof(Elf32Ehdr);
 constexpr std::uint32_t PHDR_SIZE = sizeof(Elf32Phdr);
 constexpr std::uint32_t SHDR_SIZE = sizeof(Elf32Shdr);
 
-// Offsets are signed in the file interface, so nothing beyond this can be read.
-constexpr std::uint32_t READABLE_LIMIT = 0x7FFFFFFF;
-
 constexpr std::uint64_t roundUp4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 
 // The overflow-free form of "off + size <= len".
 constexpr bool inside(std::uint64_t len, std::uint64_t off, std::uint64_t size) { return !(len < off || len - off < size); }
-
-bool readExactly(FileManager& file, void* buffer, std::uint32_t length, std::uint32_t offset) {
-    const std::int32_t got = file.read(buffer, length, static_cast<std::int32_t>(offset));
-    return got >= 0 && static_cast<std::uint32_t>(got) == length;
-}
 
 }  // namespace
 
@@ -60,7 +52,7 @@ Elf32Shdr ElfLoader::sectionHeader(int i) const {
 
 int ElfLoader::checkHeader() {
     std::memset(&header, 0, sizeof header);
-    const bool whole = readExactly(fileManager(), &header, EHDR_SIZE, 0);
+    const bool whole = readExactly(&header, EHDR_SIZE, 0);
     const std::uint8_t* id = header.e_ident;
     if (!whole || id[0] != 0x7F || id[1] != 'E' || id[2] != 'L' || id[3] != 'F') {
         console().print(u"not a ELF file.\n");
@@ -89,12 +81,8 @@ int ElfLoader::checkHeader() {
 int ElfLoader::attachFile(FileManager*& fileManagerSlot) {
     Loader::attachFile(fileManagerSlot);
     if (!checkHeader()) return 0;
-
-    // The delivered length, measured from the start (a gzip front counts from where it is).
-    fileManager().seek(0);
-    fileSize = fileManager().size();
-    if (fileSize > READABLE_LIMIT) fileSize = READABLE_LIMIT;
-
+    // The data's length is not asked for: of a gzip kernel that would cost a pass of
+    // its own. Every range is checked by the reads that reach it instead.
     if (!readTables()) return 0;
     return checkSegments();
 }
@@ -107,26 +95,29 @@ int ElfLoader::readTables() {
 
     // Section headers of another size cannot be read as such; the kernel then loads
     // without symbols (prepareSymbolBlock says so).
-    if (header.e_shnum != 0 && header.e_shentsize == SHDR_SIZE) {
-        const std::uint32_t size = std::uint32_t{header.e_shnum} * SHDR_SIZE;
-        sectionHeaders = new (std::nothrow) std::uint8_t[size];
+    const bool withSections = header.e_shnum != 0 && header.e_shentsize == SHDR_SIZE;
+    const std::uint32_t sectionsSize = std::uint32_t{header.e_shnum} * SHDR_SIZE;
+    if (withSections) {
+        sectionHeaders = new (std::nothrow) std::uint8_t[sectionsSize];
         if (!sectionHeaders) {
             console().print(u"can't allocate section header table.\n");
             return 0;
         }
-        if (!inside(fileSize, header.e_shoff, size) || !readExactly(fileManager(), sectionHeaders, size, header.e_shoff)) {
-            console().print(u"section header read error.\n");
-            return 0;
-        }
     }
-
-    const std::uint32_t size = std::uint32_t{header.e_phnum} * PHDR_SIZE;
-    programHeaders = new (std::nothrow) std::uint8_t[size];
+    const std::uint32_t programsSize = std::uint32_t{header.e_phnum} * PHDR_SIZE;
+    programHeaders = new (std::nothrow) std::uint8_t[programsSize];
     if (!programHeaders) {
         console().print(u"can't allocate program header table.\n");
         return 0;
     }
-    if (!inside(fileSize, header.e_phoff, size) || !readExactly(fileManager(), programHeaders, size, header.e_phoff)) {
+
+    // The program headers near the start first, so that a gzip kernel is read forwards.
+    const bool programsRead = readExactly(programHeaders, programsSize, header.e_phoff);
+    if (withSections && !readExactly(sectionHeaders, sectionsSize, header.e_shoff)) {
+        console().print(u"section header read error.\n");
+        return 0;
+    }
+    if (!programsRead) {
         console().print(u"program header read error.\n");
         return 0;
     }
@@ -138,11 +129,6 @@ int ElfLoader::checkSegments() {
     for (int i = 0; i < header.e_phnum; ++i) {
         const Elf32Phdr ph = programHeader(i);
         if (ph.p_type != PT_LOAD) continue;
-        if (!inside(fileSize, ph.p_offset, ph.p_filesz)) {
-            console().print(u"seg[%d] file range 0x%x+0x%x beyond end of file (0x%x bytes).\n", i, ph.p_offset,
-                            ph.p_filesz, fileSize);
-            return 0;
-        }
         // Pieces are placed in whole words at word addresses.
         if (ph.p_paddr & 3) {
             console().print(u"seg[%d] paddr 0x%08x is not word aligned.\n", i, ph.p_paddr);
@@ -157,6 +143,16 @@ int ElfLoader::checkSegments() {
     if (total > KERNEL_SIZE_LIMIT) {
         console().print(u"segments of more than 0x%x bytes cannot be loaded.\n", KERNEL_SIZE_LIMIT);
         return 0;
+    }
+    // Usually the section headers, read already, lie behind every segment, and this
+    // reads nothing.
+    for (int i = 0; i < header.e_phnum; ++i) {
+        const Elf32Phdr ph = programHeader(i);
+        if (ph.p_type != PT_LOAD || ph.p_filesz == 0) continue;
+        if (!reaches(std::uint64_t{ph.p_offset} + ph.p_filesz)) {
+            console().print(u"seg[%d] file range 0x%x+0x%x beyond end of file.\n", i, ph.p_offset, ph.p_filesz);
+            return 0;
+        }
     }
     return 1;
 }
@@ -217,9 +213,9 @@ std::uint32_t ElfLoader::prepareSymbolBlock() {
     if (header.e_shstrndx >= header.e_shnum) return withoutSymbols(u"section name table index out of range");
 
     const Elf32Shdr names = sectionHeader(header.e_shstrndx);
-    if (!inside(fileSize, names.sh_offset, names.sh_size)) return withoutSymbols(u"section name table beyond end of file");
+    if (!reaches(std::uint64_t{names.sh_offset} + names.sh_size)) return withoutSymbols(u"section name table beyond end of file");
 
-    // Each part is at most the file's size, which readTables bounded; sums stay in 32 bits.
+    // Each part lies inside the readable data (under 2 GiB); sums stay in 32 bits.
     const std::uint32_t T = std::uint32_t{header.e_shnum} * SHDR_SIZE;
     const std::uint32_t N = static_cast<std::uint32_t>(roundUp4(names.sh_size));
     const std::uint32_t H = EHDR_SIZE + T;
@@ -244,7 +240,7 @@ std::uint32_t ElfLoader::prepareSymbolBlock() {
     std::memcpy(symbolBlock + EHDR_SIZE, sectionHeaders, T);
 
     // Only the table's own bytes; the padding up to N stays zero.
-    if (!readExactly(fileManager(), symbolBlock + H, names.sh_size, names.sh_offset))
+    if (!readExactly(symbolBlock + H, names.sh_size, names.sh_offset))
         return withoutSymbols(u"section name table read error");
 
     const char* nameTable = reinterpret_cast<const char*>(symbolBlock + H);
@@ -270,8 +266,8 @@ std::uint32_t ElfLoader::prepareSymbolBlock() {
     }
 
     if (!symtabHeader || !strtabHeader) return withoutSymbols(nullptr);
-    if (!inside(fileSize, symtabOffset, symtabSize)) return withoutSymbols(u"symbol table beyond end of file");
-    if (!inside(fileSize, strtabOffset, strtabSize)) return withoutSymbols(u"string table beyond end of file");
+    if (!reaches(std::uint64_t{symtabOffset} + symtabSize)) return withoutSymbols(u"symbol table beyond end of file");
+    if (!reaches(std::uint64_t{strtabOffset} + strtabSize)) return withoutSymbols(u"string table beyond end of file");
     const std::uint64_t strtabAt = B + roundUp4(symtabSize);
     const std::uint64_t area = strtabAt + strtabSize;
     if (area > KERNEL_SIZE_LIMIT) return withoutSymbols(u"symbol tables too large");
@@ -285,12 +281,21 @@ std::uint32_t ElfLoader::prepareSymbolBlock() {
 
 int ElfLoader::load() {
     int loadable = 0;
-    for (int i = 0; programHeaders && i < header.e_phnum; ++i)
-        if (programHeader(i).p_type == PT_LOAD) ++loadable;
+    int holdingData = 0;
+    for (int i = 0; programHeaders && i < header.e_phnum; ++i) {
+        const Elf32Phdr ph = programHeader(i);
+        if (ph.p_type != PT_LOAD) continue;
+        ++loadable;
+        if (ph.p_filesz != 0 || ph.p_memsz != 0) ++holdingData;
+    }
     // The second-stage loader performs the head entry unconditionally: an empty list
     // cannot be handed over.
     if (loadable == 0) {
         console().print(u"no loadable segment in kernel.\n");
+        return 0;
+    }
+    if (holdingData == 0) {
+        console().print(u"every loadable segment of the kernel is empty.\n");
         return 0;
     }
 
@@ -313,7 +318,9 @@ int ElfLoader::load() {
         }
     }
     loadSymbolBlock(static_cast<std::uint32_t>(kernelEnd));
-    return error ? 0 : 1;
+    if (error) return 0;
+    // A gzip kernel proves intact only at its very end, behind the last byte used.
+    return endsCleanly() ? 1 : 0;
 }
 
 void ElfLoader::loadSymbolBlock(std::uint32_t kernelEnd) {

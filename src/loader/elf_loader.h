@@ -23,6 +23,7 @@ public:
     std::uint32_t neededMemory() override;
     int load() override;
     std::uint32_t entryAddress() override;
+    std::vector<AddressRange> destinations(std::uint32_t imageBytes) override;
 
     int checkHeader();
     // Bytes of the ksyms area, 0 when there is none.
@@ -39,9 +40,6 @@ public:
     std::uint32_t strtabOffset = 0;
     Elf32Shdr* symtabHeader = nullptr;
     std::uint32_t symtabOffset = 0;
-
-    // Bytes the file delivers; every offset and size in the headers is checked against it.
-    std::uint32_t fileSize = 0;
 
 private:
     Elf32Phdr programHeader(int i) const;

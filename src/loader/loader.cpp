@@ -14,6 +14,10 @@ namespace {
 
 constexpr std::uint32_t LINK_SIZE = sizeof(PageLink);
 
+// Offsets are signed in the file interface, so nothing beyond this can be read.
+constexpr std::uint64_t READABLE_END = 0x80000000u;
+constexpr std::uint32_t SCRATCH_SIZE = 4096;
+
 void writeLink(std::uint32_t vaddr, std::uint32_t next, std::uint32_t src, std::uint32_t dst, std::uint32_t size) {
     const PageLink link{next, src, dst, size};
     std::memcpy(ce::pointerAt(vaddr), &link, sizeof link);
@@ -37,7 +41,45 @@ Loader::Loader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
 
 int Loader::attachFile(FileManager*& fileManagerSlot) {
     file = &fileManagerSlot;
+    dataSeen = 0;
     return 1;
+}
+
+bool Loader::readExactly(void* buffer, std::uint32_t length, std::uint32_t offset) {
+    if (std::uint64_t{offset} + length > READABLE_END) return false;
+    const std::int32_t got = fileManager().read(buffer, length, static_cast<std::int32_t>(offset));
+    if (got < 0 || static_cast<std::uint32_t>(got) != length || !stillSound()) return false;
+    if (offset + length > dataSeen) dataSeen = offset + length;
+    return true;
+}
+
+// A read may deliver all it was asked for and find the data bad behind its last byte
+// (a gzip member's check): reading nothing then fails, and the bytes are not to be used.
+bool Loader::stillSound() {
+    std::uint8_t none;
+    return fileManager().read(&none, 0, -1) >= 0;
+}
+
+bool Loader::reaches(std::uint64_t end) {
+    if (end <= dataSeen) return true;
+    if (end > READABLE_END) return false;
+    std::uint8_t last;
+    return readExactly(&last, 1, static_cast<std::uint32_t>(end - 1));
+}
+
+bool Loader::endsCleanly() {
+    std::uint8_t scratch[SCRATCH_SIZE];
+    std::uint32_t at = dataSeen;
+    std::int32_t got = fileManager().read(scratch, sizeof scratch, static_cast<std::int32_t>(at));
+    while (got > 0) {
+        at += static_cast<std::uint32_t>(got);
+        got = fileManager().read(scratch, sizeof scratch, -1);
+    }
+    if (got < 0) {
+        console().print(u"read error after file offset 0x%x: the data does not end cleanly.\n", at);
+        return false;
+    }
+    return true;
 }
 
 int Loader::probeFormat(FileManager& file) {
@@ -73,10 +115,14 @@ std::uint32_t Loader::loadChunk(std::uint32_t dst, std::uint32_t fileOffset, std
         return link;
     }
     // A short read means a truncated or corrupt kernel: placing it would boot garbage.
-    const std::int32_t got = fileManager().read(ce::pointerAt(dataVaddr), size, static_cast<std::int32_t>(fileOffset));
-    if (got < 0 || static_cast<std::uint32_t>(got) != size) {
+    const std::int32_t got = std::uint64_t{fileOffset} + size > READABLE_END
+                                 ? -1
+                                 : fileManager().read(ce::pointerAt(dataVaddr), size, static_cast<std::int32_t>(fileOffset));
+    if (got < 0 || static_cast<std::uint32_t>(got) != size || !stillSound()) {
         console().print(u"read error at file offset 0x%x (%d of %d bytes).\n", fileOffset, got, size);
         error = true;
+    } else if (fileOffset + size > dataSeen) {
+        dataSeen = fileOffset + size;
     }
     clearTail(dataVaddr, size);
     writeLink(link, linkPaddr, dataPaddr, dst, size);
@@ -156,8 +202,14 @@ void Loader::loadMemory(std::uint32_t dst, std::uint32_t size, const void* buffe
 }
 
 int Loader::loadFileSystemImage() {
+    // A gzip image whose data proved bad, or a file whose size cannot be had, has no
+    // length: reading "that many" bytes would place the wrong amount.
     const std::uint32_t size = fileManager().size();
     console().print(u"[file system image]\n");
+    if (size == SIZE_UNKNOWN) {
+        console().print(u"file system image size unknown.\n");
+        return 0;
+    }
     // The image must end inside the 32-bit physical space, or its addresses wrap; file
     // offsets are signed, so larger images cannot be read at all.
     const std::uint64_t dst = (static_cast<std::uint64_t>(endAddress) + IMAGE_ALIGNMENT - 1) & ~std::uint64_t{IMAGE_ALIGNMENT - 1};
@@ -165,8 +217,16 @@ int Loader::loadFileSystemImage() {
         console().print(u"file system image of 0x%x bytes does not fit above 0x%08x.\n", size, endAddress);
         return 0;
     }
+    dataSeen = 0;
     loadSegment(static_cast<std::uint32_t>(dst), size, 0, size);
-    return error ? 0 : 1;
+    if (error) return 0;
+    // The image is used only if its data ends where its size said, and cleanly: the
+    // last check of a gzip image comes after its last byte.
+    std::uint8_t more;
+    const std::int32_t beyond = fileManager().read(&more, 1, static_cast<std::int32_t>(size));
+    if (beyond > 0) console().print(u"file system image is longer than 0x%x bytes.\n", size);
+    if (beyond < 0) console().print(u"read error after file offset 0x%x: the data does not end cleanly.\n", size);
+    return beyond == 0 ? 1 : 0;
 }
 
 void Loader::finishLinks() {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "loader/page_link.h"
+#include "memory/address_range.h"
 #include "platform/types.h"
 
 namespace quorvel {
@@ -28,6 +30,9 @@ public:
     virtual std::uint32_t neededMemory() = 0;
     virtual int load() = 0;
     virtual std::uint32_t entryAddress() = 0;
+    // Where load() and then loadFileSystemImage() with an image of imageBytes will
+    // place data, as far as the headers read so far tell; valid after neededMemory().
+    virtual std::vector<AddressRange> destinations(std::uint32_t /*imageBytes*/) { return {}; }
 
     // 1 for ELF, 0 for anything else.
     static int probeFormat(FileManager& file);
@@ -45,6 +50,19 @@ protected:
     void loadMemory(std::uint32_t dst, std::uint32_t size, const void* buffer);
     std::uint32_t loadChunk(std::uint32_t dst, std::uint32_t fileOffset, std::uint32_t size, std::uint32_t link);
 
+    // Reads exactly `length` bytes at `offset`; false for a short read or an error.
+    // What such reads reach is where the data is known to go at least.
+    bool readExactly(void* buffer, std::uint32_t length, std::uint32_t offset);
+    // Whether the data reaches `end`, learnt by reading its last byte unless an earlier
+    // read went that far.
+    bool reaches(std::uint64_t end);
+    bool stillSound();
+    // Reads on from the furthest byte read to the end of the data: true when the data
+    // ends there cleanly, false when it ends in an error (a gzip file's check
+    // failing, a read error). Data used from a file that does not end cleanly may be
+    // wrong.
+    bool endsCleanly();
+
     // Console and memory manager as the boot context holds them now.
     Console& console() const { return *consoleSlot; }
     MemoryManager& memoryManager() const { return *memoryManagerSlot; }
@@ -61,6 +79,7 @@ protected:
     MemoryManager*& memoryManagerSlot;
     FileManager** file = nullptr;  // the boot context's file-manager slot
     std::uint32_t headPaddr = 0;
+    std::uint32_t dataSeen = 0;  // the data is known to reach this offset
 };
 
 }  // namespace quorvel

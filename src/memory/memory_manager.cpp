@@ -1,6 +1,7 @@
 // The page pool, its translation table and the short-lived physical mappings.
 #include "memory/memory_manager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -36,8 +37,15 @@ MemoryManager::MemoryManager(Console*& consoleSlot, std::uint32_t pageSize)
     : pageSize(pageSize), pageShift(trailingZeros(pageSize)), consoleSlot(consoleSlot) {}
 
 MemoryManager::~MemoryManager() {
-    if (poolBase_) ce::VirtualFree(ce::pointerAt(poolBase_), 0, ce::MEM_RELEASE);
+    releasePool();
     delete[] translationTable_;
+}
+
+void MemoryManager::releasePool() {
+    if (poolBase_) ce::VirtualFree(ce::pointerAt(poolBase_), 0, ce::MEM_RELEASE);
+    for (std::uint32_t region : extraRegions_) ce::VirtualFree(ce::pointerAt(region), 0, ce::MEM_RELEASE);
+    extraRegions_.clear();
+    poolBase_ = 0;
 }
 
 Console& MemoryManager::console() const { return consoleSlot ? *consoleSlot : *theConsole(); }
@@ -57,14 +65,16 @@ int MemoryManager::buildPool(std::uint32_t size, bool perPageCommit) {
     std::uint64_t regionSize = roundUp(std::uint64_t(count) * pageSize, REGION_GRANULARITY);
 
     // A pool built again replaces the earlier one.
-    if (poolBase_) ce::VirtualFree(ce::pointerAt(poolBase_), 0, ce::MEM_RELEASE);
+    releasePool();
     delete[] translationTable_;
-    poolBase_ = 0;
+    translationTable_ = nullptr;
     poolCount_ = 0;
     frontIndex_ = 0;
     tableEntries_ = 0;
+    mappedEntries_ = 0;
+    setAside_ = 0;
 
-    translationTable_ = new (std::nothrow) TranslationEntry[count];
+    translationTable_ = new (std::nothrow) TranslationEntry[count]();
     if (!translationTable_) {
         console().print(u"can't allocate memory for translation table.\n");
         return 0;
@@ -86,6 +96,7 @@ int MemoryManager::buildPool(std::uint32_t size, bool perPageCommit) {
     poolBase_ = ce::addressOf(region);
     poolCount_ = 0;
 
+    bool complete = true;
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t vaddr = poolBase_ + i * pageSize;
         std::uint32_t paddr = NO_ADDRESS;
@@ -101,13 +112,72 @@ int MemoryManager::buildPool(std::uint32_t size, bool perPageCommit) {
         }
         if (paddr == NO_ADDRESS) {
             console().print(u"page#%d not found\n", i);
+            complete = false;
             break;
         }
-        translationTable_[i] = TranslationEntry{vaddr, paddr};
+        if (keptOut(paddr)) {
+            ++setAside_;
+            continue;
+        }
+        translationTable_[poolCount_] = TranslationEntry{vaddr, paddr};
         ++poolCount_;
     }
+    // Without pages set aside, entry i is the page at poolBase + i pages.
+    if (complete && setAside_ > 0 && !replaceSetAsidePages(count)) return 0;
+    mappedEntries_ = static_cast<std::uint32_t>(poolCount_);
     console().print(u"allocated %d page. mapped %d page.\n", count, poolCount_);
+    if (!keepOut_.empty()) {
+        console().print(u"%d pool pages set aside inside the kernel's destinations (0x%x bytes more).\n", setAside_,
+                        setAside_ * pageSize);
+    }
     return 1;
+}
+
+bool MemoryManager::keptOut(std::uint32_t paddr) const {
+    const AddressRange page{paddr - paddr % pageSize, std::uint64_t(paddr - paddr % pageSize) + pageSize};
+    for (const AddressRange& range : keepOut_)
+        if (range.overlaps(page)) return true;
+    return false;
+}
+
+bool MemoryManager::replaceSetAsidePages(std::uint32_t count) {
+    while (static_cast<std::uint32_t>(poolCount_) < count) {
+        // Pages are committed one at a time, so that the last pages RAM has are found
+        // too, and a page inside the ranges costs one page only.
+        std::uint32_t missing = count - static_cast<std::uint32_t>(poolCount_);
+        std::uint64_t bytes = roundUp(std::uint64_t(missing) * pageSize, REGION_GRANULARITY);
+        void* region = bytes <= 0xFFFFFFFFu ? ce::VirtualAlloc(nullptr, static_cast<ce::DWORD>(bytes), ce::MEM_RESERVE,
+                                                               ce::PAGE_NOACCESS)
+                                            : nullptr;
+        if (!region) {
+            console().print(u"no address space for %d pages outside the kernel's destinations.\n", missing);
+            return false;
+        }
+        std::uint32_t base = ce::addressOf(region);
+        extraRegions_.push_back(base);
+        std::uint32_t pages = static_cast<std::uint32_t>(bytes / pageSize);
+        for (std::uint32_t i = 0; i < pages && static_cast<std::uint32_t>(poolCount_) < count; ++i) {
+            void* page = ce::VirtualAlloc(ce::pointerAt(base + i * pageSize), pageSize, ce::MEM_COMMIT, POOL_PROTECTION);
+            if (!page) {
+                console().print(u"RAM has no %d more pages outside the kernel's destinations (%d set aside).\n",
+                                count - static_cast<std::uint32_t>(poolCount_), setAside_);
+                return false;
+            }
+            std::uint32_t vaddr = ce::addressOf(page);
+            std::uint32_t paddr = lookupPhysical(vaddr);
+            if (paddr == NO_ADDRESS) {
+                console().print(u"page#%d not found\n", poolCount_ + static_cast<int>(setAside_));
+                return true;  // a shorter pool, as when the first region's search fails
+            }
+            if (keptOut(paddr)) {
+                ++setAside_;
+                continue;
+            }
+            translationTable_[poolCount_] = TranslationEntry{vaddr, paddr};
+            ++poolCount_;
+        }
+    }
+    return true;
 }
 
 int MemoryManager::takeBackPage(std::uint32_t& vaddr, std::uint32_t& paddr) {
@@ -171,6 +241,24 @@ int MemoryManager::unmapPhysical(std::uint32_t vaddr) {
     if (ce::VirtualFree(ce::pointerAt(base), 0, ce::MEM_RELEASE)) return 1;
     console().print(u"can't release memory\n");
     return 0;
+}
+
+bool MemoryManager::canMapPhysical(std::uint32_t paddr, std::uint32_t size) {
+    std::uint64_t base = pageSize ? paddr - paddr % pageSize : paddr;
+    std::uint64_t end = pageSize ? roundUp(std::uint64_t(paddr) + size, pageSize) : std::uint64_t(paddr) + size;
+    if (size == 0 || end > 0x100000000ull) return false;
+    // A few windows at a time, not one as large as the range.
+    constexpr std::uint64_t STEP = 0x400000;
+    for (; base < end; base += STEP) {
+        auto bytes = static_cast<ce::DWORD>(std::min(STEP, end - base));
+        void* va = ce::VirtualAlloc(nullptr, bytes, ce::MEM_RESERVE, ce::PAGE_NOACCESS);
+        if (!va) return false;
+        bool mapped = ce::VirtualCopy(va, reinterpret_cast<void*>(static_cast<std::uintptr_t>(base >> 8)), bytes,
+                                      ce::PAGE_READONLY | PHYSICAL_MAPPING);
+        ce::VirtualFree(va, 0, ce::MEM_RELEASE);
+        if (!mapped) return false;
+    }
+    return true;
 }
 
 std::uint32_t MemoryManager::readPhysicalWord(std::uint32_t paddr) {

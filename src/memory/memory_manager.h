@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "memory/address_range.h"
 #include "platform/types.h"
 
 namespace quorvel {
@@ -37,6 +39,10 @@ public:
     virtual int init() { return 1; }
 
     void addBank(std::uint32_t address, std::uint32_t size);
+    // Physical ranges the hand-over will write. A pool built afterwards hands out no
+    // page inside them: such pages are set aside (committed, so Windows CE cannot give
+    // them out again, and released with the pool) and others are taken instead.
+    void keepPoolOutOf(std::vector<AddressRange> ranges) { keepOut_ = std::move(ranges); }
     int buildPool(std::uint32_t size, bool perPageCommit);
     int takeBackPage(std::uint32_t& vaddr, std::uint32_t& paddr);
     int takeFrontPage(std::uint32_t& vaddr, std::uint32_t& paddr);
@@ -45,6 +51,9 @@ public:
     std::uint32_t mapPhysical(std::uint32_t paddr, std::uint32_t size, std::uint32_t protection);
     int unmapPhysical(std::uint32_t vaddr);
     std::uint32_t readPhysicalWord(std::uint32_t paddr);
+    // True when the whole range can be mapped, silently: where Windows CE refuses a
+    // physical mapping, nothing is there.
+    bool canMapPhysical(std::uint32_t paddr, std::uint32_t size);
 
     const std::uint32_t pageSize;
     const std::uint32_t pageShift;
@@ -57,10 +66,23 @@ public:
     int frontIndex() const { return frontIndex_; }
     const TranslationEntry* translationTable() const { return translationTable_; }
     std::uint32_t tableEntries() const { return tableEntries_; }
+    // Entries buildPool wrote; the rest of the table holds nothing.
+    std::uint32_t mappedEntries() const { return mappedEntries_; }
+    // Pool pages kept out of the hand-over's way by the latest buildPool.
+    std::uint32_t setAsidePages() const { return setAside_; }
 
 protected:
     // The console the slot holds now; the current console while the slot is empty.
     Console& console() const;
+
+private:
+    bool keptOut(std::uint32_t paddr) const;
+    // Adds committed pages from further regions until the table is full; false when
+    // Windows CE has no more memory to give.
+    bool replaceSetAsidePages(std::uint32_t count);
+    void releasePool();
+
+protected:
 
     Console*& consoleSlot;
     MemoryBank banks_[MEMORY_BANK_MAX] = {};
@@ -70,6 +92,10 @@ protected:
     TranslationEntry* translationTable_ = nullptr;
     int frontIndex_ = 0;
     std::uint32_t tableEntries_ = 0;
+    std::uint32_t mappedEntries_ = 0;
+    std::vector<AddressRange> keepOut_;
+    std::uint32_t setAside_ = 0;
+    std::vector<std::uint32_t> extraRegions_;  // regions beyond poolBase_ that hold pool pages
 };
 
 }  // namespace quorvel

@@ -45,7 +45,7 @@ void SerialPort::write(const std::string& bytes) {
 }
 
 Handheld::Handheld(DeviceSettings settings)
-    : settings_(std::move(settings)), memory_(settings_.effectiveRam(), settings_.seed), random_(settings_.seed) {
+    : settings_(std::move(settings)), memory_(settings_.effectiveRam(), settings_.seed, settings_.frameOrder), random_(settings_.seed) {
     if (currentDevice) {
         std::fprintf(stderr, "sim: only one simulated handheld at a time\n");
         std::abort();

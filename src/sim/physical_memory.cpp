@@ -10,7 +10,8 @@
 
 namespace sim {
 
-PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed) : banks_(banks) {
+PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder frameOrder)
+    : banks_(banks) {
     for (const RamBank& bank : banks_) {
         if (bank.size == 0 || bank.size % FRAME_SIZE != 0 || bank.base % FRAME_SIZE != 0 ||
             bank.size - 1 > 0xFFFFFFFFu - bank.base)
@@ -24,25 +25,36 @@ PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t 
     if (view == MAP_FAILED) throw std::runtime_error("cannot map DRAM");
     view_ = static_cast<std::uint8_t*>(view);
 
-    // Top of RAM downwards, in runs of 16 frames shuffled among themselves; one frame
-    // in seven stays with the rest of the system, so a region's frames are neither
-    // contiguous nor ordered, as on a device that has been running for a while.
     std::mt19937 random(seed);
     std::vector<PhysicalAddress> order;
-    for (auto bank = banks_.rbegin(); bank != banks_.rend(); ++bank) {
-        std::uint32_t frames = bank->size / FRAME_SIZE;
-        for (std::uint32_t top = frames; top > 0;) {
-            std::uint32_t run = std::min<std::uint32_t>(16, top);
-            std::vector<PhysicalAddress> chunk;
-            for (std::uint32_t i = 0; i < run; ++i) chunk.emplace_back(bank->base + (top - 1 - i) * FRAME_SIZE);
-            std::shuffle(chunk.begin(), chunk.end(), random);
-            for (PhysicalAddress frame : chunk) {
-                if (random() % 7 != 0)
-                    order.push_back(frame);
-                else
-                    held_.push_back(frame);
+    auto share = [&](PhysicalAddress frame) {
+        // One frame in seven stays with the rest of the system.
+        if (random() % 7 != 0)
+            order.push_back(frame);
+        else
+            held_.push_back(frame);
+    };
+    if (frameOrder == FrameOrder::Scattered) {
+        // Anywhere in RAM, low addresses as likely as high ones, as on a device that
+        // has been running for a while.
+        std::vector<PhysicalAddress> all;
+        for (const RamBank& bank : banks_)
+            for (std::uint32_t i = 0; i < bank.size / FRAME_SIZE; ++i) all.emplace_back(bank.base + i * FRAME_SIZE);
+        std::shuffle(all.begin(), all.end(), random);
+        for (PhysicalAddress frame : all) share(frame);
+    } else {
+        // Top of RAM downwards, in runs of 16 frames shuffled among themselves, so a
+        // region's frames are neither contiguous nor ordered.
+        for (auto bank = banks_.rbegin(); bank != banks_.rend(); ++bank) {
+            std::uint32_t frames = bank->size / FRAME_SIZE;
+            for (std::uint32_t top = frames; top > 0;) {
+                std::uint32_t run = std::min<std::uint32_t>(16, top);
+                std::vector<PhysicalAddress> chunk;
+                for (std::uint32_t i = 0; i < run; ++i) chunk.emplace_back(bank->base + (top - 1 - i) * FRAME_SIZE);
+                std::shuffle(chunk.begin(), chunk.end(), random);
+                for (PhysicalAddress frame : chunk) share(frame);
+                top -= run;
             }
-            top -= run;
         }
     }
     free_.assign(order.rbegin(), order.rend());

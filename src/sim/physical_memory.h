@@ -29,7 +29,7 @@ constexpr std::uint32_t FRAME_SIZE = 4096;
 
 class PhysicalMemory {
 public:
-    PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed);
+    PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder order = FrameOrder::Scattered);
     ~PhysicalMemory();
     PhysicalMemory(const PhysicalMemory&) = delete;
     PhysicalMemory& operator=(const PhysicalMemory&) = delete;
@@ -46,9 +46,9 @@ public:
     std::uint32_t readWord(PhysicalAddress address) const;
     void writeWord(PhysicalAddress address, std::uint32_t value);
 
-    // Frames for committed pages: from the top of RAM downwards, scattered, with
-    // some frames held by the rest of the system. Frames named by preferFrames are
-    // handed out first, in that order (to place a boot's pages on purpose).
+    // Frames for committed pages, in the settings' order, with some frames held by the
+    // rest of the system. Frames named by preferFrames are handed out first, in that
+    // order (to place a boot's pages on purpose).
     std::optional<PhysicalAddress> allocateFrame();
     void freeFrame(PhysicalAddress frame);
     void preferFrames(const std::vector<PhysicalAddress>& frames);

@@ -18,6 +18,10 @@ constexpr std::uint32_t MAIN_ID_SA1100 = 0x4401A11B;
 constexpr std::uint32_t MAIN_ID_PXA250 = 0x69052100;
 constexpr std::uint32_t MAIN_ID_PXA270 = 0x69054110;
 
+// The order in which the simulated Windows CE commits frames: from anywhere in RAM,
+// as on a device that has been running for a while, or from the top of RAM downwards.
+enum class FrameOrder { Scattered, TopDown };
+
 struct RamBank {
     std::uint32_t base;
     std::uint32_t size;
@@ -79,6 +83,7 @@ struct DeviceSettings {
 
     // Seeds the scatter of committed frames and the random routine.
     std::uint32_t seed = 1;
+    FrameOrder frameOrder = FrameOrder::Scattered;
 
     // The family's populated RAM when `ram` is empty.
     std::vector<RamBank> effectiveRam() const;

@@ -124,7 +124,8 @@ constexpr std::uint32_t PAGE = 4096;
 
 class ArchTest : public ::testing::Test {
 protected:
-    explicit ArchTest(const CpuCase& cpu) : cpu(cpu), device(settingsFor(cpu)) {
+    explicit ArchTest(const CpuCase& cpu) : ArchTest(cpu, settingsFor(cpu)) {}
+    ArchTest(const CpuCase& cpu, sim::DeviceSettings settings) : cpu(cpu), device(std::move(settings)) {
         quorvel::setConsole(nullptr);
         makeMemory();
         log.clear();

@@ -117,6 +117,12 @@ TEST_P(HandOverCheckTest, RefusesDestinationsOverPagesStillToBeRead) {
          [](HandOverCheckTest& t) {
              return overwrite(1, t.p(6) + 0xF00, t.p(6) + 0x10FF, "the second-stage loader", t.p(6));
          }},
+        {"the kernel's first stack, above the last entry, over the boot information page",
+         [](HandOverCheckTest& t) { t.entries[2].dst = t.p(5) - 0x1000; },
+         [](HandOverCheckTest& t) {
+             return line("the kernel's first stack 0x%08x-0x%08x would overwrite the boot information page at 0x%08x.\n",
+                         t.p(5) - 0x1000 + 64, t.p(5) + 0xFFF, t.p(5));
+         }},
         {"into the stack page from the page before",
          [](HandOverCheckTest& t) { t.entries[2].dst = t.p(7) - 8; },
          [](HandOverCheckTest& t) {
@@ -186,12 +192,179 @@ TEST_P(HandOverCheckTest, ChecksDestinationsWhereThePxaLoaderFoldsThem) {
     }
     entries[0].dst = written;
 
-    EXPECT_EQ(check(), !cpu.folds);
+    EXPECT_FALSE(check());
 
     if (cpu.folds)
         EXPECT_EQ(log.entries(), std::vector<std::u16string>{overwrite(0, p(2), p(2) + 63, "a later list entry", p(2))});
-    else
+    else  // where nothing folds it, the destination is no RAM at all
+        EXPECT_EQ(log.entries(), std::vector<std::u16string>{line("destination 0x%08x-0x%08x is outside RAM (RAM: none).\n",
+                                                                  written, written + 63)});
+}
+
+TEST_P(HandOverCheckTest, RefusesEntriesThatPlaceBytesOnTheSameMemory) {
+    struct Case {
+        const char* name;
+        std::function<void(HandOverCheckTest&)> change;
+        int first, second;  // the entries named, or -1 when the list is accepted
+    };
+    const Case cases[] = {
+        {"one after the other", [](HandOverCheckTest&) {}, -1, -1},
+        {"a later copy over an earlier one's last bytes",
+         [](HandOverCheckTest& t) { t.entries[1].dst = t.destination + 60; }, 0, 1},
+        {"a clear over the start of the first copy", [](HandOverCheckTest& t) { t.entries[2].dst = t.destination - 4; },
+         0, 2},
+        {"a clear inside an earlier copy",
+         [](HandOverCheckTest& t) {
+             t.entries[2].dst = t.destination + 64 + 8;
+             t.entries[2].size = 8;
+         },
+         1, 2},
+        {"an odd size whose last word the next entry writes again",
+         [](HandOverCheckTest& t) {
+             t.entries[0].size = 61;
+             t.entries[1].dst = t.destination + 64;
+         },
+         -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        c.change(*this);
+        std::u16string expected;
+        if (c.first >= 0) {
+            const PageLink& a = entries[c.first];
+            const PageLink& b = entries[c.second];
+            expected = line("page links %d and %d: destinations 0x%08x-0x%08x and 0x%08x-0x%08x overlap.\n", c.first,
+                            c.second, a.dst, a.dst + a.size - 1, b.dst, b.dst + b.size - 1);
+        }
+
+        EXPECT_EQ(check(), expected.empty());
+
+        if (expected.empty())
+            EXPECT_TRUE(log.entries().empty()) << log.utf8();
+        else
+            EXPECT_EQ(log.entries(), std::vector<std::u16string>{expected});
+    }
+}
+
+TEST_P(HandOverCheckTest, ReadsOnlyTheEntriesARebuiltShortPoolWrote) {
+    // A whole region's pool, then one on the same frames whose search stops at its
+    // fourth page: what the rest of its table held must not be taken for pages of the list.
+    ASSERT_TRUE(memory->buildPool(16 * PAGE, false));
+    const std::uint64_t searched = device->faults().calls("LockPages");
+    device->faults().failWhen("LockPages", [searched](const sim::FaultCall& call) { return call.index >= searched + 3; });
+    ASSERT_TRUE(memory->buildPool(16 * PAGE, false));
+    ASSERT_EQ(memory->mappedEntries(), 3u);
+    writeLink(page(0).vaddr, {END, p(1) + 16, destination, 64});
+    plan = {p(2), p(0), p(2), p(2), cpu.folds};
+    log.clear();
+
+    EXPECT_TRUE(quorvel::checkHandOver(*memory, plan, *consoleSlot)) << log.utf8();
+}
+
+// Handhelds of both families with a given amount of RAM, the CPU's banks registered.
+struct RamCase {
+    const char* name;
+    const CpuCase* cpu;
+    std::uint32_t ramBytes;
+    std::uint32_t dst;      // where the only entry clears 64 bytes
+    std::string refusal;    // empty: accepted
+};
+
+class HandOverRamTest : public ArchTest, public ::testing::WithParamInterface<RamCase> {
+public:
+    HandOverRamTest() : ArchTest(*GetParam().cpu, withRam(GetParam())) {}
+
+    static sim::DeviceSettings withRam(const RamCase& c) {
+        sim::DeviceSettings settings = settingsFor(*c.cpu);
+        settings.ram = {{c.cpu->banks[0], c.ramBytes}};
+        return settings;
+    }
+};
+
+TEST_P(HandOverRamTest, EveryDestinationLiesInPopulatedRam) {
+    const RamCase& c = GetParam();
+    ASSERT_TRUE(architecture->init());
+    ASSERT_NO_FATAL_FAILURE(makePool(4));
+    writeLink(page(0).vaddr, {END, quorvel::PAGE_LINK_ZERO, c.dst, 64});
+    HandOverPlan plan{page(1).paddr, page(0).paddr, page(2).paddr, page(3).paddr, cpu.folds};
+    log.clear();
+
+    EXPECT_EQ(quorvel::checkHandOver(*memory, plan, *consoleSlot), c.refusal.empty());
+
+    if (c.refusal.empty())
         EXPECT_TRUE(log.entries().empty()) << log.utf8();
+    else
+        EXPECT_EQ(log.utf8(), c.refusal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handhelds, HandOverRamTest,
+    ::testing::Values(
+        RamCase{"LinkedAt0", &SA11X0, 32u << 20, 0x00000000,
+                "destination 0x00000000-0x0000003f is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n"},
+        RamCase{"InTheSecondBankOfA32MBHandheld", &SA11X0, 32u << 20, 0xC8000000,
+                "destination 0xc8000000-0xc800003f is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n"},
+        RamCase{"AcrossTheTopOfRam", &SA11X0, 32u << 20, 0xC1FFFFE0,
+                "destination 0xc1ffffe0-0xc200001f is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n"},
+        RamCase{"EndingAtTheTopOfRam", &SA11X0, 32u << 20, 0xC1FFFFC0, ""},
+        RamCase{"AllOfA128MBBank", &SA11X0, 128u << 20, 0xC7FFFFC0, ""},
+        RamCase{"FoldedBeyondAn8MBHandheld", &PXA2X0, 8u << 20, 0xC0C00000,
+                "destination 0xa0c00000-0xa0c0003f is outside RAM (RAM: 0xa0000000-0xa07fffff).\n"},
+        RamCase{"LinkedAt0FoldedIntoRam", &PXA2X0, 32u << 20, 0x00000000, ""}),
+    [](const ::testing::TestParamInfo<RamCase>& info) { return std::string(info.param.name); });
+
+// Where the loader will write a kernel's destinations, worked out before loading.
+class PlaceDestinationsTest : public ArchTest {
+protected:
+    PlaceDestinationsTest() : ArchTest(SA11X0) {}
+};
+
+TEST_F(PlaceDestinationsTest, FoldsAndRefusesLayoutsThatLandOnThemselves) {
+    using quorvel::AddressRange;
+    using Ranges = std::vector<AddressRange>;
+    struct Case {
+        const char* name;
+        bool folds;
+        Ranges destinations;
+        Ranges placed;         // when accepted: the pieces, then the kernel's first stack
+        std::string refusal;   // empty: accepted
+    };
+    const Case cases[] = {
+        {"kept as they are where nothing folds", false, {{0xC0200000, 0xC0202000}, {0xC0202000, 0xC0203000}},
+         {{0xC0200000, 0xC0202000}, {0xC0202000, 0xC0203000}, {0xC0203000, 0xC0205000}}, ""},
+        {"overlapping segments", false, {{0xC0200000, 0xC0202000}, {0xC0201000, 0xC0203000}}, {},
+         "destinations 0xc0200000-0xc0201fff and 0xc0201000-0xc0202fff overlap.\n"},
+        {"folded into the first 16 MB of SDRAM", true, {{0xC0200000, 0xC0202000}, {0x00300000, 0x00301000}},
+         {{0xA0200000, 0xA0202000}, {0xA0300000, 0xA0301000}, {0xA0301000, 0xA0303000}}, ""},
+        {"one destination across a 16 MB boundary, its tail folded round", true,
+         {{0xC0200000, 0xC0202000}, {0xC0FFF000, 0xC1001000}}, {},
+         "destination 0xc0fff000-0xc1000fff crosses 0xc1000000, where the loader folds it back into the same 16 MB.\n"},
+        {"ending right at a 16 MB boundary", true, {{0xC0FFF000, 0xC1000000}},
+         {{0xA0FFF000, 0xA1000000}, {0xA1000000, 0xA1002000}}, ""},
+        {"two destinations that fold onto the same memory", true, {{0xC0200000, 0xC0202000}, {0xC1201000, 0xC1202000}},
+         {}, "kernel layout 0xc0200000-0xc1201fff is longer than the 16 MB the loader folds it into.\n"},
+        {"one destination longer than 16 MB", true, {{0xC0200000, 0xC1200001}}, {},
+         "kernel layout 0xc0200000-0xc1200000 is longer than the 16 MB the loader folds it into.\n"},
+        {"apart by more than 16 MB, yet folded apart", true, {{0xC0000000, 0xC0100000}, {0xC1800000, 0xC1900000}},
+         {{0xA0000000, 0xA0100000}, {0xA0800000, 0xA0900000}, {0xA0900000, 0xA0902000}}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        Ranges ranges = c.destinations;
+
+        EXPECT_EQ(quorvel::placeDestinations(ranges, c.folds, *consoleSlot), c.refusal.empty());
+
+        EXPECT_EQ(log.utf8(), c.refusal);
+        if (c.refusal.empty()) {
+            ASSERT_EQ(ranges.size(), c.placed.size());
+            for (std::size_t i = 0; i < ranges.size(); ++i) {
+                EXPECT_EQ(ranges[i].start, c.placed[i].start) << i;
+                EXPECT_EQ(ranges[i].end, c.placed[i].end) << i;
+            }
+        }
+    }
 }
 
 // The sample kernel is linked at 0xC0200000; with the pool's third page committed

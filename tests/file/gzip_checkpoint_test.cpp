@@ -214,7 +214,7 @@ TEST_F(GzipCheckpoints, TheElfLoadersPatternInflatesTheFileAboutTwice) {
         ASSERT_EQ(file.read(buffer.data(), length, static_cast<std::int32_t>(offset)), static_cast<std::int32_t>(length));
         ASSERT_TRUE(buffer == content.substr(offset, length)) << "at " << offset;
     };
-    GzipFileManager::inflatedTotal = 0;
+    const std::uint64_t inflatedBefore = file.inflatedBytes();
     // Reading nothing is no end of the data.
     char none;
     EXPECT_EQ(file.read(&none, 0, 1000), 0);
@@ -230,15 +230,15 @@ TEST_F(GzipCheckpoints, TheElfLoadersPatternInflatesTheFileAboutTwice) {
     // A pass for size() and one for the segments; the tables near the end cost what
     // lies between them and the last snapshot, the first bytes once more.
     const std::uint64_t sinceLastSnapshot = n - snapshots * GZIP_CHECKPOINT_SPACING;
-    EXPECT_LE(GzipFileManager::inflatedTotal, 2ull * n + 2 * sinceLastSnapshot + 1052);
-    EXPECT_GE(GzipFileManager::inflatedTotal, 2ull * n - 1200);
+    EXPECT_LE(file.inflatedBytes() - inflatedBefore, 2ull * n + 2 * sinceLastSnapshot + 1052);
+    EXPECT_GE(file.inflatedBytes() - inflatedBefore, 2ull * n - 1200);
 
     // Once the end has been seen, size() inflates nothing, wherever it is asked.
     for (std::uint32_t at : {0u, 3000000u, n - 1u, n}) {
         ASSERT_EQ(file.seek(at), 1);
-        std::uint64_t before = GzipFileManager::inflatedTotal;
+        std::uint64_t before = file.inflatedBytes();
         EXPECT_EQ(file.size(), n - at);
-        EXPECT_EQ(GzipFileManager::inflatedTotal, before);
+        EXPECT_EQ(file.inflatedBytes(), before);
     }
     // And the position it leaves is where it was.
     readAt(3000000, 10);
@@ -265,10 +265,10 @@ TEST_F(GzipCheckpoints, ResumedPassesTakeSnapshotsThatResumeRightly) {
     readAt(5 * spacing + 100);      // on from the second, past three new spacings
     for (std::uint32_t k : {3u, 4u, 5u, 3u}) {
         SCOPED_TRACE(k);
-        std::uint64_t before = GzipFileManager::inflatedTotal;
+        std::uint64_t before = file.inflatedBytes();
         readAt(k * spacing + 4000);
         // Resumed at k spacings, not at the start nor at an earlier snapshot.
-        EXPECT_LE(GzipFileManager::inflatedTotal - before, 5000u);
+        EXPECT_LE(file.inflatedBytes() - before, 5000u);
     }
     Outcome rest = readToEnd(file, 4096, static_cast<std::int32_t>(4 * spacing + 1));
     EXPECT_EQ(rest.last, 0);
@@ -276,7 +276,7 @@ TEST_F(GzipCheckpoints, ResumedPassesTakeSnapshotsThatResumeRightly) {
 }
 
 // A backend read that fails once the end has been seen: size() and seeking forwards
-// still report the error, and only a seek back recovers.
+// still report the error, and so do seeks back; only opening the file again recovers.
 TEST_F(GzipCheckpoints, AFailedBackendReadIsStillAnError) {
     const std::string content = textData(5 * MB, 41);
     put("failing.gz", gzipTool(*work, content));
@@ -299,6 +299,14 @@ TEST_F(GzipCheckpoints, AFailedBackendReadIsStillAnError) {
     EXPECT_EQ(file.seek(4 * MB + MB / 2), 0);
     EXPECT_EQ(file.read(buffer.data(), 100), -1);
 
+    // Going back does not forget the error, from a snapshot or from the start.
+    EXPECT_EQ(file.read(buffer.data(), 100, MB + 5), -1);
+    EXPECT_EQ(file.read(buffer.data(), 100, 0), -1);
+    EXPECT_EQ(file.size(), 0xFFFFFFFFu);
+
+    // Opened again, the file reads afresh.
+    file.close();
+    ASSERT_EQ(file.open(u"failing.gz", 3), 1);
     ASSERT_EQ(file.read(buffer.data(), 100, MB + 5), 100);
     EXPECT_TRUE(buffer.compare(0, 100, content, MB + 5, 100) == 0);
     EXPECT_EQ(file.size(), content.size() - (MB + 105));
@@ -338,18 +346,26 @@ TEST_F(GzipCheckpoints, DamagedFilesStillFailWhereTheyDid) {
         const std::int64_t end = static_cast<std::int64_t>(whole.data.size());
         ASSERT_GT(end, static_cast<std::int64_t>(2 * MB));
 
-        // The pass left snapshots; every way back to the damage ends as the first did.
+        // Once met, the damage is not forgotten, wherever the reading goes.
+        char byte;
+        for (std::int64_t from : {end - 1, std::int64_t{5}}) EXPECT_EQ(file.read(&byte, 1, static_cast<std::int32_t>(from)), -1);
+        EXPECT_EQ(file.size(), 0xFFFFFFFFu);
+        file.close();
+
+        // Opened again, a pass that stops short of the damage leaves snapshots; every way
+        // to the damage from them ends as the first did.
         for (std::int64_t from : {end - 1, end / 2, std::int64_t{MB} + 1, end - 70000, std::int64_t{5}}) {
             SCOPED_TRACE(from);
-            EXPECT_EQ(file.size(), 0xFFFFFFFFu);
+            ASSERT_EQ(file.open(u"damaged.gz", 3), 1);
+            ASSERT_EQ(file.read(&byte, 1, static_cast<std::int32_t>(end - 100000)), 1);
             Outcome again = readToEnd(file, 1000, static_cast<std::int32_t>(from));
             EXPECT_EQ(again.last, -1);
             EXPECT_TRUE(again.data == whole.data.substr(from)) << again.data.size();
-            char byte;
             EXPECT_EQ(file.read(&byte, 1), -1);
+            EXPECT_EQ(file.size(), 0xFFFFFFFFu);
             EXPECT_EQ(file.seek(static_cast<std::uint32_t>(end + 10)), 0);
+            file.close();
         }
-        file.close();
     }
 }
 

@@ -356,14 +356,23 @@ TEST_F(GzipFront, DamagedFilesEndInAnError) {
         char buffer[16];
         EXPECT_EQ(file.read(buffer, sizeof buffer), -1);
 
+        // Going back does not forget it: the file stays bad until it is opened again.
+        EXPECT_EQ(file.read(buffer, sizeof buffer, 0), -1);
+        EXPECT_EQ(file.seek(0), 0);
+        EXPECT_EQ(file.size(), SIZE_UNKNOWN);
+        file.close();
+
         // A read that stops exactly at the end of the data, before the trailer is seen:
         // the next one reports the error rather than an end.
+        ASSERT_EQ(file.open(u"damaged.gz", 3), 1);
         std::string all(c.delivered.size(), '\0');
         EXPECT_EQ(file.read(all.data(), static_cast<std::uint32_t>(all.size()), 0), static_cast<std::int32_t>(all.size()));
         EXPECT_TRUE(all == c.delivered);
         EXPECT_EQ(file.read(buffer, sizeof buffer), -1);
+        file.close();
 
-        // Going back starts afresh.
+        // Opened again, it starts afresh.
+        ASSERT_EQ(file.open(u"damaged.gz", 3), 1);
         EXPECT_EQ(file.read(buffer, sizeof buffer, 0), static_cast<std::int32_t>(sizeof buffer));
         EXPECT_EQ(std::string(buffer, sizeof buffer), content.substr(0, sizeof buffer));
         file.close();

@@ -207,7 +207,7 @@ TEST_F(ElfLoaderTest, RefusesWhatIsNotAnArmExecutable) {
         {"file cut inside the section headers", kernel.substr(0, kernel.size() - 20), "section header read error.\n"},
         {"segment beyond the file",
          patched([&](std::string& b) { put32(b, programHeaderAt(b, data) + P_OFFSET, 0x7FFFFF00); }),
-         text("seg[3] file range 0x7fffff00+0x138c beyond end of file (0x%zx bytes).\n", kernel.size())},
+         "seg[3] file range 0x7fffff00+0x138c beyond end of file.\n"},
         {"segment wrapping the address space",
          patched([&](std::string& b) {
              put32(b, programHeaderAt(b, data) + P_PADDR, 0xFFFFF000);
@@ -470,6 +470,69 @@ TEST_F(ElfLoaderTest, KernelWithoutLoadableSegmentIsRefusedByLoad) {
     EXPECT_EQ(loader->load(), 0);
     EXPECT_EQ(logLines().back(), "no loadable segment in kernel.\n");
     EXPECT_EQ(memory->frontIndex(), 0);
+}
+
+// Segments that are all empty would make a list with no entry whose head link is never
+// terminated: the load fails and says why.
+TEST_F(ElfLoaderTest, KernelWhoseLoadableSegmentsAreAllEmptyIsRefusedByLoad) {
+    std::string kernel = testKernel("stripped.elf");
+    for (int i = 0; i < get16(kernel, E_PHNUM); ++i) {
+        put32(kernel, programHeaderAt(kernel, i) + P_FILESZ, 0);
+        put32(kernel, programHeaderAt(kernel, i) + P_MEMSZ, 0);
+    }
+    open(kernel);
+    ASSERT_EQ(attach(), 1);
+    makePool(1);
+    poolFor(loader->neededMemory());
+    EXPECT_EQ(loader->load(), 0);
+    EXPECT_EQ(logLines().back(), "every loadable segment of the kernel is empty.\n");
+    EXPECT_EQ(memory->frontIndex(), 0);
+}
+
+// A gzip kernel is good only if its data ends cleanly. Damage behind the section
+// headers that end the file is met by their read; damage behind the kernel's last byte
+// only by the load, which reads on to the end.
+TEST_F(ElfLoaderTest, GzipKernelWhoseDataDoesNotEndCleanlyIsRefused) {
+    const std::string packed = testKernel("kernel.elf.gz");
+    const std::size_t n = packed.size();
+    auto flipped = [&](std::size_t at) {
+        std::string bytes = packed;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+        return bytes;
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string frontLine;  // how the gzip front's line starts
+        bool atAttach;
+    } cases[] = {
+        {"crc", flipped(n - 8), "kernel.gz: CRC mismatch", true},
+        {"length", flipped(n - 4), "kernel.gz: length mismatch", true},
+        {"trailer missing", packed.substr(0, n - 8), "kernel.gz: gzip trailer cut short", true},
+        {"a second member cut short", packed + packed.substr(0, n / 2), "kernel.gz: data cut short", false},
+        {"a second member's crc", packed + flipped(n - 5), "kernel.gz: CRC mismatch", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        serveFromCard("kernel.gz", c.bytes);
+        if (c.atAttach) {
+            EXPECT_EQ(attach(), 0);
+            EXPECT_EQ(logLines().back(), "section header read error.\n");
+        } else {
+            ASSERT_EQ(attach(), 1);
+            makePool(1);
+            poolFor(loader->neededMemory());
+            EXPECT_EQ(loader->load(), 0);
+            // Somewhere in the second member, behind the kernel's last byte.
+            ASSERT_EQ(linesStartingWith("read error after file offset 0x").size(), 1u);
+            const std::string line = linesStartingWith("read error after file offset 0x")[0];
+            EXPECT_GT(std::stoul(line.substr(29), nullptr, 16), testKernel("kernel.elf").size());
+            EXPECT_EQ(line.substr(line.find(':')), ": the data does not end cleanly.\n");
+            memory.reset();
+        }
+        EXPECT_FALSE(linesStartingWith(c.frontLine).empty()) << log.utf8();
+    }
 }
 
 TEST_F(ElfLoaderTest, RunningOutOfPagesFailsTheLoad) {

@@ -38,7 +38,7 @@ public:
     int close() override { return 1; }
     std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override {
         if (offset != -1) position = static_cast<std::uint32_t>(offset);
-        reads.emplace_back(position, length);
+        if (length != 0) reads.emplace_back(position, length);  // data reads only
         if (position >= bytes.size()) return 0;
         const std::size_t n = std::min<std::size_t>(length, bytes.size() - position);
         std::memcpy(buffer, bytes.data() + position, n);

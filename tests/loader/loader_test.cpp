@@ -2,7 +2,10 @@
 // what that list places in physical memory when it is performed.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "loader_fixture.h"
+#include "support/test_data.h"
 
 using quorvel::PAGE_LINK_END;
 using quorvel::PAGE_LINK_ZERO;
@@ -265,6 +268,113 @@ TEST_F(LoaderBase, FileSystemImageThatWouldWrapTheAddressSpaceIsRefused) {
     EXPECT_EQ(loader().loadFileSystemImage(), 0);
     EXPECT_TRUE(logged("file system image of 0x2000 bytes does not fit above 0xffffe800.\n"));
     EXPECT_EQ(loader().loadLinkCount, 0);
+}
+
+// The image is used only when its data ends where its size said, and cleanly.
+TEST_F(LoaderBase, FileSystemImageMustEndWhereItsSizeSaid) {
+    const struct {
+        const char* name;
+        std::uint32_t claimed;  // what size() says
+        std::uint32_t held;     // what the file delivers
+        bool failAtEnd;         // the read behind the data fails
+        int result;
+        const char* line;
+    } cases[] = {
+        {"whole", 6000, 6000, false, 1, nullptr},
+        {"size unknown", quorvel::SIZE_UNKNOWN, 6000, false, 0, "file system image size unknown.\n"},
+        {"longer than its size", 6000, 6100, false, 0, "file system image is longer than 0x1770 bytes.\n"},
+        {"shorter than its size", 6000, 5000, false, 0, "read error at file offset 0xff0 (920 of 1920 bytes).\n"},
+        {"an error behind the data", 6000, 6000, true, 0,
+         "read error after file offset 0x1770: the data does not end cleanly.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        makePool(8);
+        struct EndingFile : BytesFile {
+            using BytesFile::BytesFile;
+            std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override {
+                std::int32_t got = BytesFile::read(buffer, length, offset);
+                return got == 0 && length > 0 && failAtEnd ? -1 : got;
+            }
+            bool failAtEnd = false;
+        };
+        auto file = std::make_unique<EndingFile>(consoleSlot, pattern(c.held, 9));
+        file->claimedSize = c.claimed;
+        file->failAtEnd = c.failAtEnd;
+        files = std::move(file);
+        fileManagerSlot = files.get();
+        loader_.reset();
+        attach();
+        loader().startLinks();
+        loader().endAddress = 0xC0210000;
+        EXPECT_EQ(loader().loadFileSystemImage(), c.result);
+        if (c.line) {
+            EXPECT_TRUE(logged(c.line)) << log.utf8();
+        }
+        memory.reset();
+    }
+}
+
+// The boot measures a gzip image, closes it and opens it again to load it: the second
+// size() costs nothing. A file that changed in between but starts with the same bytes
+// is still caught, by the read behind its last byte.
+TEST_F(LoaderBase, GzipImageOpenedAgainIsNotMeasuredAgain) {
+    testing_support::TempDir work;
+    const std::string first = testing_support::textData(300000, 11);
+    const std::string longer = first + testing_support::textData(5000, 12);
+    auto gzip = [&](const std::string& bytes) {
+        testing_support::writeHostFile(work.path() / "image", bytes);
+        const std::string command = "gzip -c -n '" + (work.path() / "image").string() + "' > '" +
+                                    (work.path() / "image.gz").string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return testing_support::readHostFile(work.path() / "image.gz");
+    };
+    const std::string packed = gzip(first);
+    const std::string packedLonger = gzip(longer);
+    ASSERT_TRUE(packed.substr(0, 1024) == packedLonger.substr(0, 1024));
+
+    for (bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed in between" : "unchanged");
+        log.clear();
+        device.writeFile("Storage Card/miniroot.fs", packed);
+        auto front = std::make_unique<quorvel::GzipFileManager>(consoleSlot, quorvel::FILE_MANAGER_FAT);
+        quorvel::GzipFileManager& image = *front;
+        files = std::move(front);
+        fileManagerSlot = files.get();
+        ASSERT_TRUE(image.setLocation(u"\\Storage Card\\"));
+        ASSERT_TRUE(image.open(u"miniroot.fs", 3));
+        EXPECT_EQ(image.size(), first.size());
+        image.close();
+        const std::uint64_t measured = image.inflatedBytes();
+        if (changed) device.writeFile("Storage Card/miniroot.fs", packedLonger);
+
+        ASSERT_TRUE(image.open(u"miniroot.fs", 3));
+        makePool(80);
+        loader_.reset();
+        attach();
+        loader().startLinks();
+        loader().endAddress = 0xC0210000;
+        EXPECT_EQ(loader().loadFileSystemImage(), changed ? 0 : 1);
+        EXPECT_LE(image.inflatedBytes() - measured, first.size() + 70000);
+        if (changed) {
+            EXPECT_TRUE(logged("file system image is longer than 0x493e0 bytes.\n")) << log.utf8();
+        } else {
+            // The pieces as they wait in the pool (the pool may lie where they go).
+            loader().finishLinks();
+            std::string placed;
+            for (std::uint32_t at = loader().linkHead(); at != PAGE_LINK_END;) {
+                PageLink link;
+                std::memcpy(&link, physical(at, sizeof link).data(), sizeof link);
+                EXPECT_EQ(link.dst, 0xC0210000u + placed.size());
+                placed += physical(link.src, link.size);
+                at = link.next;
+            }
+            EXPECT_TRUE(placed == first);
+        }
+        image.close();
+        memory.reset();
+    }
 }
 
 TEST_F(LoaderBase, RunningOutOfPagesFailsOnceAndWritesNoFurtherEntry) {

@@ -98,6 +98,61 @@ TEST_F(MemoryTest, APageNotFoundShortensThePool) {
     EXPECT_EQ(log.entries(), Lines{u"page insufficient.\n"});
 }
 
+TEST_F(MemoryTest, PagesInsideKeptOutRangesAreSetAsideAndReplaced) {
+    auto manager = makeLockPages();
+    const AddressRange kernel{0xC0400000, 0xC0410000};
+    // Windows CE hands out five frames of the range first, for the region's first pages.
+    std::vector<sim::PhysicalAddress> inside;
+    for (std::uint32_t i = 0; i < 5; ++i) inside.emplace_back(0xC0400000 + i * 0x3000);
+    device->memory().preferFrames(inside);
+    manager->keepPoolOutOf({kernel, {0xC1000000, 0xC1000001}});
+    log.clear();
+
+    ASSERT_EQ(manager->buildPool(8 * 4096, false), 1);
+
+    EXPECT_EQ(log.entries(), (Lines{u"address translation table 8 pages. (0x40 bytes)\n",
+                                    u"allocated 8 page. mapped 8 page.\n",
+                                    u"5 pool pages set aside inside the kernel's destinations (0x5000 bytes more).\n"}));
+    EXPECT_EQ(manager->poolCount(), 8);
+    EXPECT_EQ(manager->mappedEntries(), 8u);
+    EXPECT_EQ(manager->setAsidePages(), 5u);
+    std::set<std::uint32_t> frames;
+    for (int i = 0; i < 8; ++i) {
+        const TranslationEntry& entry = manager->translationTable()[i];
+        EXPECT_EQ(entry.paddr, physicalOf(entry.vaddr));
+        EXPECT_FALSE(kernel.contains(entry.paddr)) << std::hex << entry.paddr;
+        EXPECT_NE(entry.paddr, 0xC1000000u);
+        frames.insert(entry.paddr);
+    }
+    EXPECT_EQ(frames.size(), 8u);
+    // The pages set aside stay committed, so Windows CE cannot hand them out again.
+    for (std::uint32_t i = 0; i < 5; ++i) EXPECT_EQ(physicalOf(manager->poolBase() + i * 4096), inside[i].value());
+
+    // Released with the pool: the first region and the pages committed one by one.
+    std::vector<std::uint32_t> pages;
+    for (std::uint32_t i = 0; i < 5; ++i) pages.push_back(manager->poolBase() + i * 4096);
+    for (int i = 0; i < 8; ++i) pages.push_back(manager->translationTable()[i].vaddr);
+    manager.reset();
+    for (std::uint32_t page : pages) EXPECT_EQ(physicalOf(page), 0xFFFFFFFFu) << std::hex << page;
+}
+
+TEST_F(MemoryTest, APoolThatRamCannotSupplyOutsideTheRangesFails) {
+    auto manager = makeLockPages();
+    std::size_t framesBefore = device->memory().freeFrames();
+    // Every frame but the first megabyte's is where the kernel goes.
+    manager->keepPoolOutOf({{0xC0100000, 0xC2000000}});
+    log.clear();
+
+    EXPECT_EQ(manager->buildPool(512 * 4096, false), 0);
+
+    ASSERT_EQ(log.entries().size(), 2u) << log.utf8();
+    EXPECT_EQ(log.entries()[0], u"address translation table 512 pages. (0x1000 bytes)\n");
+    EXPECT_EQ(log.entries()[1].rfind(u"RAM has no ", 0), 0u) << log.utf8();
+    EXPECT_NE(log.entries()[1].find(u" more pages outside the kernel's destinations ("), std::u16string::npos);
+    manager.reset();
+    EXPECT_EQ(device->memory().freeFrames(), framesBefore);
+}
+
 TEST_F(MemoryTest, NoPoolWithoutSizeOrRegion) {
     auto manager = makeLockPages();
     log.clear();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/address.h"
 #include "platform/coredll.h"
@@ -120,34 +121,85 @@ TEST(SimMessageBoxes, ScriptedAnswersThenPolicy) {
     EXPECT_EQ(device->messageBoxes().shown()[0].type, 0x34u);
 }
 
-TEST(SimMemory, CommittedPagesAreScatteredFramesOfSimulatedRam) {
-    TestDevice device;
+// The frames behind 64 freshly committed pages, each checked to be the page's own.
+std::vector<DWORD> commitAndLock(TestDevice& device) {
     DWORD size = 64 * 4096;
     auto* region = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE | PAGE_NOCACHE));
-    ASSERT_NE(region, nullptr);
+    EXPECT_NE(region, nullptr);
+    if (!region) return {};
     EXPECT_EQ(addressOf(region) % 0x10000, 0u);
     auto lockPages = reinterpret_cast<LockPagesRoutine>(GetProcAddressW(LoadLibraryW(u"coredll.dll"), u"LockPages"));
-    ASSERT_NE(lockPages, nullptr);
-    std::set<DWORD> frames;
-    bool ascendingContiguous = true;
-    DWORD previous = 0;
+    std::vector<DWORD> frames;
     for (DWORD i = 0; i < 64; ++i) {
         DWORD pfn = 0;
-        ASSERT_TRUE(lockPages(region + i * 4096, 4096, &pfn, LOCKFLAG_WRITE));
+        EXPECT_TRUE(lockPages(region + i * 4096, 4096, &pfn, LOCKFLAG_WRITE));
         EXPECT_EQ(pfn % 4096, 0u);
         EXPECT_GE(pfn, 0xC0000000u);
         EXPECT_LT(pfn, 0xC2000000u);
-        frames.insert(pfn);
-        if (i && pfn != previous + 4096) ascendingContiguous = false;
-        previous = pfn;
+        frames.push_back(pfn);
         // What the page holds is in the frame at once.
         std::memcpy(region + i * 4096 + 8, &i, 4);
         EXPECT_EQ(device->memory().readWord(sim::PhysicalAddress(pfn + 8)), i);
     }
-    EXPECT_EQ(frames.size(), 64u);
-    EXPECT_FALSE(ascendingContiguous);
-    EXPECT_GE(*frames.begin(), 0xC1000000u);  // from the top of RAM downwards
     EXPECT_TRUE(VirtualFree(region, 0, MEM_RELEASE));
+    return frames;
+}
+
+TEST(SimMemory, CommittedPagesAreScatteredFramesOfSimulatedRam) {
+    struct Case {
+        const char* name;
+        sim::FrameOrder order;
+        std::uint32_t seed;
+        DWORD lowestAtLeast;  // where the lowest of the frames may lie
+        DWORD lowestBelow;
+    };
+    const Case cases[] = {
+        {"scattered over the whole of RAM, low addresses included", sim::FrameOrder::Scattered, 1, 0xC0000000,
+         0xC0800000},
+        {"scattered with another seed", sim::FrameOrder::Scattered, 77, 0xC0000000, 0xC0800000},
+        {"from the top of RAM downwards", sim::FrameOrder::TopDown, 1, 0xC1000000, 0xC2000000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::DeviceSettings settings;
+        settings.seed = c.seed;
+        settings.frameOrder = c.order;
+        std::vector<DWORD> frames;
+        std::size_t free = 0;
+        {
+            TestDevice device(settings);
+            free = device->memory().freeFrames();
+            frames = commitAndLock(device);
+        }
+        ASSERT_EQ(frames.size(), 64u);
+        std::set<DWORD> distinct(frames.begin(), frames.end());
+        EXPECT_EQ(distinct.size(), 64u);
+        bool ascendingContiguous = true;
+        for (std::size_t i = 1; i < frames.size(); ++i) ascendingContiguous = ascendingContiguous && frames[i] == frames[i - 1] + 4096;
+        EXPECT_FALSE(ascendingContiguous);
+        EXPECT_GE(*distinct.begin(), c.lowestAtLeast);
+        EXPECT_LT(*distinct.begin(), c.lowestBelow);
+        // The rest of the system holds a share of RAM (about one frame in seven).
+        const std::size_t total = (32u << 20) / 4096;
+        EXPECT_GT(free, total * 8 / 10);
+        EXPECT_LT(free, total * 9 / 10);
+
+        // The same settings give the same frames.
+        TestDevice again(settings);
+        EXPECT_EQ(commitAndLock(again), frames);
+    }
+}
+
+TEST(SimMemory, SeedsScatterFramesDifferently) {
+    sim::DeviceSettings one, other;
+    other.seed = 2;
+    std::vector<DWORD> first;
+    {
+        TestDevice device(one);
+        first = commitAndLock(device);
+    }
+    TestDevice device(other);
+    EXPECT_NE(commitAndLock(device), first);
 }
 
 TEST(SimMemory, VirtualCopyShowsRamAndDeviceWindows) {

@@ -7,6 +7,7 @@
 #include "boot/boot_context.h"
 #include "boot/platform_id.h"
 #include "console/console.h"
+#include "file/gzip_file_manager.h"
 #include "platform/coredll.h"
 #include "support/log_capture.h"
 
@@ -87,6 +88,8 @@ BootRun bootOnDevice(TestDevice& device, const std::function<void(quorvel::BootM
         menu.saveOptions();
         run.handOver = sim::runBoot([] { quorvel::theBootMenu().startBoot(); });
         run.log = log.utf8();
+        if (auto* front = dynamic_cast<quorvel::GzipFileManager*>(quorvel::theBootContext().fileManagerSlot))
+            run.inflatedBytes = front->inflatedBytes();
         quorvel::releaseBootContext();
         quorvel::closeSerialPort();
     }

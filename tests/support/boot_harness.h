@@ -21,6 +21,7 @@ struct BootRun {
     std::string log;                              // the LCD console's text
     std::string uart;                             // everything the CPU's UART sent
     std::vector<sim::MessageBoxRecord> boxes;
+    std::uint64_t inflatedBytes = 0;              // what the gzip front inflated in all
 
     // The kernel halted normally and its last line is "OK".
     bool kernelOk() const;

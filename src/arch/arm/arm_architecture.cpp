@@ -35,6 +35,10 @@ void ArmArchitecture::reportSystem() {
     ce::SetKMode(kernelMode);
 }
 
+bool ArmArchitecture::placeDestinations(std::vector<AddressRange>& destinations) {
+    return quorvel::placeDestinations(destinations, cpuParameters().foldsDestinations, *consoleSlot);
+}
+
 ce::BOOL ArmArchitecture::initCpu(const CpuParameters& cpu) {
     MemoryManager* memory = memoryManagerSlot;
     if (!memory || !memory->init()) {

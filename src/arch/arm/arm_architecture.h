@@ -38,6 +38,9 @@ public:
     ce::BOOL kernelMode = 0;
 
 protected:
+    virtual const CpuParameters& cpuParameters() const = 0;
+    bool placeDestinations(std::vector<AddressRange>& destinations) override;
+
     ce::BOOL initCpu(const CpuParameters& cpu);
     ce::BOOL placeSecondStageCpu(const CpuParameters& cpu);
     // Returns only when the jump was not made (false) or the routine came back (true).

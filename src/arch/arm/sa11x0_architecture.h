@@ -17,6 +17,9 @@ public:
     void testSpare() override {}
 
     static const CpuParameters& parameters();
+
+protected:
+    const CpuParameters& cpuParameters() const override { return parameters(); }
 };
 
 }  // namespace quorvel
