@@ -84,6 +84,8 @@ int main(int argc, char** argv) {
 
     double bestBoot = 1e9, bestZcat = 1e9;
     std::uint64_t inflated = 0;
+    double bestRate = 0;
+    std::uint64_t emulated = 0;
     for (int round = 0; round < rounds; ++round) {
         sim::DeviceSettings settings;
         settings.ram = {{0xC0000000u, 128u << 20}};
@@ -100,6 +102,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         bestBoot = std::min(bestBoot, boot);
+        emulated = run.handOver->instructions;
+        if (run.handOver->seconds > 0) bestRate = std::max(bestRate, emulated / run.handOver->seconds);
 
         start = Clock::now();
         std::string command = "zcat '" + gz + "' > /dev/null";
@@ -134,6 +138,8 @@ int main(int argc, char** argv) {
     std::printf("inflated in all / kernel size:                %.2f (%llu bytes)\n",
                 static_cast<double>(inflated) / static_cast<double>(kernelSize),
                 static_cast<unsigned long long>(inflated));
+    std::printf("emulated instructions per second:             %.0f (%llu instructions)\n", bestRate,
+                static_cast<unsigned long long>(emulated));
     std::printf("md image: inflated in all / image size:      %.2f (%llu of %zu bytes)\n",
                 static_cast<double>(imageInflated) / static_cast<double>(imageData.size()),
                 static_cast<unsigned long long>(imageInflated), imageData.size());

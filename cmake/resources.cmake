@@ -18,3 +18,23 @@ function(quorvel_resource_file res rc)
     COMMENT "Compiling the resource script ${rc}"
     VERBATIM)
 endfunction()
+
+# The program's own resources, compiled and linked into the system as the bytes of a
+# .res file (ce::moduleResources) that the resource calls read.
+set(QUORVEL_RESOURCE_SOURCES ${CMAKE_SOURCE_DIR}/src/ui/resources)
+set(QUORVEL_RESOURCES_RES ${CMAKE_BINARY_DIR}/resources/quorvel.res)
+set(QUORVEL_RESOURCES_CPP ${CMAKE_BINARY_DIR}/resources/module_resources.cpp)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/resources)
+quorvel_resource_file(${QUORVEL_RESOURCES_RES} ${QUORVEL_RESOURCE_SOURCES}/quorvel.rc
+  DEPENDS ${QUORVEL_RESOURCE_SOURCES}/tab_main.bmp ${QUORVEL_RESOURCE_SOURCES}/tab_option.bmp
+          ${QUORVEL_RESOURCE_SOURCES}/tab_console.bmp ${QUORVEL_RESOURCE_SOURCES}/quorvel.ico)
+add_custom_command(
+  OUTPUT ${QUORVEL_RESOURCES_CPP}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${QUORVEL_RESOURCES_RES} -DOUTPUT=${QUORVEL_RESOURCES_CPP} -DNAMESPACE=ce
+          -DNAME=moduleResources -DLABEL=quorvel.rc -P ${CMAKE_SOURCE_DIR}/src/app/embed.cmake
+  DEPENDS ${QUORVEL_RESOURCES_RES} ${CMAKE_SOURCE_DIR}/src/app/embed.cmake
+  COMMENT "Embedding the program's resources"
+  VERBATIM)
+target_sources(quorvel_system PRIVATE ${QUORVEL_RESOURCES_CPP})
+# For the tests that read the file itself.
+target_compile_definitions(quorvel_system INTERFACE QUORVEL_RESOURCES_RES="${QUORVEL_RESOURCES_RES}")

@@ -3,14 +3,28 @@
 // has), the second is the handheld that boots.
 #include "app/boot_command.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "app/demo_device.h"
+#include "app/hand_over_report.h"
 #include "app/terminal.h"
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
@@ -25,23 +39,67 @@ namespace quorvel::app {
 
 namespace {
 
-// A temporary folder for the demo device, removed afterwards.
+constexpr int DEMO_PLATFORM = 9;  // selectable index of "HP Jornada 720 (US/UK)"
+std::atomic<bool> interruptedOutside{false};
+
+// The demo device's temporary folder. Its path is also known to the signal watcher,
+// which removes it when the process is stopped outside the emulator.
+std::mutex demoLock;
+std::string demoPath;  // guarded by demoLock
+
 class DemoFolder {
 public:
     DemoFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-demo-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
+        std::lock_guard<std::mutex> guard(demoLock);
+        if (mkdtemp(pattern.data())) path_ = demoPath = pattern;
     }
     ~DemoFolder() {
+        std::lock_guard<std::mutex> guard(demoLock);
         std::error_code ec;
         if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+        demoPath.clear();
     }
+    DemoFolder(const DemoFolder&) = delete;
+    DemoFolder& operator=(const DemoFolder&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
 private:
     std::filesystem::path path_;
 };
 
+// A host file put on the storage card for one boot, removed afterwards.
+class PlacedFile {
+public:
+    PlacedFile() = default;
+    PlacedFile(const PlacedFile&) = delete;
+    PlacedFile& operator=(const PlacedFile&) = delete;
+    ~PlacedFile() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove(path_, ec);
+    }
+    // On the demo device a file of the same name is replaced; on the user's device it
+    // is kept and the boot refused.
+    bool place(const std::filesystem::path& from, const std::filesystem::path& to, bool replace, std::string& why) {
+        std::error_code ec;
+        if (std::filesystem::exists(to, ec) && std::filesystem::equivalent(from, to, ec)) return true;
+        if (replace) {
+            std::filesystem::remove(to, ec);
+        } else if (std::filesystem::exists(to, ec)) {
+            why = to.string() + " exists on the device already";
+            return false;
+        }
+        if (!std::filesystem::copy_file(from, to, ec)) {
+            why = "can't copy " + from.string() + " to " + to.string() + ": " + ec.message();
+            return false;
+        }
+        if (!replace) path_ = to;
+        return true;
+    }
+
+private:
+    std::filesystem::path path_;
+};
 sim::DeviceSettings baseSettings(const Arguments& a, const std::filesystem::path& root) {
     sim::DeviceSettings settings;
     settings.root = root;
@@ -61,35 +119,91 @@ void copyOption(ce::WCHAR* to, std::size_t size, const std::string& text) {
     to[n] = 0;
 }
 
-// Applies the flags as the tab pages would write their controls into the options.
-bool applyFlags(const Arguments& a, BootMenu& menu, std::ostream& err) {
-    if (a.platform) {
-        bool found = false;
-        int index = 0;
-        if (std::sscanf(a.platform->c_str(), "%d", &index) == 1 && std::to_string(index) == *a.platform) {
-            if (index >= 0 && menu.platformEntry(index, 0)) {
-                menu.platformEntry(index, 1);
-                found = true;
-            }
-        } else {
-            std::u16string name = wide(*a.platform);
-            for (const PlatformName& row : platformNameTable) {
-                if (name == row.name) {
-                    menu.platform = *row.id;
-                    found = true;
-                    break;
-                }
-            }
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The selectable platforms, in the order `quorvel platforms` shows them.
+std::vector<const PlatformName*> selectablePlatforms() {
+    std::vector<const PlatformName*> rows;
+    for (const PlatformName& row : platformNameTable)
+        if (row.id->cpu && row.id->machine) rows.push_back(&row);
+    return rows;
+}
+
+// A platform by index, by name without regard to case, or by a prefix that names
+// one platform; otherwise the reason and the near names.
+std::optional<int> findPlatform(const std::string& wanted, std::string& why) {
+    std::vector<const PlatformName*> rows = selectablePlatforms();
+    int index = 0;
+    auto [end, ec] = std::from_chars(wanted.data(), wanted.data() + wanted.size(), index);
+    if (ec == std::errc() && end == wanted.data() + wanted.size()) {
+        if (index >= 0 && index < static_cast<int>(rows.size())) return index;
+        why = "unknown platform: " + wanted + " (indexes run from 0 to " + std::to_string(rows.size() - 1) + ")";
+        return std::nullopt;
+    }
+    std::string key = lower(wanted);
+    std::vector<int> prefixed;
+    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+        std::string name = lower(sim::toUtf8(rows[i]->name));
+        if (name == key) return i;
+        if (name.rfind(key, 0) == 0) prefixed.push_back(i);
+    }
+    if (prefixed.size() == 1) return prefixed[0];
+    std::vector<int> near = prefixed;
+    if (near.empty()) {
+        // Names that share a word with what was asked.
+        std::istringstream words(key);
+        std::string word;
+        while (words >> word) {
+            if (word.size() < 3) continue;
+            for (int i = 0; i < static_cast<int>(rows.size()); ++i)
+                if (lower(sim::toUtf8(rows[i]->name)).find(word) != std::string::npos &&
+                    std::find(near.begin(), near.end(), i) == near.end())
+                    near.push_back(i);
         }
-        if (!found) {
-            err << "quorvel: unknown platform: " << *a.platform << " (see `quorvel platforms`)\n";
+    }
+    why = (prefixed.size() > 1 ? "platform prefix names several platforms: " : "unknown platform: ") + wanted;
+    if (!near.empty()) {
+        why += "; near:";
+        for (int i : near) why += "\n  " + std::to_string(i) + "  " + sim::toUtf8(rows[i]->name);
+    }
+    why += "\n(see `quorvel platforms`)";
+    return std::nullopt;
+}
+
+// "/Storage Card/" for "\Storage Card\" when the device has that folder; a missing
+// trailing separator added.
+std::string normaliseDirectory(std::string dir, const std::filesystem::path& root) {
+    if (dir.empty()) return dir;
+    bool url = dir.find("://") != std::string::npos;
+    if (!url && dir[0] == '/' && dir.size() > 1) {
+        std::string first = dir.substr(1, dir.find('/', 1) == std::string::npos ? std::string::npos : dir.find('/', 1) - 1);
+        std::error_code ec;
+        if (!first.empty() && std::filesystem::is_directory(root / first, ec))
+            std::replace(dir.begin(), dir.end(), '/', '\\');
+    }
+    char separator = dir.find('\\') != std::string::npos && !url ? '\\' : '/';
+    if (dir.back() != separator) dir += separator;
+    return dir;
+}
+
+// Applies the flags as the tab pages would write their controls into the options.
+bool applyFlags(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, std::ostream& err) {
+    if (a.platform) {
+        std::string why;
+        std::optional<int> index = findPlatform(*a.platform, why);
+        if (!index) {
+            err << "quorvel: " << why << "\n";
             return false;
         }
+        menu.platformEntry(*index, 1);
     }
     // The Main page shows its first directory entry and "tamsel.gz" until a value
     // has been taken from it, and writes both back.
     if (a.directory) {
-        copyOption(menu.kernelDirectory, PATH_SIZE, *a.directory);
+        copyOption(menu.kernelDirectory, PATH_SIZE, normaliseDirectory(*a.directory, root));
     } else if (!menu.kernelDirectorySet) {
         const ce::WCHAR* first = menu.directoryEntry(menu.directorySelection());
         ce::wcsncpy(menu.kernelDirectory, first ? first : u"", PATH_SIZE - 1);
@@ -103,18 +217,17 @@ bool applyFlags(const Arguments& a, BootMenu& menu, std::ostream& err) {
     menu.kernelNameSet = ce::TRUE;
     if (a.root) menu.rootFileSystem = *a.root;
     if (a.image) copyOption(menu.fileSystemImage, PATH_SIZE, *a.image);
-    if (a.serial) menu.serialConsole = ce::TRUE;
-    if (a.verbose) menu.bootVerbose = ce::TRUE;
-    if (a.single) menu.bootSingleUser = ce::TRUE;
-    if (a.ask) menu.askFileName = ce::TRUE;
-    if (a.debugger) menu.kernelDebugger = ce::TRUE;
+    if (a.serial) menu.serialConsole = *a.serial;
+    if (a.verbose) menu.bootVerbose = *a.verbose;
+    if (a.single) menu.bootSingleUser = *a.single;
+    if (a.ask) menu.askFileName = *a.ask;
+    if (a.debugger) menu.kernelDebugger = *a.debugger;
     if (a.speed) menu.serialSpeed = *a.speed;
     if (a.extra) copyOption(menu.extraKernelOptions, EXTRA_OPTIONS_SIZE, *a.extra);
-    if (a.noPause) menu.pauseBeforeBoot = ce::FALSE;
-    if (a.noSafety) menu.safetyMessage = ce::FALSE;
+    if (a.pause) menu.pauseBeforeBoot = *a.pause;
+    if (a.safety) menu.safetyMessage = *a.safety;
     return true;
 }
-
 // The handheld's processor: as asked, else the one the selected platform names.
 void chooseCpu(const Arguments& a, const PlatformId& platform, sim::DeviceSettings& settings) {
     std::string cpu = a.cpu.value_or("");
@@ -160,54 +273,200 @@ void printOptions(const BootMenu& menu, std::ostream& out) {
         << "extra options      " << text(menu.extraKernelOptions) << "\n";
 }
 
-bool saveMemory(sim::Handheld& device, const std::filesystem::path& folder, std::ostream& err) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    for (const sim::RamBank& bank : device.memory().banks()) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%08x", bank.base);
-        std::ofstream file(folder / name, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(device.memory().host(sim::PhysicalAddress(bank.base))), bank.size);
-        if (!file) {
-            err << "quorvel: can't write " << (folder / name).string() << "\n";
-            return false;
-        }
+// Paths removed when the process is stopped by a signal outside the emulator: the
+// demo folder and files placed on a device's card.
+std::vector<std::string> placedPaths;  // guarded by demoLock
+
+void forgetPlaced() {
+    std::lock_guard<std::mutex> guard(demoLock);
+    placedPaths.clear();
+}
+
+bool writeFile(const std::filesystem::path& path, const std::string& bytes, std::ostream& err) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) {
+        err << "quorvel: can't write " << path.string() << ": " << std::strerror(errno) << "\n";
+        return false;
     }
     return true;
 }
 
-// The kernel's verdict is its last line: OK or FAIL.
-bool kernelSaidOk(const std::string& output) {
-    std::string last;
-    std::size_t end = output.find_last_not_of("\r\n");
-    if (end == std::string::npos) return false;
-    std::size_t start = output.find_last_of('\n', end);
-    last = output.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
-    return last == "OK";
+bool saveMemory(sim::Handheld& device, const sim::HandOverResult& result, const std::filesystem::path& folder,
+                std::ostream& err) {
+    for (const sim::RamBank& bank : device.memory().banks()) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%08x", bank.base);
+        const char* bytes = reinterpret_cast<const char*>(device.memory().host(sim::PhysicalAddress(bank.base)));
+        if (!writeFile(folder / name, std::string(bytes, bank.size), err)) return false;
+    }
+    return writeFile(folder / "registers.json", registersJson(result) + "\n", err);
+}
+
+// A place the run will write to, tried before the boot so that a mistake costs
+// nothing: the system's reason when it cannot be written.
+bool writable(const std::filesystem::path& file, const char* what, std::ostream& err) {
+    std::error_code ec;
+    bool existed = std::filesystem::exists(file, ec);
+    std::ofstream probe(file, std::ios::app);
+    if (!probe) {
+        err << "quorvel: can't write " << what << " to " << file.string() << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    probe.close();
+    if (!existed) std::filesystem::remove(file, ec);
+    return true;
+}
+
+bool writableFolder(const std::filesystem::path& folder, std::ostream& err) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder)) {
+        err << "quorvel: can't make the folder " << folder.string() << " for --save-memory: "
+            << (ec ? ec.message() : "not a folder") << "\n";
+        return false;
+    }
+    return writable(folder / ".quorvel-probe", "the saved memory", err);
+}
+
+// A disk image must be a file that holds an MBR.
+bool usableDisk(const std::filesystem::path& image, std::ostream& err) {
+    std::error_code ec;
+    if (!std::filesystem::exists(image, ec)) {
+        err << "quorvel: no disk image at " << image.string() << "\n";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(image, ec)) {
+        err << "quorvel: the disk image " << image.string() << " is not a file\n";
+        return false;
+    }
+    std::ifstream file(image, std::ios::binary);
+    char sector[512] = {};
+    file.read(sector, sizeof sector);
+    if (file.gcount() < 512 || static_cast<unsigned char>(sector[510]) != 0x55 ||
+        static_cast<unsigned char>(sector[511]) != 0xAA) {
+        err << "quorvel: the disk image " << image.string() << " holds no MBR (no 0x55 0xAA at byte 510)\n";
+        return false;
+    }
+    return true;
+}
+
+// The checks that can be made before anything is booted; 0 when all passed.
+int checkBeforeBoot(const Arguments& a, std::ostream& err) {
+    for (const auto& [name, image] : a.disks)
+        if (!usableDisk(image, err)) return 1;
+    if (a.com1 && *a.com1 != "-" && !writable(*a.com1, "COM1's output", err)) return 1;
+    if (a.json && !writable(*a.json, "the report", err)) return 1;
+    if (a.saveMemory && !writableFolder(*a.saveMemory, err)) return 1;
+    if (a.kernelFile) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(*a.kernelFile, ec)) {
+            err << "quorvel: no kernel file at " << std::filesystem::absolute(*a.kernelFile).string() << "\n";
+            return 1;
+        }
+    }
+    return 0;
 }
 
 // The device's root folder: the one asked for, or the demo device prepared in
 // `demo`; a non-zero exit status when there is none.
-int deviceRoot(const Arguments& a, const DemoFolder& demo, std::filesystem::path& root, std::ostream& err) {
+int deviceRoot(const Arguments& a, std::optional<DemoFolder>& demo, std::filesystem::path& root, std::ostream& err) {
     if (a.device) {
         root = *a.device;
         if (std::filesystem::is_directory(root)) return 0;
         err << "quorvel: no such device folder: " << root.string() << "\n";
         return 2;
     }
-    if (demo.path().empty() || !prepareDemoDevice(demo.path())) {
-        err << "quorvel: can't prepare the demo device\n";
+    demo.emplace();
+    if (demo->path().empty() || !prepareDemoDevice(demo->path())) {
+        err << "quorvel: can't prepare the demo device in " << std::filesystem::temp_directory_path().string() << "\n";
         return 1;
     }
-    root = demo.path();
+    root = demo->path();
     return 0;
 }
 
+std::string text(const ce::WCHAR* w) { return sim::toUtf8(std::u16string_view(w, ce::wcslen(w))); }
+
+// Where a kernel in a device folder is on this computer, for the message when it is
+// not there.
+std::optional<std::filesystem::path> hostPathOf(const BootMenu& menu, const std::filesystem::path& root) {
+    std::string dir = text(menu.kernelDirectory);
+    if (dir.empty() || dir[0] != '\\') return std::nullopt;
+    std::replace(dir.begin(), dir.end(), '\\', '/');
+    return root / dir.substr(1) / text(menu.kernelName);
+}
+
+int exitStatusOf(sim::HaltReason reason) {
+    switch (reason) {
+    case sim::HaltReason::Halted:
+    case sim::HaltReason::Returned:
+    case sim::HaltReason::Stopped: return 0;
+    case sim::HaltReason::Exception:
+    case sim::HaltReason::UnmappedAccess:
+    case sim::HaltReason::ProtectedAccess: return 3;
+    case sim::HaltReason::BudgetExhausted:
+    case sim::HaltReason::TimedOut: return 4;
+    case sim::HaltReason::Interrupted: return 130;
+    case sim::HaltReason::Failed: return 1;
+    }
+    return 1;
+}
+
+LogView viewFor(const Arguments& a) {
+    if (a.quiet) return LogView::Quiet;
+    if (a.log || a.chatty) return LogView::Full;
+    return a.terminalOutput ? LogView::Bar : LogView::Progress;
+}
+
+// Options as the boot would use them: from the device's file, then the flags, then
+// the host files placed on the card. False (with the message said) when they cannot.
+bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, PlacedFile& kernel,
+                    PlacedFile& image, bool demo, std::ostream& err) {
+    if (!applyFlags(a, menu, root, err)) return false;
+    if (!a.platform && menu.platform.cpu == 0 && menu.platform.machine == 0) {
+        menu.platformEntry(DEMO_PLATFORM, 1);
+        if (!a.quiet)
+            err << "quorvel: no platform selected on the device; using the demo device's, "
+                << sim::toUtf8(platformName(menu.platform)) << "\n";
+    }
+    std::string card = a.cards.empty() ? "Storage Card" : a.cards.front();
+    auto place = [&](PlacedFile& placed, const std::filesystem::path& from) {
+        std::error_code ec;
+        std::filesystem::create_directories(root / card, ec);
+        std::filesystem::path to = root / card / from.filename();
+        std::string why;
+        if (!placed.place(from, to, demo, why)) {
+            err << "quorvel: " << why << "\n";
+            return false;
+        }
+        if (!demo) {
+            std::lock_guard<std::mutex> guard(demoLock);
+            placedPaths.push_back(to.string());
+        }
+        return true;
+    };
+    if (a.kernelFile) {
+        if (!place(kernel, *a.kernelFile)) return false;
+        copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
+        copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
+    }
+    std::error_code ec;
+    if (a.image && std::filesystem::is_regular_file(*a.image, ec)) {
+        if (!place(image, *a.image)) return false;
+        copyOption(menu.fileSystemImage, PATH_SIZE, std::filesystem::path(*a.image).filename().string());
+        if (!a.root) menu.rootFileSystem = ROOT_MD;
+    }
+    return true;
+}
+
 int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err) {
-    DemoFolder demo;
+    if (int status = checkBeforeBoot(a, err)) return status;
+    std::optional<DemoFolder> demo;
     std::filesystem::path root;
     if (int status = deviceRoot(a, demo, root, err)) return status;
-    if (!a.device) out << "demo device: HP Jornada 720, kernel \\Storage Card\\tamsel.gz\n";
+    if (demo && !a.kernelFile && !a.quiet) err << "quorvel: demo device, kernel \\Storage Card\\tamsel.gz (the sample kernel)\n";
 
     sim::DeviceSettings settings = baseSettings(a, root);
     {
@@ -215,10 +474,13 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         theBootMenu();
     }
     BootMenu& menu = theBootMenu();
-    if (!applyFlags(a, menu, err)) {
+    PlacedFile placedKernel, placedImage;
+    if (!prepareOptions(a, menu, root, placedKernel, placedImage, demo.has_value(), err)) {
         releaseBootMenu();
         return 2;
     }
+    if (auto host = hostPathOf(menu, root); host && !std::filesystem::exists(*host))
+        err << "quorvel: note: no kernel file at " << host->string() << "\n";
     chooseCpu(a, menu.platform, settings);
     if (a.ramMegabytes) settings.ram = {{sim::dramBase(settings.cpu), *a.ramMegabytes << 20}};
     if (a.screenWidth) {
@@ -232,8 +494,20 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
     int status = 1;
     {
         sim::Handheld device(settings);
-        device.messageBoxes().setPolicy(terminalMessageBoxes(in, out, a.yes));
-        TerminalConsolePage consolePage(out);
+        device.messageBoxes().setPolicy(terminalMessageBoxes(in, err, {a.yes, a.terminalInput, a.quiet}));
+        sim::EmulationSettings& emulation = device.cpu().emulation;
+        emulation.instructionBudget = a.maxInstructions;
+        emulation.timeoutSeconds = a.timeoutSeconds;
+        emulation.stopAt = a.dryRun || a.stopAt == "jump" ? sim::StopAt::Jump
+                           : a.stopAt == "entry"         ? sim::StopAt::Entry
+                                                         : sim::StopAt::Never;
+        TerminalConsolePage consolePage(err, viewFor(a));
+        bool kernelSpoke = false;
+        emulation.uartOutput = [&](std::string_view bytes) {
+            if (!kernelSpoke) consolePage.endBar();
+            kernelSpoke = true;
+            out << bytes << std::flush;
+        };
         TerminalMainWindow window;
         menu.consoleTab = &consolePage;
         menu.mainWindow = &window;
@@ -254,20 +528,52 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             window.progressDone();
             menu.logText(u"BOOT START\n");
             menu.collectOptions();
-            menu.saveOptions();
+            // Flags change this boot only; the device keeps its options unless asked.
+            if (a.save && !menu.saveOptions()) err << "quorvel: can't save the options to the device's quorvel.cnf\n";
             try {
                 result = sim::runBoot([] { theBootMenu().startBoot(); });
             } catch (const std::exception& e) {
                 err << "quorvel: the hand-over could not run: " << e.what() << "\n";
             }
         }
+        consolePage.endBar();
         if (result) {
             std::string uart = device.uart() ? device.uart()->sent() : std::string();
-            out << "--- kernel entered; its UART output ---\n" << uart;
-            if (!uart.empty() && uart.back() != '\n') out << "\n";
-            out << "--- " << result->describe() << " ---\n";
-            bool saved = !a.saveMemory || saveMemory(device, *a.saveMemory, err);
-            status = saved && result->reason == sim::HaltReason::Halted && kernelSaidOk(uart) ? 0 : 1;
+            // A UART console's lines are the boot's log, not the kernel's output.
+            std::string bootLog = consolePage.log() + uart.substr(0, std::min(result->uartSentBefore, uart.size()));
+            HandOverMap map = describeHandOver(device, *result, bootLog);
+            if (kernelSpoke && !uart.empty() && uart.back() != '\n') out << "\n" << std::flush;
+            status = exitStatusOf(result->reason);
+            std::string ended = result->describe();
+            if (a.dryRun) {
+                out << handOverText(map);
+                ended = "dry run: stopped before the jump";
+            } else if (a.chatty) {
+                err << handOverText(map);
+            }
+            if (!a.quiet || status != 0) err << "quorvel: kernel " << (a.dryRun ? "not entered: " : "") << ended << "\n";
+            if (status == 3 || status == 4 || status == 130 || a.chatty || (a.stopAt && !a.quiet))
+                err << endStateText(device, *result, map);
+            if (a.saveMemory && !saveMemory(device, *result, *a.saveMemory, err)) status = 1;
+            if (a.json && !writeFile(*a.json, reportJson(device, *result, map, ended, status), err)) status = 1;
+        } else {
+            if (interruptedOutside.load()) status = 130;
+            if (a.json) {
+                std::string box;
+                for (const sim::MessageBoxRecord& r : device.messageBoxes().shown())
+                    if (r.caption == u"BOOT FAILED") box = sim::toUtf8(r.text);
+                writeFile(*a.json,
+                          "{\n  \"run\": {\"end\": \"" + std::string(go ? "boot-failed" : "not-started") +
+                              "\", \"exit_status\": " + std::to_string(status) + ", \"failure\": \"" +
+                              [&] {
+                                  std::string t;
+                                  for (char c : box) t += c == '\n' ? std::string("\\n") : c == '"' ? std::string("\\\"") : std::string(1, c);
+                                  return t;
+                              }() +
+                              "\"}\n}\n",
+                          err);
+            }
+            if (go && !a.quiet) err << "quorvel: the boot failed before the jump\n";
         }
         releaseBootContext();
         closeSerialPort();
@@ -276,30 +582,43 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         releaseConsole();
     }
     releaseBootMenu();
+    forgetPlaced();  // the PlacedFiles remove their files as this returns
     return status;
 }
 
 int options(const Arguments& a, std::ostream& out, std::ostream& err) {
-    DemoFolder demo;
+    std::optional<DemoFolder> demo;
     std::filesystem::path root;
     if (int status = deviceRoot(a, demo, root, err)) return status;
-    sim::Handheld device(baseSettings(a, root));
-    BootMenu& menu = theBootMenu();
-    Arguments none;
-    applyFlags(none, menu, err);
-    printOptions(menu, out);
-    releaseConsole();
-    releaseBootMenu();
-    return 0;
+    int status = 0;
+    {
+        sim::Handheld device(baseSettings(a, root));
+        BootMenu& menu = theBootMenu();
+        PlacedFile kernel, image;
+        Arguments shown = a;
+        shown.kernelFile.reset();  // nothing is placed to show the options
+        if (prepareOptions(shown, menu, root, kernel, image, demo.has_value(), err)) {
+            if (a.kernelFile) {
+                std::string card = a.cards.empty() ? "Storage Card" : a.cards.front();
+                copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
+                copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
+            }
+            printOptions(menu, out);
+        } else {
+            status = 2;
+        }
+        releaseConsole();
+        releaseBootMenu();
+    }
+    return status;
 }
 
 int platforms(std::ostream& out) {
     int index = 0;
-    for (const PlatformName& row : platformNameTable) {
-        if (!row.id->cpu || !row.id->machine) continue;
+    for (const PlatformName* row : selectablePlatforms()) {
         char line[128];
-        std::snprintf(line, sizeof line, "%2d  cpu=0x%08x machine=0x%08x  ", index++, row.id->cpu, row.id->machine);
-        out << line << sim::toUtf8(row.name) << "\n";
+        std::snprintf(line, sizeof line, "%2d  cpu=0x%08x machine=0x%08x  ", index++, row->id->cpu, row->id->machine);
+        out << line << sim::toUtf8(row->name) << "\n";
     }
     return 0;
 }
@@ -307,7 +626,11 @@ int platforms(std::ostream& out) {
 }  // namespace
 
 int runCommand(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err) {
-    if (a.command == Command::Help || a.help) {
+    if (a.command == Command::Version || a.help) {
+        out << a.usage << (a.usage.empty() || a.usage.back() == '\n' ? "" : "\n");
+        return 0;
+    }
+    if (a.command == Command::Help) {
         out << usage(a.command);
         return 0;
     }
@@ -315,9 +638,41 @@ int runCommand(const Arguments& a, std::istream& in, std::ostream& out, std::ost
     case Command::Boot: return boot(a, in, out, err);
     case Command::Platforms: return platforms(out);
     case Command::Options: return options(a, out, err);
-    case Command::Help: break;
+    case Command::Help:
+    case Command::Version: break;
     }
     return 2;
+}
+
+void watchSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals] {
+        bool asked = false;
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) != 0) continue;
+            // In the emulator the run stops at its next block and the boot ends as
+            // usual; a second signal, or one outside the emulator, ends the process
+            // here, with the temporary files removed.
+            if (!asked && sim::requestStop()) {
+                asked = true;
+                continue;
+            }
+            interruptedOutside.store(true);
+            std::lock_guard<std::mutex> guard(demoLock);
+            std::error_code ec;
+            if (!demoPath.empty()) std::filesystem::remove_all(demoPath, ec);
+            for (const std::string& path : placedPaths) std::filesystem::remove(path, ec);
+            static const char message[] = "\nquorvel: interrupted\n";
+            ssize_t ignored = write(2, message, sizeof message - 1);
+            (void)ignored;
+            _exit(130);
+        }
+    }).detach();
 }
 
 }  // namespace quorvel::app

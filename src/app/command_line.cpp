@@ -1,5 +1,7 @@
-// Parsing of the front end's command line.
+// Parsing of the front end's command line, with CLI11.
 #include "app/command_line.h"
+
+#include <CLI/CLI.hpp>
 
 #include <charconv>
 #include <map>
@@ -8,160 +10,236 @@ namespace quorvel::app {
 
 namespace {
 
+const std::map<std::string, int> roots = {{"wd", 0}, {"sd", 1}, {"md", 2}, {"nfs", 3}, {"dk", 4}, {"ld", 5}};
+
 template <typename T>
 bool number(const std::string& text, T& value) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-const std::map<std::string, int> roots = {{"wd", 0}, {"sd", 1}, {"md", 2}, {"nfs", 3}, {"dk", 4}, {"ld", 5}};
+// What the flags are read into before they become Arguments.
+struct Raw {
+    std::string root, screen, kernelFile, stopAt;
+    std::vector<std::string> disks;
+    bool serial = false, verbose = false, single = false, ask = false, debugger = false, pause = true, safety = true;
+    CLI::Option *serialFlag = nullptr, *verboseFlag = nullptr, *singleFlag = nullptr, *askFlag = nullptr,
+                *debuggerFlag = nullptr, *pauseFlag = nullptr, *safetyFlag = nullptr;
+};
 
-bool takesValue(const std::string& flag) {
-    static const char* const flags[] = {"--device", "--card",     "--cpu",   "--ram",   "--screen", "--com1",
-                                        "--disk",   "--platform", "--dir",   "--kernel", "--root",  "--image",
-                                        "--speed",  "--extra",    "--save-memory"};
-    for (const char* f : flags)
-        if (flag == f) return true;
-    return false;
+// A boolean option of the boot and its --no- form.
+CLI::Option* toggle(CLI::App* app, const std::string& names, bool& value, const std::string& what) {
+    return app->add_flag(names, value, what)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+void addDeviceFlags(CLI::App* app, Arguments& a, Raw& raw) {
+    app->add_option("--device", a.device, "root folder of the handheld (default: a demo device made for this run)")
+        ->group("Device");
+    app->add_option("--card", a.cards, "a storage-card folder of the device (repeatable; default \"Storage Card\")")
+        ->group("Device");
+    app->add_option("--cpu", a.cpu, "processor (default: the platform's)")
+        ->check(CLI::IsMember({"sa1100", "sa1110", "pxa250", "pxa270"}))
+        ->group("Device");
+    app->add_option("--ram", a.ramMegabytes, "populated RAM in megabytes (default 32)")
+        ->check(CLI::Range(1, 256))
+        ->group("Device");
+    app->add_option("--screen", raw.screen, "screen as WIDTHxHEIGHTxBITS (default 640x240x16)")->group("Device");
+    app->add_option("--com1", a.com1, "file that receives COM1's output, - for standard output")->group("Device");
+    app->add_option("--disk", raw.disks, "a disk image as a block device: [NAME=]IMAGE (NAME default \"DSK1:\")")
+        ->group("Device");
+}
+
+void addOptionFlags(CLI::App* app, Arguments& a, Raw& raw) {
+    app->add_option("--platform", a.platform, "platform: name, unique prefix or index (see `quorvel platforms`)")
+        ->group("Boot options");
+    app->add_option("--dir", a.directory, "kernel directory: \\Storage Card\\ or /Storage Card/, 2:/, http://host:port/")
+        ->group("Boot options");
+    app->add_option("--kernel", a.kernel, "kernel file name in that directory")->group("Boot options");
+    app->add_option("--root", raw.root, "root file system (md loads --image)")
+        ->check(CLI::IsMember({"wd", "sd", "md", "nfs", "dk", "ld"}))
+        ->group("Boot options");
+    app->add_option("--image", a.image, "file-system image for root md: a name in the kernel directory or a host file")
+        ->group("Boot options");
+    raw.serialFlag = toggle(app, "--serial-console,!--no-serial-console", raw.serial, "kernel flag h: serial console")
+                         ->group("Boot options");
+    raw.verboseFlag =
+        toggle(app, "--boot-verbose,!--no-boot-verbose", raw.verbose, "kernel flag v: boot verbosely")->group("Boot options");
+    raw.singleFlag =
+        toggle(app, "-s,--single-user,!--no-single-user", raw.single, "kernel flag s: single user")->group("Boot options");
+    raw.askFlag =
+        toggle(app, "-a,--ask-name,!--no-ask-name", raw.ask, "kernel flag a: ask for the root device")->group("Boot options");
+    raw.debuggerFlag = toggle(app, "-d,--kernel-debugger,!--no-kernel-debugger", raw.debugger,
+                              "kernel flag d: enter the kernel debugger")
+                           ->group("Boot options");
+    app->add_option("--speed", a.speed, "COM1 speed")->check(CLI::IsMember({9600, 19200, 115200}))->group("Boot options");
+    app->add_option("--extra", a.extra, "extra kernel options")->group("Boot options");
+    raw.pauseFlag = toggle(app, "--pause,!--no-pause", raw.pause, "the \"Last chance...\" question before the jump")
+                        ->group("Boot options");
+    raw.safetyFlag = toggle(app, "--safety,!--no-safety", raw.safety,
+                            "the safety question and the platform refusal check")
+                         ->group("Boot options");
+    app->add_flag("--save", a.save, "also write these options to the device's quorvel.cnf")->group("Boot options");
+}
+
+// CLI11's own range check prints the largest double in full.
+const CLI::Validator notNegative(
+    [](std::string& text) { return !text.empty() && text[0] == '-' ? std::string("must not be negative") : std::string(); },
+    "", "not negative");
+
+void addRunFlags(CLI::App* app, Arguments& a, Raw& raw) {
+    app->add_option("kernel-file", raw.kernelFile, "a kernel on this computer, put on the storage card for this boot");
+    app->add_flag("-y,--yes", a.yes, "answer every question with YES")->group("Run");
+    app->add_option("--max-instructions", a.maxInstructions, "stop the emulated kernel after N instructions (0: no limit)")
+        ->check(notNegative)
+        ->group("Run");
+    app->add_option("--timeout", a.timeoutSeconds, "stop the emulated kernel after SECONDS (0: no limit)")
+        ->check(notNegative)
+        ->group("Run");
+    app->add_option("--stop-at", raw.stopAt, "stop at the flat jump or at the kernel's entry point")
+        ->check(CLI::IsMember({"jump", "entry"}))
+        ->group("Run");
+    app->add_option("--save-memory", a.saveMemory, "write the RAM banks and registers.json to DIR where the run ends")
+        ->group("Run");
+    app->add_option("--json", a.json, "write a report of the hand-over and the run to FILE")->group("Run");
+    app->add_flag("--dry-run", a.dryRun, "load everything, show the copy list and the memory map, do not jump")
+        ->group("Run");
+    app->add_flag("--log", a.log, "the whole boot log, plain lines")->group("Terminal");
+    app->add_flag("-v,--verbose", a.chatty, "the whole boot log and the details of the run")->group("Terminal");
+    app->add_flag("-q,--quiet", a.quiet, "only errors and the kernel's output")->group("Terminal");
+}
+
+void setIfGiven(std::optional<bool>& target, const CLI::Option* flag, bool value) {
+    if (flag && flag->count() > 0) target = value;
+}
+
+// CLI11 says what went wrong in its own words; these name the flag.
+std::string explain(const CLI::ParseError& e, const std::vector<std::string>& words) {
+    std::string what = e.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+        std::size_t colon = what.find(": ");
+        std::string extra = colon == std::string::npos ? what : what.substr(colon + 2);
+        if (std::size_t blank = extra.find(' '); blank != std::string::npos) extra.resize(blank);
+        if (!words.empty() && extra == words[0] && extra[0] != '-') return "unknown command: " + extra;
+        return "unknown option: " + extra;
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
+        std::size_t colon = what.find(':');
+        if (colon != std::string::npos && what.find("missing") != std::string::npos)
+            return "option " + what.substr(0, colon) + " needs a value";
+    }
+    return what;
+}
+
+struct Parser {
+    Arguments a;
+    Raw raw, rawOptions;  // each subcommand its own flags
+    CLI::App app{"Boots a kernel the way quorvel does on a Windows CE handheld, on a simulated one.", "quorvel"};
+    CLI::App* boot;
+    CLI::App* platforms;
+    CLI::App* options;
+
+    Parser() {
+        app.set_version_flag("--version", "quorvel build " + std::to_string(BUILD_NUMBER));
+        app.require_subcommand(0, 1);
+        app.footer("Exit status of boot: 0 the kernel halted on its own (or stopped where asked), 1 the boot failed\n"
+                   "before the jump, 2 usage, 3 the kernel faulted, 4 the instruction budget or time ran out,\n"
+                   "130 interrupted.");
+        boot = app.add_subcommand("boot", "boot a kernel: options start from the device's quorvel.cnf");
+        boot->footer("With a KERNEL-FILE, the file is put on the storage card and the directory and name point at it.\n"
+                     "Options apply to this boot only; --save writes them to quorvel.cnf.");
+        platforms = app.add_subcommand("platforms", "list the selectable platforms with their index and ids");
+        options = app.add_subcommand("options", "print the options a boot would use, without booting");
+        addDeviceFlags(boot, a, raw);
+        addOptionFlags(boot, a, raw);
+        addRunFlags(boot, a, raw);
+        addDeviceFlags(options, a, rawOptions);
+        addOptionFlags(options, a, rawOptions);
+    }
+
+    CLI::App* chosen() {
+        for (CLI::App* sub : {boot, platforms, options})
+            if (sub->parsed()) return sub;
+        return &app;
+    }
+};
+
+std::string finish(Parser& p) {
+    Arguments& a = p.a;
+    Raw& raw = p.options->parsed() ? p.rawOptions : p.raw;
+    if (!raw.root.empty()) a.root = roots.at(raw.root);
+    if (!raw.screen.empty()) {
+        const std::string& v = raw.screen;
+        int w = 0, h = 0, b = 0;
+        std::size_t x1 = v.find('x'), x2 = v.find('x', x1 == std::string::npos ? 0 : x1 + 1);
+        if (x1 == std::string::npos || x2 == std::string::npos || !number(v.substr(0, x1), w) ||
+            !number(v.substr(x1 + 1, x2 - x1 - 1), h) || !number(v.substr(x2 + 1), b) || w <= 0 || h <= 0 || b <= 0)
+            return "--screen takes WIDTHxHEIGHTxBITS: " + v;
+        a.screenWidth = w;
+        a.screenHeight = h;
+        a.screenBits = b;
+    }
+    for (const std::string& v : raw.disks) {
+        std::size_t eq = v.find('=');
+        if (eq == std::string::npos) {
+            a.disks.emplace_back("DSK1:", v);
+        } else {
+            if (eq == 0 || eq + 1 == v.size()) return "--disk takes [NAME=]IMAGE: " + v;
+            a.disks.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+        }
+    }
+    if (!raw.kernelFile.empty()) a.kernelFile = raw.kernelFile;
+    if (!raw.stopAt.empty()) a.stopAt = raw.stopAt;
+    setIfGiven(a.serial, raw.serialFlag, raw.serial);
+    setIfGiven(a.verbose, raw.verboseFlag, raw.verbose);
+    setIfGiven(a.single, raw.singleFlag, raw.single);
+    setIfGiven(a.ask, raw.askFlag, raw.ask);
+    setIfGiven(a.debugger, raw.debuggerFlag, raw.debugger);
+    setIfGiven(a.pause, raw.pauseFlag, raw.pause);
+    setIfGiven(a.safety, raw.safetyFlag, raw.safety);
+    if (a.quiet && (a.log || a.chatty)) return "--quiet goes with neither --log nor --verbose";
+    if (a.dryRun && a.stopAt) return "--dry-run stops before the jump; --stop-at has nothing to stop";
+    return "";
 }
 
 }  // namespace
 
 std::string usage(Command command) {
+    Parser p;
     switch (command) {
-    case Command::Boot:
-        return "usage: quorvel boot [options]\n"
-               "Boots as the Boot button would: options start from the device's quorvel.cnf\n"
-               "(or the defaults) and the flags change them.\n\n"
-               "Options:\n"
-               "  --platform NAME|INDEX  platform, as `quorvel platforms` lists it\n"
-               "  --dir DIR              kernel directory (\\Storage Card\\, 2:/, http://host:port/)\n"
-               "  --kernel NAME          kernel file name\n"
-               "  --root wd|sd|md|nfs|dk|ld  root file system (md loads --image)\n"
-               "  --image NAME           file-system image for root md\n"
-               "  -h -v -s -a -d         serial console, verbose, single user, ask name, debugger\n"
-               "  --speed N              COM1 speed: 9600, 19200 or 115200\n"
-               "  --extra \"OPTIONS\"      extra kernel options\n"
-               "  --no-pause             no \"Last chance...\" question\n"
-               "  --no-safety            no safety question, no platform refusal check\n"
-               "  --yes                  answer every question with YES\n"
-               "  --save-memory DIR      write each RAM bank, as the kernel left it, to DIR\n\n"
-               "Device:\n"
-               "  --device DIR           root file system of the handheld (default: a demo device)\n"
-               "  --card NAME            a storage-card folder of DIR (repeatable; \"Storage Card\")\n"
-               "  --cpu sa1100|sa1110|pxa250|pxa270  processor (default: from the platform)\n"
-               "  --ram MB               populated RAM (default 32)\n"
-               "  --screen WxHxBPP       screen (default 640x240x16)\n"
-               "  --com1 FILE|-          where COM1 output goes (default: nowhere)\n"
-               "  --disk NAME=IMAGE      a block device (\"DSK1:\") served by a disk image\n";
-    case Command::Platforms: return "usage: quorvel platforms\nLists the selectable platforms with their index and ids.\n";
-    case Command::Options:
-        return "usage: quorvel options [--device DIR] [--card NAME]...\nPrints the options a boot would start from.\n";
-    case Command::Help: break;
+    case Command::Boot: return p.boot->help();
+    case Command::Platforms: return p.platforms->help();
+    case Command::Options: return p.options->help();
+    default: return p.app.help();
     }
-    return "usage: quorvel boot|platforms|options [--help] [options]\n";
 }
 
 ParseResult parseCommandLine(const std::vector<std::string>& words) {
-    Arguments a;
-    if (words.empty()) return {std::nullopt, "no command given"};
-    const std::string& command = words[0];
-    if (command == "boot")
-        a.command = Command::Boot;
-    else if (command == "platforms")
-        a.command = Command::Platforms;
-    else if (command == "options")
-        a.command = Command::Options;
-    else if (command == "--help" || command == "help")
-        return {a, ""};
-    else
-        return {std::nullopt, "unknown command: " + command};
-
-    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        const std::string& flag = words[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= words.size()) return false;
-            out = words[++i];
-            return true;
-        };
-        std::string v;
-        bool deviceFlag = flag == "--device" || flag == "--card";
-        if (a.command != Command::Boot && flag != "--help" && !deviceFlag) return fail("unknown option for " + command + ": " + flag);
-
-        if (flag == "--help") {
-            a.help = true;
-        } else if (flag == "-h") {
-            a.serial = true;
-        } else if (flag == "-v") {
-            a.verbose = true;
-        } else if (flag == "-s") {
-            a.single = true;
-        } else if (flag == "-a") {
-            a.ask = true;
-        } else if (flag == "-d") {
-            a.debugger = true;
-        } else if (flag == "--no-pause") {
-            a.noPause = true;
-        } else if (flag == "--no-safety") {
-            a.noSafety = true;
-        } else if (flag == "--yes") {
-            a.yes = true;
-        } else if (takesValue(flag)) {
-            if (!value(v)) return fail("option " + flag + " needs a value");
-            if (flag == "--device") {
-                a.device = v;
-            } else if (flag == "--card") {
-                a.cards.push_back(v);
-            } else if (flag == "--cpu") {
-                if (v != "sa1100" && v != "sa1110" && v != "pxa250" && v != "pxa270") return fail("unknown cpu: " + v);
-                a.cpu = v;
-            } else if (flag == "--ram") {
-                std::uint32_t mb = 0;
-                if (!number(v, mb) || mb == 0 || mb > 256) return fail("--ram takes 1 to 256 (megabytes): " + v);
-                a.ramMegabytes = mb;
-            } else if (flag == "--screen") {
-                int w = 0, h = 0, b = 0;
-                std::size_t x1 = v.find('x'), x2 = v.find('x', x1 == std::string::npos ? 0 : x1 + 1);
-                if (x1 == std::string::npos || x2 == std::string::npos || !number(v.substr(0, x1), w) ||
-                    !number(v.substr(x1 + 1, x2 - x1 - 1), h) || !number(v.substr(x2 + 1), b) || w <= 0 || h <= 0 || b <= 0)
-                    return fail("--screen takes WIDTHxHEIGHTxBITS: " + v);
-                a.screenWidth = w;
-                a.screenHeight = h;
-                a.screenBits = b;
-            } else if (flag == "--com1") {
-                a.com1 = v;
-            } else if (flag == "--disk") {
-                std::size_t eq = v.find('=');
-                if (eq == std::string::npos || eq == 0 || eq + 1 == v.size()) return fail("--disk takes NAME=IMAGE: " + v);
-                a.disks.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-            } else if (flag == "--platform") {
-                a.platform = v;
-            } else if (flag == "--dir") {
-                a.directory = v;
-            } else if (flag == "--kernel") {
-                a.kernel = v;
-            } else if (flag == "--root") {
-                auto r = roots.find(v);
-                if (r == roots.end()) return fail("--root takes wd, sd, md, nfs, dk or ld: " + v);
-                a.root = r->second;
-            } else if (flag == "--image") {
-                a.image = v;
-            } else if (flag == "--speed") {
-                std::uint32_t speed = 0;
-                if (!number(v, speed) || (speed != 9600 && speed != 19200 && speed != 115200))
-                    return fail("--speed takes 9600, 19200 or 115200: " + v);
-                a.speed = speed;
-            } else if (flag == "--extra") {
-                a.extra = v;
-            } else {  // --save-memory
-                a.saveMemory = v;
-            }
-        } else {
-            return fail("unknown option: " + flag);
-        }
+    Parser p;
+    std::vector<std::string> reversed(words.rbegin(), words.rend());
+    try {
+        p.app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        p.a.help = true;
+        p.a.usage = p.chosen()->help();
+        return {p.a, "", ""};
+    } catch (const CLI::CallForVersion&) {
+        p.a.command = Command::Version;
+        p.a.usage = p.app.version();
+        return {p.a, "", ""};
+    } catch (const CLI::ParseError& e) {
+        return {std::nullopt, explain(e, words), p.chosen()->help()};
     }
-    return {a, ""};
+    if (p.boot->parsed())
+        p.a.command = Command::Boot;
+    else if (p.platforms->parsed())
+        p.a.command = Command::Platforms;
+    else if (p.options->parsed())
+        p.a.command = Command::Options;
+    else
+        return {std::nullopt, "no command given", p.app.help()};
+    p.a.usage = p.chosen()->help();
+    if (std::string error = finish(p); !error.empty()) return {std::nullopt, error, p.a.usage};
+    return {p.a, "", ""};
 }
 
 }  // namespace quorvel::app

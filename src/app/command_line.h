@@ -1,5 +1,5 @@
 // The front end's command line: a command and the flags that stand in for the tab
-// pages and the device's settings.
+// pages, the device's settings and how the run is watched.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +10,12 @@
 
 namespace quorvel::app {
 
-enum class Command { Boot, Platforms, Options, Help };
+enum class Command { Boot, Platforms, Options, Help, Version };
 
 struct Arguments {
     Command command = Command::Help;
-    bool help = false;  // --help after a command
+    bool help = false;   // --help after a command
+    std::string usage;   // the help text of the command asked for
 
     // The device.
     std::optional<std::filesystem::path> device;
@@ -25,25 +26,46 @@ struct Arguments {
     std::optional<std::string> com1;
     std::vector<std::pair<std::string, std::filesystem::path>> disks;
 
+    // Host files to boot: placed on the storage card for this run.
+    std::optional<std::filesystem::path> kernelFile;
+
     // The options (unset: as the configuration file has them).
     std::optional<std::string> platform;
     std::optional<std::string> directory;
     std::optional<std::string> kernel;
     std::optional<int> root;
-    std::optional<std::string> image;
-    bool serial = false, verbose = false, single = false, ask = false, debugger = false;
+    std::optional<std::string> image;  // a name on the device, or a host file
+    std::optional<bool> serial, verbose, single, ask, debugger;
     std::optional<std::uint32_t> speed;
     std::optional<std::string> extra;
-    bool noPause = false, noSafety = false, yes = false;
+    std::optional<bool> pause, safety;
+    bool yes = false;
+    bool save = false;  // write the options of this boot to the device's quorvel.cnf
+
+    // The run.
+    std::uint64_t maxInstructions = 0;  // 0: no limit
+    double timeoutSeconds = 0;          // 0: no limit
+    std::optional<std::string> stopAt;  // jump, entry
     std::optional<std::filesystem::path> saveMemory;
+    std::optional<std::filesystem::path> json;
+    bool dryRun = false;
+
+    // The terminal.
+    bool log = false, chatty = false, quiet = false;
+    bool terminalInput = false;   // standard input is a terminal (questions can be asked)
+    bool terminalOutput = false;  // standard error is a terminal (a progress bar can be drawn)
 };
 
 struct ParseResult {
     std::optional<Arguments> arguments;
     std::string error;  // why parsing failed
+    std::string usage;  // the usage of the command that failed
 };
 
 ParseResult parseCommandLine(const std::vector<std::string>& words);
 std::string usage(Command command);
+
+// The build this front end carries.
+constexpr int BUILD_NUMBER = 16;
 
 }  // namespace quorvel::app

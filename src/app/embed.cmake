@@ -1,7 +1,17 @@
-# Turns the sample kernel into a byte array the front end carries.
+# Turns a file into a byte array linked into the program: by default the sample
+# kernel the front end carries; NAMESPACE and NAME choose another array.
+if(NOT NAMESPACE)
+  set(NAMESPACE quorvel::app)
+endif()
+if(NOT NAME)
+  set(NAME demoKernel)
+endif()
+if(NOT LABEL)
+  set(LABEL "the sample kernel")
+endif()
 file(READ "${INPUT}" hex HEX)
 string(LENGTH "${hex}" length)
 math(EXPR size "${length} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REGEX REPLACE "((0x..,){16})" "\\1\n    " bytes "${bytes}")
-file(WRITE "${OUTPUT}" "// Generated from the sample kernel; do not edit.\n#include <cstddef>\n#include <cstdint>\n\nnamespace quorvel::app {\nextern const std::uint8_t demoKernel[] = {\n    ${bytes}};\nextern const std::size_t demoKernelSize = ${size};\n}  // namespace quorvel::app\n")
+file(WRITE "${OUTPUT}" "// Generated from ${LABEL}; do not edit.\n#include <cstddef>\n#include <cstdint>\n\nnamespace ${NAMESPACE} {\nextern const std::uint8_t ${NAME}[];\nalignas(8) const std::uint8_t ${NAME}[] = {\n    ${bytes}};\nextern const std::size_t ${NAME}Size = ${size};\n}  // namespace ${NAMESPACE}\n")

@@ -1,4 +1,7 @@
 // quorvel on Linux: the Boot command of the main window on a simulated handheld.
+#include <unistd.h>
+
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,11 +10,20 @@
 #include "app/command_line.h"
 
 int main(int argc, char** argv) {
+    quorvel::app::watchSignals();
     std::vector<std::string> words(argv + 1, argv + argc);
     quorvel::app::ParseResult parsed = quorvel::app::parseCommandLine(words);
     if (!parsed.arguments) {
-        std::cerr << "quorvel: " << parsed.error << "\n" << quorvel::app::usage(quorvel::app::Command::Help);
+        std::cerr << "quorvel: " << parsed.error << "\n\n" << parsed.usage;
         return 2;
     }
-    return quorvel::app::runCommand(*parsed.arguments, std::cin, std::cout, std::cerr);
+    parsed.arguments->terminalInput = isatty(0);
+    parsed.arguments->terminalOutput = isatty(2);
+    // Caught so that the temporary demo folder is removed on the way out.
+    try {
+        return quorvel::app::runCommand(*parsed.arguments, std::cin, std::cout, std::cerr);
+    } catch (const std::exception& e) {
+        std::cerr << "quorvel: " << e.what() << "\n";
+        return 1;
+    }
 }

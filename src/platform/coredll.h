@@ -5,7 +5,9 @@
 
 #include <cstdarg>
 
+#include "platform/resources.h"
 #include "platform/types.h"
+#include "platform/windows.h"
 
 namespace ce {
 
@@ -55,13 +57,14 @@ LPWSTR wcsncpy(LPWSTR out, LPCWSTR text, std::size_t count);
 // read-only resource text itself and the result is its length.
 HINSTANCE GetModuleHandleW(LPCWSTR name);
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR out, int size);
-
-// Windows and dialogs.
-int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
-BOOL UpdateWindow(HWND window);
-HDC GetDC(HWND window);
-int ReleaseDC(HWND window, HDC dc);
-int GetDeviceCaps(HDC dc, int index);
+// Names and types are strings or MAKEINTRESOURCEW numbers ("#12" is 12). A missing or
+// malformed resource gives a null result, with the reason in GetLastError.
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
+HGLOBAL LoadResource(HMODULE module, HRSRC resource);
+LPVOID LockResource(HGLOBAL data);
+DWORD SizeofResource(HMODULE module, HRSRC resource);
+HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name);
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
 
 // Debug output.
 void OutputDebugStringW(LPCWSTR text);

@@ -3,11 +3,17 @@
 
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 
+#include "sim/disassembly.h"
 #include "sim/handheld.h"
 
 namespace sim {
@@ -79,6 +85,16 @@ const char* exceptionName(std::uint32_t number) {
     }
 }
 
+// Processor time, not wall time: the figure stays meaningful on a busy machine.
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+std::atomic<bool> stopRequested{false};
+std::atomic<int> runsInProgress{0};
+
 }  // namespace
 
 struct Emulator::Engine {
@@ -90,8 +106,21 @@ struct Emulator::Engine {
     // The run in progress.
     HandOverResult result;
     bool decided = false;
+    bool memoryFault = false;
+    // Instructions are counted when their block starts; the current block's share is
+    // taken back when it does not run to its end (a fault, a stop before it).
+    std::uint64_t blockStart = 0;
+    std::uint32_t blockInstructions = 0;
+    std::uint32_t previousInstructions = 0;
+    std::uint32_t blocks = 0;
+    std::uint32_t stopAddresses[2] = {1, 1};  // odd: never the start of an ARM block
+    std::chrono::steady_clock::time_point deadline;
+    std::size_t uartSent = 0;
+    // Only the XScale has a Thumb state; the StrongARM's count needs no look at it.
+    bool thumbCapable = false;
 
-    Engine(Handheld& d, EmulationSettings s) : device(d), settings(std::move(s)) {}
+    Engine(Handheld& d, EmulationSettings s)
+        : device(d), settings(std::move(s)), thumbCapable(d.settings().cpu == CpuFamily::PXA2x0) {}
     ~Engine() {
         if (uc) uc_close(uc);
     }
@@ -104,22 +133,91 @@ struct Emulator::Engine {
         uc_emu_stop(uc);
     }
 
-    // A branch to itself is a block of its own once it has been reached.
-    static void onBlock(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* data) {
-        auto* self = static_cast<Engine*>(data);
-        if (size != 4) return;
-        std::uint32_t instruction = 0;
-        if (uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK && instruction == BRANCH_TO_SELF) {
-            self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
-            self->result.pc = static_cast<std::uint32_t>(address);
+    // Stops at the start of a block that is not to run.
+    void decideBefore(HaltReason reason, std::uint64_t address) {
+        decide(reason);
+        result.pc = static_cast<std::uint32_t>(address);
+        result.instructions -= blockInstructions;
+        blockInstructions = 0;
+    }
+
+    // The faulting instruction is the last one begun: the block's share is what ran
+    // up to it.
+    void faultAt(std::uint32_t pc) {
+        if (pc >= blockStart && pc < blockStart + 4u * blockInstructions) {
+            result.instructions -= blockInstructions;
+            result.instructions += (pc - blockStart) / 4 + 1;
         }
     }
 
-    // Besides counting, a code hook keeps the program counter exact at every
-    // instruction, so that a fault names the instruction and not its block.
-    static void onCode(uc_engine*, std::uint64_t, std::uint32_t, void* data) {
+    // The emulator leaves the program counter at the start of the block that
+    // faulted, and the other registers as the faulting instruction saw them.
+    void findFaultingInstruction() {
+        std::uint32_t at = static_cast<std::uint32_t>(blockStart);
+        std::vector<std::uint8_t> code(4u * blockInstructions);
+        std::array<std::uint32_t, 16> r{};
+        for (int i = 0; i < 13; ++i) r[i] = readRegister(uc, UC_ARM_REG_R0 + i);
+        r[13] = readRegister(uc, UC_ARM_REG_SP);
+        r[14] = readRegister(uc, UC_ARM_REG_LR);
+        r[15] = at;
+        if (!code.empty() && uc_mem_read(uc, at, code.data(), code.size()) == UC_ERR_OK && result.instructionsExact) {
+            if (auto found = instructionAccessing(at, code, r, result.faultAddress, result.faultWrite)) at = *found;
+        }
+        result.pc = at;
+        writeRegister(uc, UC_ARM_REG_PC, at);
+        faultAt(at);
+    }
+
+    // The per-block work: the count, the budget, a halt, the stop asked for, the
+    // time limit and an interruption.
+    static void onBlock(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* data) {
         auto* self = static_cast<Engine*>(data);
-        if (++self->result.instructions > self->settings.instructionBudget) self->decide(HaltReason::BudgetExhausted);
+        if (self->decided) return;
+        if (self->thumbCapable && (readRegister(uc, UC_ARM_REG_CPSR) & 0x20) != 0) {
+            // Thumb: 2- and 4-byte instructions mixed, so the count becomes an estimate.
+            self->result.instructionsExact = false;
+            self->blockInstructions = (size + 1) / 2;
+        } else {
+            self->blockInstructions = size / 4;
+        }
+        // The last instruction of the block before, which a branch to itself at the
+        // end of a block has already counted when it comes round as a block of its own.
+        std::uint64_t previousLast = self->blockStart + 4u * self->previousInstructions - 4u;
+        self->previousInstructions = self->blockInstructions;
+        self->blockStart = address;
+        self->result.instructions += self->blockInstructions;
+
+        if (address == self->stopAddresses[0] || address == self->stopAddresses[1])
+            return self->decideBefore(HaltReason::Stopped, address);
+        if (stopRequested.load(std::memory_order_relaxed)) return self->decideBefore(HaltReason::Interrupted, address);
+        std::uint64_t budget = self->settings.instructionBudget;
+        if (budget && self->result.instructions > budget) {
+            // The block that crosses the budget is the last one begun.
+            self->decide(HaltReason::BudgetExhausted);
+            self->result.pc = static_cast<std::uint32_t>(address);
+            return;
+        }
+        if (self->settings.timeoutSeconds > 0 && (++self->blocks & 0x3FFF) == 0 &&
+            std::chrono::steady_clock::now() > self->deadline)
+            return self->decideBefore(HaltReason::TimedOut, address);
+        // A branch to itself is a block of its own once it has been reached.
+        if (size == 4) {
+            // RAM is read where it lies; the emulator's own read looks the region up.
+            std::uint32_t instruction = 0;
+            PhysicalMemory& memory = self->device.memory();
+            bool read = false;
+            if (memory.contains(PhysicalAddress(static_cast<std::uint32_t>(address)), 4)) {
+                std::memcpy(&instruction, memory.host(PhysicalAddress(static_cast<std::uint32_t>(address))), 4);
+                read = true;
+            } else {
+                read = uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK;
+            }
+            if (read && instruction == BRANCH_TO_SELF) {
+                self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
+                self->result.pc = static_cast<std::uint32_t>(address);
+                if (previousLast == address) self->result.instructions -= self->blockInstructions;
+            }
+        }
     }
 
     static void onInterrupt(uc_engine* uc, std::uint32_t number, void* data) {
@@ -128,6 +226,7 @@ struct Emulator::Engine {
         self->decide(HaltReason::Exception);
         // The SWI has advanced the pc past itself; report the instruction.
         if (number == 2) self->result.pc -= 4;
+        self->faultAt(self->result.pc);
         (void)uc;
     }
 
@@ -137,6 +236,8 @@ struct Emulator::Engine {
         self->result.faultWrite = type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_WRITE_PROT;
         bool prot = type == UC_MEM_WRITE_PROT || type == UC_MEM_READ_PROT || type == UC_MEM_FETCH_PROT;
         self->decide(prot ? HaltReason::ProtectedAccess : HaltReason::UnmappedAccess);
+        self->memoryFault = type != UC_MEM_FETCH_UNMAPPED && type != UC_MEM_FETCH_PROT;
+        if (!self->memoryFault) self->result.pc = static_cast<std::uint32_t>(address);
         return false;
     }
 
@@ -153,6 +254,17 @@ struct Emulator::Engine {
         static_cast<Device*>(data)->write(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(value),
                                           static_cast<int>(size * 8));
     }
+
+    // The UART's window: its bytes go on to whoever watches as they are sent.
+    static void uartWrite(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* data) {
+        auto* self = static_cast<Engine*>(data);
+        Uart* uart = self->device.uart();
+        uart->write(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(value), static_cast<int>(size * 8));
+        const std::string& sent = uart->sent();
+        if (sent.size() > self->uartSent && self->settings.uartOutput)
+            self->settings.uartOutput(std::string_view(sent).substr(self->uartSent));
+        self->uartSent = sent.size();
+    }
 };
 
 Emulator::Emulator(Handheld& device, EmulationSettings settings) : engine_(new Engine(device, std::move(settings))) {
@@ -168,9 +280,14 @@ Emulator::Emulator(Handheld& device, EmulationSettings settings) : engine_(new E
         for (const RamBank& bank : device.memory().banks())
             check(uc_mem_map_ptr(uc, bank.base, bank.size, UC_PROT_ALL, device.memory().host(PhysicalAddress(bank.base))),
                   "mapping RAM at " + hex(bank.base));
-        for (Device* d : device.devices())
-            check(uc_mmio_map(uc, d->base(), d->size(), &Engine::mmioRead, d, &Engine::mmioWrite, d),
-                  "mapping " + d->name());
+        for (Device* d : device.devices()) {
+            if (d == device.uart())
+                check(uc_mmio_map(uc, d->base(), d->size(), &Engine::mmioRead, d, &Engine::uartWrite, engine_),
+                      "mapping " + d->name());
+            else
+                check(uc_mmio_map(uc, d->base(), d->size(), &Engine::mmioRead, d, &Engine::mmioWrite, d),
+                      "mapping " + d->name());
+        }
 
         check(uc_mem_map(uc, CODE_WINDOW, CODE_WINDOW_SIZE, UC_PROT_READ | UC_PROT_EXEC), "mapping the code window");
         std::uint32_t trap = BRANCH_TO_SELF;
@@ -209,13 +326,23 @@ void Emulator::writeWord(std::uint32_t address, std::uint32_t value) {
     check(uc_mem_write(engine_->uc, address, &value, 4), "writing " + hex(address));
 }
 
+void Emulator::setKernelEntry(std::uint32_t entry) { engine_->result.entry = entry; }
+
 std::uint32_t Emulator::mainId() { return readCp15(engine_->uc, 0); }
 
 HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> args, std::uint32_t cpsr) {
     Engine& e = *engine_;
     uc_engine* uc = e.uc;
+    std::uint32_t kernelEntry = e.result.entry;
     e.result = HandOverResult{};
+    e.result.entry = kernelEntry;
     e.decided = false;
+    e.memoryFault = false;
+    e.blockInstructions = 0;
+    e.previousInstructions = 0;
+    e.blockStart = 0;
+    e.blocks = 0;
+    e.stopAddresses[0] = e.stopAddresses[1] = 1;
     for (uc_hook hook : e.runHooks) uc_hook_del(uc, hook);
     e.runHooks.clear();
 
@@ -225,7 +352,6 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
         e.runHooks.push_back(handle);
     };
     hook(UC_HOOK_BLOCK, reinterpret_cast<void*>(&Engine::onBlock));
-    hook(UC_HOOK_CODE, reinterpret_cast<void*>(&Engine::onCode));
     hook(UC_HOOK_INTR, reinterpret_cast<void*>(&Engine::onInterrupt));
     hook(UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Engine::onInvalid));
     for (const AddressRange& range : e.settings.watchReads)
@@ -236,8 +362,26 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     for (int i = 0; i < 4; ++i) writeRegister(uc, UC_ARM_REG_R0 + i, args[i]);
     writeRegister(uc, UC_ARM_REG_LR, RETURN_TRAP);
 
+    if (e.settings.stopAt == StopAt::Entry && e.result.entry != 0) {
+        e.stopAddresses[0] = e.result.entry;
+        // The PXA-2x0 loader enters the kernel folded into the first 16 MB of SDRAM.
+        if (e.device.settings().cpu == CpuFamily::PXA2x0) e.stopAddresses[1] = 0xA0000000u | (e.result.entry & 0x00FFFFFFu);
+    }
+    e.uartSent = e.device.uart() ? e.device.uart()->sent().size() : 0;
+    e.result.uartSentBefore = e.uartSent;
+
     // An odd address is never reached in ARM state, so only the hooks end the run.
+    auto started = std::chrono::steady_clock::now();
+    double cpuStarted = threadCpuSeconds();
+    // Limits beyond a year are no limit worth converting (and would overflow).
+    double timeout = std::min(e.settings.timeoutSeconds, 365.0 * 24 * 3600);
+    e.deadline = started + std::chrono::microseconds(static_cast<std::int64_t>(timeout * 1e6));
+    runsInProgress.fetch_add(1);
+    stopRequested.store(false);
     uc_err error = uc_emu_start(uc, entry, 1, 0, 0);
+    runsInProgress.fetch_sub(1);
+    if (e.memoryFault) e.findFaultingInstruction();
+    e.result.seconds = threadCpuSeconds() - cpuStarted;
     if (!e.decided) {
         e.decided = true;
         e.result.pc = readRegister(uc, UC_ARM_REG_PC);
@@ -262,7 +406,8 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
 }
 
 std::string HandOverResult::describe() const {
-    std::string at = " at " + hex(pc) + " after " + std::to_string(instructions) + " instructions";
+    std::string at = " at " + hex(pc) + " after " + (instructionsExact ? "" : "about ") + std::to_string(instructions) +
+                     " instructions";
     switch (reason) {
     case HaltReason::Halted: return "halted" + at;
     case HaltReason::Returned: return "returned to the caller" + at;
@@ -271,6 +416,9 @@ std::string HandOverResult::describe() const {
         return std::string("unmapped ") + (faultWrite ? "write to " : "access to ") + hex(faultAddress) + at;
     case HaltReason::ProtectedAccess: return "write to read-only " + hex(faultAddress) + at;
     case HaltReason::BudgetExhausted: return "instruction budget exhausted" + at;
+    case HaltReason::TimedOut: return "time limit reached" + at;
+    case HaltReason::Interrupted: return "interrupted" + at;
+    case HaltReason::Stopped: return "stopped as asked" + at;
     case HaltReason::Failed: return "emulation failed: " + error;
     }
     return "unknown";
@@ -281,10 +429,27 @@ HandOver::HandOver(HandOverResult result) : result_(std::move(result)), what_("h
 void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std::array<std::uint32_t, 4> args) {
     CpuState& cpu = device.cpu();
     HandOverResult result;
+    // The kernel's entry is the first word of the call record the first argument
+    // points at.
+    std::uint32_t entry = 0;
+    if (device.memory().contains(PhysicalAddress(args[0]), 4)) entry = device.memory().readWord(PhysicalAddress(args[0]));
+    std::size_t uartSent = device.uart() ? device.uart()->sent().size() : 0;
     try {
-        Emulator emulator(device, cpu.emulation);
-        emulator.placeCode(FLAT_JUMP_ADDRESS, flatJumpCode);
-        result = emulator.run(FLAT_JUMP_ADDRESS, args, cpu.currentCpsr());
+        if (cpu.emulation.stopAt == StopAt::Jump) {
+            // Nothing runs: the machine as Windows CE leaves it.
+            result.reason = HaltReason::Stopped;
+            result.pc = FLAT_JUMP_ADDRESS;
+            for (int i = 0; i < 4; ++i) result.r[i] = args[i];
+            result.r[14] = RETURN_TRAP;
+            result.r[15] = FLAT_JUMP_ADDRESS;
+            result.cpsr = cpu.currentCpsr();
+            result.control = cpu.control;
+        } else {
+            Emulator emulator(device, cpu.emulation);
+            emulator.placeCode(FLAT_JUMP_ADDRESS, flatJumpCode);
+            emulator.setKernelEntry(entry);
+            result = emulator.run(FLAT_JUMP_ADDRESS, args, cpu.currentCpsr());
+        }
         // Windows CE is gone; the processor is as the kernel left it.
         cpu.control = result.control;
         cpu.cpsr = (cpu.cpsr & 0x1Fu) | (result.cpsr & ~0x1Fu);
@@ -292,8 +457,16 @@ void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std:
         result.reason = HaltReason::Failed;
         result.error = failure.what();
     }
+    result.entry = entry;
+    result.jumpArguments = args;
+    result.uartSentBefore = uartSent;
     cpu.handOver = result;
     throw HandOver(std::move(result));
+}
+
+bool requestStop() {
+    stopRequested.store(true);
+    return runsInProgress.load() > 0;
 }
 
 std::optional<HandOverResult> runBoot(const std::function<void()>& boot) {

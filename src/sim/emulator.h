@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,24 @@ struct MemoryRead {
     bool operator==(const MemoryRead&) const = default;
 };
 
+// Where a hand-over is stopped on purpose, to look at the machine at that point.
+enum class StopAt {
+    Never,
+    Jump,   // at the flat jump, before anything runs: the state Windows CE leaves
+    Entry,  // when the kernel's entry point is reached: the state the kernel receives
+};
+
 // How an emulated run is set up beyond the handheld itself.
 struct EmulationSettings {
-    // Runs longer than this many instructions end as BudgetExhausted.
+    // Runs longer than this many instructions end as BudgetExhausted; 0: no limit.
     std::uint64_t instructionBudget = 200'000'000;
+    // Runs longer than this many seconds of host time end as TimedOut; 0: no limit.
+    double timeoutSeconds = 0;
+    StopAt stopAt = StopAt::Never;
     // Reads inside these ranges are recorded in the result, in order.
     std::vector<AddressRange> watchReads;
+    // Bytes the handheld's UART sends while the emulator runs, as it sends them.
+    std::function<void(std::string_view)> uartOutput;
 };
 
 enum class HaltReason {
@@ -54,6 +67,9 @@ enum class HaltReason {
     UnmappedAccess,   // read, write or fetch where nothing is mapped
     ProtectedAccess,  // write into the read-only code window
     BudgetExhausted,
+    TimedOut,         // the run's time limit passed
+    Interrupted,      // requestStop() was called
+    Stopped,          // reached the point EmulationSettings::stopAt asked for
     Failed,           // the emulator could not be set up
 };
 
@@ -63,7 +79,14 @@ struct HandOverResult {
     std::array<std::uint32_t, 16> r{};
     std::uint32_t cpsr = 0;
     std::uint32_t control = 0;  // CP15 c1 at the end
-    std::uint64_t instructions = 0;  // begun, the faulting one included
+    // Begun, the faulting one included. Counted a block at a time: exact for ARM
+    // code; once Thumb code has run it is an estimate (instructionsExact false).
+    std::uint64_t instructions = 0;
+    bool instructionsExact = true;
+    double seconds = 0;              // host processor time spent emulating
+    std::uint32_t entry = 0;         // the kernel's entry, where the loader enters it
+    std::array<std::uint32_t, 4> jumpArguments{};  // the flat jump's r0..r3
+    std::size_t uartSentBefore = 0;  // bytes the UART had sent when the jump began
     std::string exception;           // "undefined instruction", "software interrupt", ...
     std::uint32_t faultAddress = 0;  // for UnmappedAccess and ProtectedAccess
     bool faultWrite = false;
@@ -95,6 +118,8 @@ public:
     HandOverResult run(std::uint32_t entry, std::array<std::uint32_t, 4> args, std::uint32_t cpsr);
 
     std::uint32_t mainId();
+    // Where the kernel will be entered, for StopAt::Entry and the result.
+    void setKernelEntry(std::uint32_t entry);
 
 private:
     struct Engine;
@@ -124,5 +149,10 @@ private:
 // Runs a boot attempt (or anything that may reach the flat jump): the hand-over's
 // result, or nothing when `boot` came back without jumping.
 std::optional<HandOverResult> runBoot(const std::function<void()>& boot);
+
+// Asks the emulation in progress to end as Interrupted at its next block. Safe from
+// a signal handler or another thread. True when an emulation was running to hear it;
+// otherwise the request is dropped.
+bool requestStop();
 
 }  // namespace sim

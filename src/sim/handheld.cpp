@@ -1,16 +1,37 @@
 // The simulated handheld.
 #include "sim/handheld.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 
+#include "sim/windows/window_system.h"
+
 namespace sim {
 
 namespace {
 Handheld* currentDevice = nullptr;
+
+// The LCD frame's memory: a bank of its own unless DRAM already holds it, large
+// enough for the 640 x 480 test picture an SA-11x0 can draw from DBAR1.
+constexpr std::uint32_t MIN_FRAME_BANK = 0x50000;
+
+bool frameInRam(const DeviceSettings& settings) {
+    for (const RamBank& bank : settings.effectiveRam())
+        if (settings.frameAddress >= bank.base && settings.frameAddress - bank.base < bank.size) return true;
+    return false;
 }
+
+// The LCD's video memory when DRAM does not hold the frame.
+std::vector<RamBank> videoMemory(const DeviceSettings& settings) {
+    if (frameInRam(settings)) return {};
+    std::uint32_t base = settings.frameAddress & ~(FRAME_SIZE - 1);
+    std::uint32_t size = std::max(settings.frameAddress - base + settings.frameBytes(), MIN_FRAME_BANK);
+    return {{base, (size + FRAME_SIZE - 1) & ~(FRAME_SIZE - 1)}};
+}
+}  // namespace
 
 int MessageBoxes::show(std::uintptr_t owner, std::u16string text, std::u16string caption, std::uint32_t type) {
     MessageBoxRecord record{owner, std::move(text), std::move(caption), type, 0};
@@ -45,7 +66,9 @@ void SerialPort::write(const std::string& bytes) {
 }
 
 Handheld::Handheld(DeviceSettings settings)
-    : settings_(std::move(settings)), memory_(settings_.effectiveRam(), settings_.seed, settings_.frameOrder), random_(settings_.seed) {
+    : settings_(std::move(settings)),
+      memory_(settings_.effectiveRam(), settings_.seed, settings_.frameOrder, videoMemory(settings_)),
+      random_(settings_.seed) {
     if (currentDevice) {
         std::fprintf(stderr, "sim: only one simulated handheld at a time\n");
         std::abort();
@@ -58,6 +81,16 @@ Handheld::Handheld(DeviceSettings settings)
         uart_ = std::make_unique<Pxa2x0Uart>();
         devices_ = {uart_.get()};
     }
+    // No page is ever taken from an LCD frame that DRAM holds.
+    if (frameInRam(settings_)) {
+        std::vector<PhysicalAddress> frame;
+        for (std::uint32_t offset = 0; offset < settings_.frameBytes() + (settings_.frameAddress & (FRAME_SIZE - 1));
+             offset += FRAME_SIZE)
+            frame.push_back(PhysicalAddress((settings_.frameAddress & ~(FRAME_SIZE - 1)) + offset));
+        memory_.preferFrames(frame);
+        for (std::size_t i = 0; i < frame.size(); ++i) memory_.allocateFrame();
+    }
+    if (lcd_) lcd_->dbar1 = settings_.frameAddress;
     addressSpace_ = std::make_unique<AddressSpace>(memory_, devices_, settings_.processId);
     cpu_.translationBase = addressSpace_->pageTables().firstLevel().value();
     cpu_.processId = settings_.processId;
@@ -67,6 +100,7 @@ Handheld::Handheld(DeviceSettings settings)
 }
 
 Handheld::~Handheld() {
+    windows_.reset();
     handles_.clear();
     addressSpace_.reset();
     currentDevice = nullptr;
@@ -81,6 +115,11 @@ Handheld& Handheld::current() {
 }
 
 bool Handheld::exists() { return currentDevice != nullptr; }
+
+WindowSystem& Handheld::windows() {
+    if (!windows_) windows_ = std::make_unique<WindowSystem>(settings_);
+    return *windows_;
+}
 
 std::uint32_t Handheld::random() {
     if (!scriptedRandom_.empty()) {

@@ -23,6 +23,8 @@
 
 namespace sim {
 
+class WindowSystem;
+
 // An open object behind a HANDLE (file, search, port); the host implementation
 // derives its own kinds.
 class HandleObject {
@@ -47,6 +49,8 @@ public:
     void setPolicy(Policy policy) { policy_ = std::move(policy); }
     int show(std::uintptr_t owner, std::u16string text, std::u16string caption, std::uint32_t type);
     const std::vector<MessageBoxRecord>& shown() const { return shown_; }
+    // A box answered on the screen is recorded with the others.
+    void record(MessageBoxRecord box) { shown_.push_back(std::move(box)); }
     void clear() { shown_.clear(); }
 
 private:
@@ -124,6 +128,11 @@ public:
     Sa11x0Lcd* lcd() const { return lcd_.get(); }
     const std::vector<Device*>& devices() const { return devices_; }
 
+    // The window system, made on first use; a program that has made a window runs
+    // its message boxes as modal dialogs on the screen.
+    WindowSystem& windows();
+    WindowSystem* windowsIfAny() const { return windows_.get(); }
+
     // Everything OutputDebugStringW received.
     std::vector<std::u16string>& debugOutput() { return debugOutput_; }
     // Windows repainted by UpdateWindow, in order.
@@ -157,6 +166,7 @@ private:
     std::deque<std::uint32_t> scriptedRandom_;
     std::mt19937 random_;
     std::map<std::uintptr_t, std::unique_ptr<HandleObject>> handles_;
+    std::unique_ptr<WindowSystem> windows_;
     std::uintptr_t nextHandle_ = 0x100;
 };
 

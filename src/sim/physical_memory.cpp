@@ -10,8 +10,10 @@
 
 namespace sim {
 
-PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder frameOrder)
+PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder frameOrder,
+                               const std::vector<RamBank>& reserved)
     : banks_(banks) {
+    banks_.insert(banks_.end(), reserved.begin(), reserved.end());
     for (const RamBank& bank : banks_) {
         if (bank.size == 0 || bank.size % FRAME_SIZE != 0 || bank.base % FRAME_SIZE != 0 ||
             bank.size - 1 > 0xFFFFFFFFu - bank.base)
@@ -38,14 +40,14 @@ PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t 
         // Anywhere in RAM, low addresses as likely as high ones, as on a device that
         // has been running for a while.
         std::vector<PhysicalAddress> all;
-        for (const RamBank& bank : banks_)
+        for (const RamBank& bank : banks)
             for (std::uint32_t i = 0; i < bank.size / FRAME_SIZE; ++i) all.emplace_back(bank.base + i * FRAME_SIZE);
         std::shuffle(all.begin(), all.end(), random);
         for (PhysicalAddress frame : all) share(frame);
     } else {
         // Top of RAM downwards, in runs of 16 frames shuffled among themselves, so a
         // region's frames are neither contiguous nor ordered.
-        for (auto bank = banks_.rbegin(); bank != banks_.rend(); ++bank) {
+        for (auto bank = banks.rbegin(); bank != banks.rend(); ++bank) {
             std::uint32_t frames = bank->size / FRAME_SIZE;
             for (std::uint32_t top = frames; top > 0;) {
                 std::uint32_t run = std::min<std::uint32_t>(16, top);

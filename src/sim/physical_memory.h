@@ -29,7 +29,10 @@ constexpr std::uint32_t FRAME_SIZE = 4096;
 
 class PhysicalMemory {
 public:
-    PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder order = FrameOrder::Scattered);
+    // `reserved` banks are memory too (the LCD's video memory) but no frame is ever
+    // handed out from them.
+    PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder order = FrameOrder::Scattered,
+                   const std::vector<RamBank>& reserved = {});
     ~PhysicalMemory();
     PhysicalMemory(const PhysicalMemory&) = delete;
     PhysicalMemory& operator=(const PhysicalMemory&) = delete;

@@ -13,3 +13,12 @@ std::vector<RamBank> DeviceSettings::effectiveRam() const {
 }
 
 }  // namespace sim
+
+namespace sim {
+
+std::uint32_t DeviceSettings::frameBytes() const {
+    std::uint32_t lineBytes = (static_cast<std::uint32_t>(screenWidth) * static_cast<std::uint32_t>(bitsPerPixel) + 7) / 8;
+    return lineBytes * static_cast<std::uint32_t>(screenHeight);
+}
+
+}  // namespace sim

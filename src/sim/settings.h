@@ -55,6 +55,11 @@ struct DeviceSettings {
     int screenHeight = 240;
     int bitsPerPixel = 16;
     int dpi = 96;
+    // Physical address of the LCD frame: video memory beside DRAM, where the demo's
+    // machine (HP Jornada 720) has it and its boot information says. The handheld
+    // backs it with memory no page is ever taken from; an address inside DRAM keeps
+    // the frame there instead.
+    std::uint32_t frameAddress = 0x48200000;
 
     std::int32_t timeZoneBias = 0;  // minutes, UTC = local + bias
     std::int32_t daylightBias = -60;
@@ -87,6 +92,8 @@ struct DeviceSettings {
 
     // The family's populated RAM when `ram` is empty.
     std::vector<RamBank> effectiveRam() const;
+    // The LCD frame's bytes (the line length times the height).
+    std::uint32_t frameBytes() const;
 };
 
 // The first address of each family's DRAM, where RAM is populated by default.

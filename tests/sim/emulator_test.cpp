@@ -334,6 +334,40 @@ TEST_P(HandOverTest, RunsThatGoWrongEndWithTheirCauseAndProgramCounter) {
     }
 }
 
+// Instructions are counted a block at a time; the count must still be exact, and a
+// fault inside a long block must name its own instruction.
+TEST_P(HandOverTest, InstructionCountAndFaultingInstructionAreExactInsideBlocks) {
+    constexpr std::uint32_t NOP = 0xE1A00000;            // mov r0, r0
+    constexpr std::uint32_t MOV_UNMAPPED = 0xE3A00201;   // mov r0, #0x10000000
+    constexpr std::uint32_t STORE_R1 = 0xE5811000;       // str r1, [r1]: RAM, no fault
+    constexpr std::uint32_t STORE_R0 = 0xE5800000;       // str r0, [r0]
+    std::uint32_t kernel = at(0x00300000);
+    auto runKernel = [&](std::vector<std::uint32_t> code) {
+        for (std::size_t i = 0; i < code.size(); ++i) put(kernel + 4 * static_cast<std::uint32_t>(i), code[i]);
+        link(links, {END, ZERO, at(0x00400000), 4});
+        return jump(links, kernel);
+    };
+    sim::HandOverResult base = runKernel({BRANCH_TO_SELF});
+    ASSERT_EQ(base.reason, sim::HaltReason::Halted) << base.describe();
+    EXPECT_TRUE(base.instructionsExact);
+    for (std::uint32_t k : {1u, 7u, 40u}) {
+        SCOPED_TRACE(k);
+        std::vector<std::uint32_t> code(k, NOP);
+        code.push_back(BRANCH_TO_SELF);
+        sim::HandOverResult halted = runKernel(code);
+        EXPECT_EQ(halted.instructions, base.instructions + k) << halted.describe();
+
+        // The same nops, then a store that lands in RAM, then one that faults.
+        code.assign(k, NOP);
+        code.insert(code.end(), {0xE1A01000u | 0xD, STORE_R1, MOV_UNMAPPED, STORE_R0, BRANCH_TO_SELF});  // mov r1, sp
+        sim::HandOverResult faulted = runKernel(code);
+        ASSERT_EQ(faulted.reason, sim::HaltReason::UnmappedAccess) << faulted.describe();
+        EXPECT_EQ(faulted.pc, placed(kernel) + 4 * (k + 3));
+        EXPECT_EQ(faulted.faultAddress, 0x10000000u);
+        EXPECT_EQ(faulted.instructions, base.instructions - 1 + k + 4);
+    }
+}
+
 TEST_P(HandOverTest, AListThatLoopsEndsWithTheInstructionBudget) {
     link(links, {links, ZERO, at(0x00400000), 4});
     device->cpu().emulation.instructionBudget = 10000;

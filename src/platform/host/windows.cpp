@@ -1,9 +1,11 @@
-// Message boxes, windows, the screen, resources and debug output.
+// Message boxes, the screen, resources and debug output; the window calls are in
+// window_calls.cpp.
 #include <string>
 
 #include "platform/coredll.h"
 #include "platform/resources.h"
 #include "sim/handheld.h"
+#include "sim/windows/window_system.h"
 
 namespace ce {
 
@@ -14,14 +16,32 @@ HDC const screenDc = reinterpret_cast<HDC>(static_cast<std::uintptr_t>(0x20000))
 }  // namespace
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-    return sim::Handheld::current().messageBoxes().show(reinterpret_cast<std::uintptr_t>(owner),
-                                                         text ? std::u16string(text) : std::u16string(),
-                                                         caption ? std::u16string(caption) : std::u16string(u"Error"),
-                                                         type);
+    sim::Handheld& device = sim::Handheld::current();
+    std::u16string body = text ? std::u16string(text) : std::u16string();
+    std::u16string title = caption ? std::u16string(caption) : std::u16string(u"Error");
+    // A program with windows on the screen gets a real modal box; without a
+    // screen the scripted answers and the policy answer.
+    sim::WindowSystem* windows = device.windowsIfAny();
+    if (windows && windows->hasWindows()) {
+        int answer = windows->messageBox(owner, body, title, type);
+        device.messageBoxes().record({reinterpret_cast<std::uintptr_t>(owner), body, title, type, answer});
+        return answer;
+    }
+    return device.messageBoxes().show(reinterpret_cast<std::uintptr_t>(owner), body, title, type);
 }
 
 BOOL UpdateWindow(HWND window) {
-    sim::Handheld::current().updatedWindows().push_back(reinterpret_cast<std::uintptr_t>(window));
+    sim::Handheld& device = sim::Handheld::current();
+    device.updatedWindows().push_back(reinterpret_cast<std::uintptr_t>(window));
+    if (sim::WindowSystem* windows = device.windowsIfAny()) {
+        if (!window || !windows->window(window)) return window ? FALSE : TRUE;
+        // The window's own WM_PAINT, then the screen.
+        if (windows->window(window)->needsPaint) {
+            windows->window(window)->needsPaint = false;
+            windows->sendMessage(window, WM_PAINT, 0, 0);
+        }
+        windows->paint();
+    }
     return TRUE;
 }
 
@@ -38,26 +58,6 @@ int GetDeviceCaps(HDC, int index) {
     case LOGPIXELSY: return settings.dpi;
     default: return 0;
     }
-}
-
-HINSTANCE GetModuleHandleW(LPCWSTR) { return thisModule; }
-
-int LoadStringW(HINSTANCE, UINT id, LPWSTR out, int size) {
-    for (const StringResource* entry = moduleStringTable; entry->text; ++entry) {
-        if (entry->id != id) continue;
-        int length = static_cast<int>(wcslen(entry->text));
-        if (size == 0) {
-            if (out) *reinterpret_cast<LPCWSTR*>(out) = entry->text;
-            return length;
-        }
-        int count = length < size - 1 ? length : size - 1;
-        for (int i = 0; i < count; ++i) out[i] = entry->text[i];
-        out[count] = 0;
-        return count;
-    }
-    SetLastError(1814);  // ERROR_RESOURCE_NAME_NOT_FOUND
-    if (out && size > 0) out[0] = 0;
-    return 0;
 }
 
 void OutputDebugStringW(LPCWSTR text) {

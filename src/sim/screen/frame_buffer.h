@@ -15,3 +15,13 @@ struct FrameBuffer {
 };
 
 }  // namespace sim
+
+namespace sim {
+
+// The frame of the current handheld's LCD: its pixels in simulated physical memory
+// at the address the device settings give its video memory (the LCD controller's
+// DBAR1 on SA-11x0 holds the same address), with the screen's size and depth. A
+// frame with no pixels when there is no handheld or the address is not memory.
+FrameBuffer lcdFrame();
+
+}  // namespace sim

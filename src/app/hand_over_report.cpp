@@ -1,0 +1,306 @@
+// The hand-over as a developer wants to see it.
+#include "app/hand_over_report.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "sim/disassembly.h"
+
+namespace quorvel::app {
+
+namespace {
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The number after `marker` in `line`, read as hexadecimal.
+bool hexAfter(const std::string& line, const char* marker, std::uint32_t& value) {
+    std::size_t at = line.find(marker);
+    if (at == std::string::npos) return false;
+    return std::sscanf(line.c_str() + at + std::strlen(marker), "%x", &value) == 1;
+}
+
+void extend(Area& area, std::uint32_t begin, std::uint32_t end) {
+    if (area.begin == area.end) {
+        area = {begin, end};
+        return;
+    }
+    area.begin = std::min(area.begin, begin);
+    area.end = std::max(area.end, end);
+}
+
+const char* modeName(std::uint32_t mode) {
+    switch (mode & 0x1F) {
+    case 0x10: return "User";
+    case 0x11: return "FIQ";
+    case 0x12: return "IRQ";
+    case 0x13: return "Supervisor";
+    case 0x17: return "Abort";
+    case 0x1B: return "Undefined";
+    case 0x1F: return "System";
+    default: return "unknown";
+    }
+}
+
+std::string cpsrText(std::uint32_t cpsr) {
+    std::string flags;
+    flags += (cpsr & 0x80000000u) ? 'N' : 'n';
+    flags += (cpsr & 0x40000000u) ? 'Z' : 'z';
+    flags += (cpsr & 0x20000000u) ? 'C' : 'c';
+    flags += (cpsr & 0x10000000u) ? 'V' : 'v';
+    flags += (cpsr & 0x80u) ? " I" : " i";
+    flags += (cpsr & 0x40u) ? 'F' : 'f';
+    flags += (cpsr & 0x20u) ? 'T' : 't';
+    return hex(cpsr) + " " + modeName(cpsr) + " mode, flags " + flags;
+}
+
+const char* reasonName(sim::HaltReason reason) {
+    switch (reason) {
+    case sim::HaltReason::Halted: return "halted";
+    case sim::HaltReason::Returned: return "returned";
+    case sim::HaltReason::Exception: return "exception";
+    case sim::HaltReason::UnmappedAccess: return "unmapped-access";
+    case sim::HaltReason::ProtectedAccess: return "protected-access";
+    case sim::HaltReason::BudgetExhausted: return "instruction-budget";
+    case sim::HaltReason::TimedOut: return "timeout";
+    case sim::HaltReason::Interrupted: return "interrupted";
+    case sim::HaltReason::Stopped: return "stopped";
+    case sim::HaltReason::Failed: return "failed";
+    }
+    return "unknown";
+}
+
+bool faulted(sim::HaltReason reason) {
+    return reason == sim::HaltReason::Exception || reason == sim::HaltReason::UnmappedAccess ||
+           reason == sim::HaltReason::ProtectedAccess;
+}
+
+std::string instructionAt(sim::Handheld& device, std::uint32_t pc, bool thumb) {
+    std::uint32_t size = thumb ? 2 : 4;
+    if (!device.memory().contains(sim::PhysicalAddress(pc), size)) return "";
+    const std::uint8_t* bytes = device.memory().host(sim::PhysicalAddress(pc));
+    return sim::disassemble(pc, std::span<const std::uint8_t>(bytes, size), thumb);
+}
+
+}  // namespace
+
+std::string regionOf(std::uint32_t pc, const HandOverMap& map) {
+    if (map.loaderPage && pc - map.loaderPage < map.pageSize) return "loader page";
+    if (pc >= sim::CODE_WINDOW && pc - sim::CODE_WINDOW < sim::CODE_WINDOW_SIZE) return "flat jump";
+    for (const Segment& s : map.segments)
+        if (pc - map.fold(s.paddr) < s.memSize) return "kernel";
+    return "";
+}
+
+HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& result, const std::string& log) {
+    HandOverMap map;
+    sim::PhysicalMemory& memory = device.memory();
+    map.folds = device.settings().cpu == sim::CpuFamily::PXA2x0;
+    map.cpu = map.folds ? "PXA-2x0" : "SA-11x0";
+    map.bootInfoPage = result.jumpArguments[0];
+    map.stackTop = result.jumpArguments[2];
+    map.loaderPage = result.jumpArguments[3];
+    map.entry = result.entry;
+
+    // The loader's own account of the pieces.
+    std::istringstream lines(log);
+    std::string line;
+    enum { KERNEL, KSYMS, IMAGE } part = KERNEL;
+    while (std::getline(lines, line)) {
+        std::uint32_t a = 0, b = 0;
+        if (line.rfind("quorvel build number", 0) == 0) {
+            std::getline(lines, line);
+            map.platform = line.substr(0, line.find(" (cpu="));
+        } else if (line.rfind("seg[", 0) == 0 && line.find(" paddr ") != std::string::npos) {
+            Segment s{};
+            if (hexAfter(line, "paddr 0x", s.paddr) && hexAfter(line, "file size 0x", s.fileSize) &&
+                hexAfter(line, "mem size 0x", s.memSize))
+                map.segments.push_back(s);
+        } else if (line == "ksyms") {
+            part = KSYMS;
+        } else if (line == "[file system image]") {
+            part = IMAGE;
+        } else if (line.rfind("load link ", 0) == 0) {
+            part = KERNEL;
+        } else if (part != KERNEL && line.find("->load 0x") != std::string::npos && hexAfter(line, "->load 0x", a) &&
+                   hexAfter(line, "=0x", b)) {
+            extend(part == KSYMS ? map.ksyms : map.image, map.fold(a), map.fold(b));
+        }
+    }
+
+    // The copy list as it lies in memory.
+    std::uint32_t next = result.jumpArguments[1];
+    for (std::size_t n = 0; next != PAGE_LINK_END; ++n) {
+        if (n > (1u << 20) || !memory.contains(sim::PhysicalAddress(next), sizeof(PageLink))) {
+            map.linkError = "list broken at " + hex(next);
+            break;
+        }
+        PageLink link;
+        std::memcpy(&link, memory.host(sim::PhysicalAddress(next)), sizeof link);
+        map.links.push_back(link);
+        next = link.next;
+    }
+
+    // The boot information page: the call record, BootInfo and argv.
+    if (memory.contains(sim::PhysicalAddress(map.bootInfoPage), 4096)) {
+        const std::uint8_t* page = memory.host(sim::PhysicalAddress(map.bootInfoPage));
+        KernelCallRecord call;
+        std::memcpy(&call, page, sizeof call);
+        BootInfo info;
+        std::memcpy(&info, page + BOOT_INFO_OFFSET, sizeof info);
+        map.bootInfo = info;
+        for (std::uint32_t i = 0; i < call.argc && i < ARGV_ENTRIES; ++i) {
+            std::uint32_t pointer = 0;
+            std::memcpy(&pointer, page + ARGV_OFFSET + 4 * i, 4);
+            if (pointer - map.bootInfoPage >= 4096) break;
+            const char* text = reinterpret_cast<const char*>(page + (pointer - map.bootInfoPage));
+            map.argv.emplace_back(text, strnlen(text, 4096 - (pointer - map.bootInfoPage)));
+        }
+    }
+    return map;
+}
+
+std::string handOverText(const HandOverMap& map) {
+    std::ostringstream out;
+    out << "PageLink list (" << map.links.size() << " entries):\n";
+    out << "       src          dst          size        kind\n";
+    for (const PageLink& link : map.links) {
+        char row[96];
+        bool zero = link.src == PAGE_LINK_ZERO;
+        std::snprintf(row, sizeof row, "  %-12s %s   0x%08x  %s\n", zero ? "-" : hex(link.src).c_str(),
+                      hex(map.fold(link.dst)).c_str(), link.size, zero ? "zero" : "copy");
+        out << row;
+    }
+    if (!map.linkError.empty()) out << "  " << map.linkError << "\n";
+    out << "memory map of the hand-over" << (map.folds ? " (destinations folded into 0xa0000000 + 16 MB)" : "")
+        << ":\n";
+    auto row = [&](const std::string& what, std::uint32_t begin, std::uint32_t end) {
+        char text[96];
+        std::snprintf(text, sizeof text, "  %s-%s  %s\n", hex(begin).c_str(), hex(end).c_str(), what.c_str());
+        out << text;
+    };
+    for (std::size_t i = 0; i < map.segments.size(); ++i) {
+        const Segment& s = map.segments[i];
+        row("kernel segment " + std::to_string(i) + " (file 0x" + [&] {
+                char t[16];
+                std::snprintf(t, sizeof t, "%x", s.fileSize);
+                return std::string(t);
+            }() + " bytes)",
+            map.fold(s.paddr), map.fold(s.paddr) + s.memSize);
+    }
+    if (map.ksyms.end != map.ksyms.begin) row("kernel symbols (ksyms)", map.ksyms.begin, map.ksyms.end);
+    if (map.image.end != map.image.begin) row("file-system image", map.image.begin, map.image.end);
+    row("boot information page", map.bootInfoPage, map.bootInfoPage + map.pageSize);
+    row("second-stage loader page", map.loaderPage, map.loaderPage + map.pageSize);
+    row("loader stack", map.stackTop - map.pageSize, map.stackTop);
+    out << "kernel entry " << hex(map.entry);
+    if (map.folds) out << " (entered at " << hex(map.fold(map.entry)) << ")";
+    out << "\nargv:";
+    for (const std::string& a : map.argv) out << " \"" << a << "\"";
+    out << "\n";
+    return out.str();
+}
+
+std::string endStateText(sim::Handheld& device, const sim::HandOverResult& result, const HandOverMap& map) {
+    std::ostringstream out;
+    for (int i = 0; i < 16; ++i) {
+        char cell[32];
+        std::snprintf(cell, sizeof cell, "%s%-3s %08x", i % 4 ? "  " : "", ("r" + std::to_string(i)).c_str(), result.r[i]);
+        out << cell << (i % 4 == 3 ? "\n" : "");
+    }
+    out << "cpsr " << cpsrText(result.cpsr) << "\n";
+    if (result.reason == sim::HaltReason::UnmappedAccess || result.reason == sim::HaltReason::ProtectedAccess)
+        out << "fault address " << hex(result.faultAddress) << (result.faultWrite ? " (write)" : " (read or fetch)") << "\n";
+    std::string instruction = instructionAt(device, result.pc, (result.cpsr & 0x20) != 0);
+    std::string where = regionOf(result.pc, map);
+    out << "pc " << hex(result.pc);
+    if (!instruction.empty()) out << ": " << instruction;
+    if (!where.empty()) out << "  (in the " << where << ")";
+    out << "\n";
+    if (where == "loader page" && result.reason == sim::HaltReason::UnmappedAccess && result.faultWrite)
+        out << "the second-stage loader could not copy the list: a destination is not RAM\n";
+    return out.str();
+}
+
+std::string registersJson(const sim::HandOverResult& result) {
+    std::ostringstream out;
+    out << "{";
+    for (int i = 0; i < 16; ++i) out << "\"r" << i << "\": " << result.r[i] << ", ";
+    out << "\"cpsr\": " << result.cpsr << ", \"cp15_control\": " << result.control << "}";
+    return out.str();
+}
+
+std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result, const HandOverMap& map,
+                       const std::string& status, int exitStatus) {
+    std::ostringstream out;
+    out << "{\n  \"platform\": " << quoted(map.platform) << ",\n  \"cpu\": " << quoted(map.cpu)
+        << ",\n  \"main_id\": " << device.settings().mainId << ",\n  \"page_links\": [";
+    for (std::size_t i = 0; i < map.links.size(); ++i) {
+        const PageLink& l = map.links[i];
+        bool zero = l.src == PAGE_LINK_ZERO;
+        out << (i ? ",\n    " : "\n    ") << "{\"source\": " << (zero ? std::string("null") : std::to_string(l.src))
+            << ", \"destination\": " << map.fold(l.dst) << ", \"size\": " << l.size << ", \"kind\": \""
+            << (zero ? "zero" : "copy") << "\"}";
+    }
+    out << "\n  ],\n  \"segments\": [";
+    for (std::size_t i = 0; i < map.segments.size(); ++i) {
+        const Segment& s = map.segments[i];
+        out << (i ? ", " : "") << "{\"paddr\": " << map.fold(s.paddr) << ", \"file_size\": " << s.fileSize
+            << ", \"mem_size\": " << s.memSize << "}";
+    }
+    auto area = [&](const Area& a) {
+        return a.begin == a.end ? std::string("null")
+                                : "{\"start\": " + std::to_string(a.begin) + ", \"end\": " + std::to_string(a.end) + "}";
+    };
+    out << "],\n  \"ksyms\": " << area(map.ksyms) << ",\n  \"image\": " << area(map.image)
+        << ",\n  \"entry\": " << map.entry << ",\n  \"boot_information_page\": " << map.bootInfoPage
+        << ",\n  \"loader_page\": " << map.loaderPage << ",\n  \"loader_stack_top\": " << map.stackTop
+        << ",\n  \"argv\": [";
+    for (std::size_t i = 0; i < map.argv.size(); ++i) out << (i ? ", " : "") << quoted(map.argv[i]);
+    out << "],\n  \"boot_info\": ";
+    if (map.bootInfo) {
+        const BootInfo& b = *map.bootInfo;
+        out << "{\"length\": " << b.length << ", \"magic\": " << b.magic << ", \"fb_address\": " << b.fbAddress
+            << ", \"fb_line_bytes\": " << b.fbLineBytes << ", \"fb_width\": " << b.fbWidth
+            << ", \"fb_height\": " << b.fbHeight << ", \"fb_type\": " << b.fbType
+            << ", \"console_kind\": " << b.consoleKind << ", \"platform_cpu\": " << b.platform.cpu
+            << ", \"platform_machine\": " << b.platform.machine << ", \"timezone\": " << b.timezone << "}";
+    } else {
+        out << "null";
+    }
+    out << ",\n  \"run\": {\"end\": \"" << reasonName(result.reason) << "\", \"description\": "
+        << quoted(result.describe()) << ", \"status\": " << quoted(status) << ", \"exit_status\": " << exitStatus
+        << ", \"pc\": " << result.pc << ", \"where\": " << quoted(regionOf(result.pc, map))
+        << ", \"instructions\": " << result.instructions
+        << ", \"instructions_exact\": " << (result.instructionsExact ? "true" : "false");
+    if (faulted(result.reason)) {
+        out << ", \"fault_address\": " << result.faultAddress << ", \"fault_write\": " << (result.faultWrite ? "true" : "false")
+            << ", \"exception\": " << quoted(result.exception) << ", \"instruction\": "
+            << quoted(instructionAt(device, result.pc, (result.cpsr & 0x20) != 0));
+    }
+    out << "},\n  \"registers\": " << registersJson(result) << "\n}\n";
+    return out.str();
+}
+
+}  // namespace quorvel::app
