@@ -16,7 +16,7 @@ save() {
     device=$work/device$n
     mkdir -p "$device/Storage Card"
     # The boot fails for want of a kernel once the options are saved.
-    "$program" boot --device "$device" --no-pause --no-safety --yes "$@" </dev/null >/dev/null 2>&1 || true
+    "$program" boot --device "$device" --save --no-pause --no-safety --yes "$@" </dev/null >/dev/null 2>&1 || true
     if [ ! -s "$device/Storage Card/quorvel.cnf" ]; then
         echo "options.sh: quorvel saved no options for: $*" >&2
         exit 1
