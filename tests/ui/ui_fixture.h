@@ -30,9 +30,18 @@ inline std::optional<sim::HandOverResult>& handOver() {
     return result;
 }
 
+// Where the progress bar stood when the kernel was entered.
+inline int& barAtHandOver() {
+    static int position = -1;
+    return position;
+}
+
 // The host's way of starting a boot: the emulated hand-over's end ends the program.
 inline void runBootEmulated(quorvel::BootMenu& menu) {
     handOver() = sim::runBoot([&menu] { menu.startBoot(); });
+    auto* window = dynamic_cast<quorvel::ui::MainWindow*>(menu.mainWindow);
+    if (window && window->progressBar())
+        barAtHandOver() = static_cast<int>(ce::SendMessageW(window->progressBar()->handle(), ce::PBM_GETPOS, 0, 0));
     if (handOver()) ce::PostQuitMessage(0);
 }
 
@@ -40,6 +49,7 @@ class UiTest : public ::testing::Test {
 protected:
     explicit UiTest(sim::DeviceSettings settings = {}) : device_(std::move(settings)) {
         handOver().reset();
+        barAtHandOver() = -1;
         quorvel::ui::setBootRunner(runBootEmulated);
     }
     ~UiTest() override { quorvel::ui::setBootRunner(nullptr); }

@@ -66,6 +66,8 @@ TEST_F(WholeBootTest, AutoBootStartsWithoutTheQuestionAndFillsTheBar) {
     ASSERT_TRUE(handOver()) << uart();
     EXPECT_NE(uart().find("\nOK"), std::string::npos) << uart();
     for (const auto& box : device_->messageBoxes().shown()) EXPECT_NE(box.caption, u"WARNING");
+    // Eleven steps fill the range exactly; a twelfth would start the bar over.
+    EXPECT_EQ(barAtHandOver(), 11);
 }
 
 }  // namespace
