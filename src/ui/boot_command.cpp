@@ -22,11 +22,12 @@ bool confirmBoot(BootMenu& menu, ce::HWND owner) {
 
 void setBootRunner(BootRunner runner) { bootRunner = runner ? runner : startDirectly; }
 
-void startBootSteps(BootMenu& menu, bool save) {
+void startBootSteps(BootMenu& menu, bool save, bool* saved) {
     menu.progressDone();
     menu.logText(u"BOOT START\n");
     menu.collectOptions();
-    if (save) menu.saveOptions();
+    bool ok = !save || menu.saveOptions();
+    if (saved) *saved = ok;
     bootRunner(menu);
 }
 

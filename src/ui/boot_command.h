@@ -19,7 +19,8 @@ using BootRunner = void (*)(BootMenu& menu);
 void setBootRunner(BootRunner runner);
 
 // The boot start steps: the bar at 0, "BOOT START", the pages read, the options
-// saved when asked, the boot started. Returns when the attempt failed.
-void startBootSteps(BootMenu& menu, bool save = true);
+// saved when asked (`saved` says whether that worked), the boot started. Returns
+// when the attempt failed.
+void startBootSteps(BootMenu& menu, bool save = true, bool* saved = nullptr);
 
 }  // namespace quorvel::ui
