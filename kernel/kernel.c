@@ -16,6 +16,7 @@
      check <name>: ok | check <name>: FAIL <reason>
                                       for bss, data, argv, bootinfo, ksyms, stack
                                       (and large data), in that order
+     drew border and colour bars at 0xXXXXXXXX   when the screen is 16 bits a pixel
      OK | FAIL                         the verdict: OK only when every check is ok
 
    Built position-independent: it runs at its link address in SA-11x0 RAM and at the
@@ -246,6 +247,45 @@ static const char* check_bootinfo(u32 address) {
     return 0;
 }
 
+/* A picture drawn with nothing but what the boot information says of the screen: a
+   yellow border 4 pixels wide and eight colour bars across the middle third, from
+   black on the left to white on the right. Only 16-bit screens (types 5 and 6). */
+static const u16 bar_colours[8] = {0x0000, 0x001F, 0x07E0, 0x07FF, 0xF800, 0xF81F, 0xFFE0, 0xFFFF};
+
+/* No division instruction on ARMv4 and no library: by subtraction, for small numbers. */
+static s32 divide(s32 a, s32 b) {
+    s32 q = 0;
+    while (a >= b) {
+        a -= b;
+        ++q;
+    }
+    return q;
+}
+
+static void draw_screen(u32 address) {
+    const struct boot_info* info = (const struct boot_info*)address;
+    if (info->fb_type != 5 && info->fb_type != 6) return;
+    s32 w = info->fb_width, h = info->fb_height, line = info->fb_line_bytes;
+    if (w < 16 || h < 16 || line < w * 2) return;
+    s32 third = divide(h, 3), bar = divide(w - 8, 8);
+    for (s32 y = 0; y < h; ++y) {
+        u16* row = (u16*)(info->fb_address + (u32)(y * line));
+        for (s32 x = 0; x < w; ++x) {
+            u16 colour = 0x4208; /* dark grey, so the black bar shows */
+            if (x < 4 || y < 4 || x >= w - 4 || y >= h - 4)
+                colour = 0xFFE0;
+            else if (y >= third && y < 2 * third) {
+                s32 index = divide(x - 4, bar);
+                colour = bar_colours[index > 7 ? 7 : index];
+            }
+            row[x] = colour;
+        }
+    }
+    put("drew border and colour bars at ");
+    put_hex(info->fb_address);
+    end_line();
+}
+
 /* Whether symbol is `name`; when it is, its value must be the link-time address and,
    moved by delta, where the thing really is. */
 static int own_symbol(const struct elf_symbol* symbol, const u8* strings, u32 strings_size, const char* name,
@@ -392,6 +432,7 @@ void kernel_main(u32 argc, u32 argv, u32 bootinfo, u32 sp) {
 #ifdef LARGE_DATA
     report("large data", large);
 #endif
+    if (!info) draw_screen(bootinfo);
     put(failures ? "FAIL" : "OK");
     end_line();
 }

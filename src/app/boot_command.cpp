@@ -671,7 +671,8 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         auto shoot = [&] {
             if (written) return;
             written = true;
-            windows.paint(true);
+            // After the hand-over the screen is the kernel's.
+            if (!bootResult()) windows.paint(true);
             if (!sim::writePng(windows.frame(), a.screenshot->string())) {
                 err << "quorvel: can't write the screenshot " << a.screenshot->string() << "\n";
                 status = 1;
@@ -722,7 +723,9 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         if (bootResult()) {
             status = code;
             err << "quorvel: kernel " << bootResult()->describe() << "\n";
-            // The kernel's own picture stays on the screen until the window is closed.
+            // The kernel's own picture stays on the screen until the window is closed;
+            // the window system paints no more.
+            windows.setIdle(nullptr);
             view.setFrame(windows.frame());
             view.run([&] { return !closed; });
         }
