@@ -706,6 +706,17 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
             releaseBootMenu();
             return 1;
         }
+        // While the kernel runs, its picture is shown whenever it speaks, at most
+        // every 30 ms so the emulation is not held up.
+        auto shownAt = std::chrono::steady_clock::now();
+        device.cpu().emulation.uartOutput = [&](std::string_view bytes) {
+            out << bytes << std::flush;
+            auto now = std::chrono::steady_clock::now();
+            if (now - shownAt < std::chrono::milliseconds(30)) return;
+            shownAt = now;
+            view.refresh();
+            if (!view.pump()) closed = true;
+        };
         auto last = std::chrono::steady_clock::now();
         // The simulated clock follows the wall clock while the window waits.
         windows.setIdle([&] {
