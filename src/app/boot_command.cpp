@@ -637,6 +637,8 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
     BootMenu& menu = theBootMenu();
     // A device that never chose a platform starts on the demo device's.
     if (menu.platform.cpu == 0 && menu.platform.machine == 0) menu.platform = platform;
+    // On the demo device the sample kernel is asked to show its picture.
+    if (demo && menu.extraKernelOptions[0] == 0) ce::wcsncpy(menu.extraKernelOptions, u"draw", EXTRA_OPTIONS_SIZE - 1);
 
     // A boot that reaches the kernel ends the window's loop with the kernel's status.
     ui::setBootRunner([](BootMenu& m) {
