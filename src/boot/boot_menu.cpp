@@ -14,10 +14,12 @@ namespace quorvel {
 namespace {
 
 constexpr ce::WCHAR CONFIGURATION_FILE[] = u"quorvel.cnf";
-// A save is written here first and renamed only once complete.
-constexpr ce::WCHAR CONFIGURATION_SCRATCH[] = u"quorvel.tmp";
-// The previous file waits here until the new one is in place.
-constexpr ce::WCHAR CONFIGURATION_BACKUP[] = u"quorvel.bak";
+// Earlier saves moved the previous file here and the new one through a fixed scratch
+// name; a save cut between the two moves left only the backup.
+constexpr ce::WCHAR LEGACY_BACKUP[] = u"quorvel.bak";
+constexpr ce::WCHAR LEGACY_SCRATCH[] = u"quorvel.tmp";
+// A save writes a file of its own, "quorvel.<process>.<n>.tmp", created exclusively.
+constexpr int SCRATCH_ATTEMPTS = 16;
 
 // The network folder carries the storage-card attribute but is no card.
 constexpr ce::WCHAR NETWORK_FOLDER[] = u"\u30CD\u30C3\u30C8\u30EF\u30FC\u30AF";
@@ -98,87 +100,120 @@ BootMenu::BootMenu() : BootOptions{} {
     bootHookArgument = 0;
 }
 
-void BootMenu::setDefaults() {
-    magic = BOOT_OPTIONS_MAGIC;
-    reserved = 0;
-    kernelDirectorySet = ce::FALSE;
-    kernelNameSet = ce::FALSE;
-    platform = {0, 0};
-    rootFileSystem = ROOT_WD;
-    ce::wcsncpy(fileSystemImage, u"miniroot.fs", PATH_SIZE);
-    serialConsole = ce::FALSE;
-    bootVerbose = ce::FALSE;
-    bootSingleUser = ce::FALSE;
-    askFileName = ce::FALSE;
-    kernelDebugger = ce::FALSE;
-    autoBootSeconds = 0;
-    reverseVideo = ce::FALSE;
-    pauseBeforeBoot = ce::TRUE;
-    safetyMessage = ce::TRUE;
-    serialSpeed = 19200;
-    std::memset(extraKernelOptions, 0, sizeof extraKernelOptions);
-}
+void BootMenu::setDefaults() { setDefaultOptions(*this); }
 
-ce::BOOL BootMenu::loadOptions() {
+namespace {
+
+// One file's record over `options`; false when the file is missing or holds none.
+bool loadRecord(const ce::WCHAR* name, BootOptions& options) {
     ce::WCHAR path[PATH_SIZE];
-    if (!cardPath(CONFIGURATION_FILE, path)) return ce::FALSE;
+    if (!cardPath(name, path)) return false;
     ce::HANDLE file = ce::CreateFileW(path, ce::GENERIC_READ, 0, nullptr, ce::OPEN_EXISTING, ce::FILE_ATTRIBUTE_NORMAL,
                                       nullptr);
-    if (file == ce::INVALID_HANDLE_VALUE) return ce::FALSE;
+    if (file == ce::INVALID_HANDLE_VALUE) return false;
 
-    ce::DWORD got = 0;
-    if (!ce::ReadFile(file, &magic, 12, &got, nullptr) || got != 12 || magic != BOOT_OPTIONS_MAGIC) {
-        ce::CloseHandle(file);
-        return ce::FALSE;
-    }
-    // Never read past our record, whatever the file claims; a shorter record leaves
-    // the fields it lacks at their defaults.
-    ce::DWORD size = recordSize < BOOT_OPTIONS_SIZE ? recordSize : BOOT_OPTIONS_SIZE;
     alignas(BootOptions) unsigned char record[sizeof(BootOptions)];
+    ce::DWORD got = 0;
+    std::uint32_t header[3];
+    if (!ce::ReadFile(file, header, sizeof header, &got, nullptr) || got != sizeof header ||
+        header[0] != BOOT_OPTIONS_MAGIC) {
+        ce::CloseHandle(file);
+        return false;
+    }
+    // Never read past our record, whatever the file claims.
+    ce::DWORD size = header[2] < BOOT_OPTIONS_SIZE ? header[2] : BOOT_OPTIONS_SIZE;
+    if (size < sizeof header) size = sizeof header;
     bool ok = ce::SetFilePointer(file, 0, nullptr, ce::FILE_BEGIN) == 0 &&
               ce::ReadFile(file, record, size, &got, nullptr) && got <= size;
     ce::CloseHandle(file);
-    if (!ok) return ce::FALSE;
+    return ok && parseOptions(record, got, options);
+}
 
-    setDefaults();
+}  // namespace
+
+void setDefaultOptions(BootOptions& options) {
+    options.magic = BOOT_OPTIONS_MAGIC;
+    options.reserved = 0;
+    options.kernelDirectorySet = ce::FALSE;
+    options.kernelNameSet = ce::FALSE;
+    options.platform = {0, 0};
+    options.rootFileSystem = ROOT_WD;
+    ce::wcsncpy(options.fileSystemImage, u"miniroot.fs", PATH_SIZE);
+    options.serialConsole = ce::FALSE;
+    options.bootVerbose = ce::FALSE;
+    options.bootSingleUser = ce::FALSE;
+    options.askFileName = ce::FALSE;
+    options.kernelDebugger = ce::FALSE;
+    options.autoBootSeconds = 0;
+    options.reverseVideo = ce::FALSE;
+    options.pauseBeforeBoot = ce::TRUE;
+    options.safetyMessage = ce::TRUE;
+    options.serialSpeed = 19200;
+    std::memset(options.extraKernelOptions, 0, sizeof options.extraKernelOptions);
+}
+
+bool parseOptions(const void* bytes, std::size_t size, BootOptions& options) {
+    std::uint32_t header[3];
+    if (!bytes || size < sizeof header) return false;
+    std::memcpy(header, bytes, sizeof header);
+    if (header[0] != BOOT_OPTIONS_MAGIC) return false;
+    // The record claims its own size; a shorter one leaves the fields it lacks at
+    // their defaults, and bytes beyond ours are not looked at.
+    std::size_t take = header[2] < BOOT_OPTIONS_SIZE ? header[2] : BOOT_OPTIONS_SIZE;
+    if (size < take) take = size;
+    BootOptions parsed = options;
+    setDefaultOptions(parsed);
     // Whole words only: no number is made of file and default bytes.
-    std::memcpy(static_cast<BootOptions*>(this), record, got & ~3u);
-    terminate(kernelDirectory);
-    terminate(kernelName);
-    terminate(fileSystemImage);
-    terminate(extraKernelOptions);
-    return ce::TRUE;
+    std::memcpy(&parsed, bytes, take & ~std::size_t{3});
+    terminate(parsed.kernelDirectory);
+    terminate(parsed.kernelName);
+    terminate(parsed.fileSystemImage);
+    terminate(parsed.extraKernelOptions);
+    options = parsed;
+    return true;
+}
+
+ce::BOOL BootMenu::loadOptions() {
+    // A save cut short by an earlier version may have left only the backup.
+    return loadRecord(CONFIGURATION_FILE, *this) || loadRecord(LEGACY_BACKUP, *this);
 }
 
 ce::BOOL BootMenu::saveOptions() {
     ce::WCHAR path[PATH_SIZE];
     ce::WCHAR scratch[PATH_SIZE];
-    ce::WCHAR backup[PATH_SIZE];
-    if (!cardPath(CONFIGURATION_FILE, path) || !cardPath(CONFIGURATION_SCRATCH, scratch) ||
-        !cardPath(CONFIGURATION_BACKUP, backup)) {
-        return ce::FALSE;
+    if (!cardPath(CONFIGURATION_FILE, path)) return ce::FALSE;
+
+    // The record is written whole to a file no other save uses, and then takes the
+    // old file's place in one step, so a reader (another boot, or the next start
+    // after a cut) finds the old record or the new one, never none and never half.
+    static std::uint32_t saves = 0;
+    ce::HANDLE file = ce::INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < SCRATCH_ATTEMPTS && file == ce::INVALID_HANDLE_VALUE; ++attempt) {
+        ce::WCHAR name[PATH_SIZE];
+        ce::wsprintfW(name, u"quorvel.%x.%x.tmp", ce::GetCurrentProcessId(), saves++);
+        if (!cardPath(name, scratch)) return ce::FALSE;
+        file = ce::CreateFileW(scratch, ce::GENERIC_WRITE, 0, nullptr, ce::CREATE_NEW, ce::FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+        if (file == ce::INVALID_HANDLE_VALUE && ce::GetLastError() != ce::ERROR_FILE_EXISTS) return ce::FALSE;
     }
-    ce::HANDLE file = ce::CreateFileW(scratch, ce::GENERIC_WRITE, 0, nullptr, ce::CREATE_ALWAYS,
-                                      ce::FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == ce::INVALID_HANDLE_VALUE) return ce::FALSE;
     ce::DWORD written = 0;
     bool ok = ce::WriteFile(file, static_cast<const BootOptions*>(this), BOOT_OPTIONS_SIZE, &written, nullptr) &&
               written == BOOT_OPTIONS_SIZE;
+    ok = ok && ce::FlushFileBuffers(file);
     ok = ce::CloseHandle(file) && ok;
+    // MoveFileExW with MOVEFILE_REPLACE_EXISTING is the one call that swaps the
+    // names without a moment in which quorvel.cnf is missing (on the host it is an
+    // atomic rename); write-through keeps the swap from waiting in a cache.
+    ok = ok && ce::MoveFileExW(scratch, path, ce::MOVEFILE_REPLACE_EXISTING | ce::MOVEFILE_WRITE_THROUGH);
     if (!ok) {
         ce::DeleteFileW(scratch);
         return ce::FALSE;
     }
-    // Move the previous file aside rather than delete it, so that it can be put back
-    // if the new one cannot take its place.
-    ce::DeleteFileW(backup);
-    const bool hadPrevious = ce::MoveFileW(path, backup);
-    if (!ce::MoveFileW(scratch, path)) {
-        if (hadPrevious) ce::MoveFileW(backup, path);
-        ce::DeleteFileW(scratch);
-        return ce::FALSE;
-    }
-    if (hadPrevious) ce::DeleteFileW(backup);
+    // What earlier saves may have left is superseded now.
+    ce::WCHAR legacy[PATH_SIZE];
+    if (cardPath(LEGACY_BACKUP, legacy)) ce::DeleteFileW(legacy);
+    if (cardPath(LEGACY_SCRATCH, legacy)) ce::DeleteFileW(legacy);
     return ce::TRUE;
 }
 

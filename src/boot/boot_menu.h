@@ -58,6 +58,14 @@ static_assert(offsetof(BootOptions, fileSystemImage) == 1076);
 static_assert(offsetof(BootOptions, serialConsole) == 1596);
 static_assert(offsetof(BootOptions, extraKernelOptions) == 1640);
 
+// The default of every saved option; the texts of the two names are left as they
+// are (their set flags say they hold nothing).
+void setDefaultOptions(BootOptions& options);
+// Takes a saved record from `size` bytes over `options`: fields beyond a short
+// record get their defaults. False, with `options` untouched, when the bytes are
+// no record.
+bool parseOptions(const void* bytes, std::size_t size, BootOptions& options);
+
 struct BootInfo;
 
 using BootHook = void (*)(std::uint32_t argument);

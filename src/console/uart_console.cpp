@@ -35,10 +35,15 @@ void UartConsole::unmapRegisters() {
 
 ce::BOOL UartConsole::setup() {
     if (!SerialConsole::setup()) return ce::FALSE;
-    // A reused console maps again; the earlier mapping would otherwise be lost.
+    if (!memoryManagerSlot) {
+        unmapRegisters();
+        return ce::FALSE;
+    }
+    // A reused console maps again. The earlier window goes only afterwards: this
+    // console may be the current one, and a failure to map is told through it.
+    std::uint32_t mapped = memoryManagerSlot->mapPhysical(physicalBase, REGISTER_WINDOW, ce::PAGE_READWRITE);
     unmapRegisters();
-    if (!memoryManagerSlot) return ce::FALSE;
-    registerBase_ = memoryManagerSlot->mapPhysical(physicalBase, REGISTER_WINDOW, ce::PAGE_READWRITE);
+    registerBase_ = mapped;
     return registerBase_ != NO_ADDRESS;
 }
 

@@ -1,12 +1,17 @@
 // One TCP connection per HTTP request.
 #include "file/http_connection.h"
 
+#include "platform/coredll.h"
+
 namespace quorvel {
 
 HttpConnection::HttpConnection(const ce::sockaddr_in& address) : address(address) {
     socket = ce::socket(ce::AF_INET, ce::SOCK_STREAM, 0);
     if (socket != ce::INVALID_SOCKET) {
-        ce::connect(socket, reinterpret_cast<const ce::sockaddr*>(&this->address), sizeof this->address);
+        if (ce::connect(socket, reinterpret_cast<const ce::sockaddr*>(&this->address), sizeof this->address) != 0) {
+            error_ = ce::GetLastError();
+            if (error_ == 0) error_ = ce::WSAECONNREFUSED;
+        }
     }
 }
 

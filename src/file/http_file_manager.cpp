@@ -14,45 +14,6 @@ namespace quorvel {
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-// Header names compare equal regardless of the case of ASCII letters.
-int compareHeaderName(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        int difference = static_cast<unsigned char>(lower(*a)) - static_cast<unsigned char>(lower(*b));
-        if (difference || !*a) return difference;
-    }
-}
-
-bool isDelimiter(char c) { return c == ' ' || c == ':' || c == '\r' || c == '\n'; }
-
-// The next token of `text` at or after `*at`, terminated in place; null when none is
-// left. *cut tells whether the token runs to the end of the text, where it may go on
-// in the next chunk.
-char* nextToken(char* text, std::size_t length, std::size_t* at, bool* cut) {
-    while (*at < length && isDelimiter(text[*at])) ++*at;
-    if (*at >= length) return nullptr;
-    char* token = text + *at;
-    while (*at < length && !isDelimiter(text[*at])) ++*at;
-    *cut = *at >= length;
-    if (*at < length) text[(*at)++] = '\0';
-    return token;
-}
-
-// A decimal Content-Length value; false for a sign, no digits or more than 32 bits.
-bool parseLength(const char* text, std::uint32_t* value) {
-    while (*text == ' ' || *text == '\t') ++text;
-    if (*text == '+') ++text;
-    if (*text < '0' || *text > '9') return false;
-    std::uint64_t result = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        result = result * 10 + static_cast<std::uint64_t>(*text - '0');
-        if (result > 0xFFFFFFFFu) return false;
-    }
-    *value = static_cast<std::uint32_t>(result);
-    return true;
-}
-
 std::uint32_t parsePort(const ce::WCHAR* text, std::size_t length) {
     std::size_t i = 0;
     while (i < length && (text[i] == u' ' || text[i] == u'\t')) ++i;
@@ -61,32 +22,6 @@ std::uint32_t parsePort(const ce::WCHAR* text, std::size_t length) {
     std::uint32_t value = 0;
     for (; i < length && text[i] >= u'0' && text[i] <= u'9'; ++i) value = value * 10 + static_cast<std::uint32_t>(text[i] - u'0');
     return negative ? 0u - value : value;
-}
-
-// Where the header of a response ends (the byte after its blank line); 0 when the
-// blank line has not arrived yet.
-std::uint32_t headerEnd(const char* text, std::uint32_t length) {
-    for (std::uint32_t i = 0; i < length; ++i) {
-        if (text[i] != '\n') continue;
-        if (length - i > 1 && text[i + 1] == '\n') return i + 2;
-        if (length - i > 2 && text[i + 1] == '\r' && text[i + 2] == '\n') return i + 3;
-    }
-    return 0;
-}
-
-// The status code of "HTTP/x.y nnn ...", or -1.
-int statusCode(const char* text, std::uint32_t length) {
-    if (length < 5 || std::memcmp(text, "HTTP/", 5) != 0) return -1;
-    std::uint32_t i = 5;
-    while (i < length && text[i] != ' ') ++i;
-    while (i < length && text[i] == ' ') ++i;
-    if (length - i < 3) return -1;
-    int code = 0;
-    for (int digit = 0; digit < 3; ++digit, ++i) {
-        if (text[i] < '0' || text[i] > '9') return -1;
-        code = code * 10 + (text[i] - '0');
-    }
-    return code;
 }
 
 bool versionOneDotOne(const ce::WSADATA& data) { return ce::LOBYTE(data.wVersion) == 1 && ce::HIBYTE(data.wVersion) == 1; }
@@ -109,10 +44,7 @@ HttpFileManager::HttpFileManager(Console*& consoleSlot) : FileManager(consoleSlo
     }
 }
 
-HttpFileManager::~HttpFileManager() {
-    delete[] cache;
-    cleanup();
-}
+HttpFileManager::~HttpFileManager() { cleanup(); }
 
 int HttpFileManager::builtinStartup(ce::WORD version, ce::WSADATA* data) {
     std::memset(data, 0, sizeof *data);
@@ -129,8 +61,7 @@ int HttpFileManager::builtinCleanup() { return 0; }
 void HttpFileManager::resetFile() {
     fileName[0] = '\0';
     cached = false;
-    delete[] cache;
-    cache = nullptr;
+    cache.reset();
     headerLength = 0;
     position = 0;
 }
@@ -225,7 +156,8 @@ ce::BOOL HttpFileManager::open(const ce::WCHAR* name, int) {
 
 std::uint32_t HttpFileManager::storedSize() {
     std::uint32_t header = 0;
-    return requestHead(&header);
+    bool reached = false;
+    return requestHead(&header, &reached);
 }
 
 int HttpFileManager::close() { return 1; }
@@ -237,74 +169,64 @@ ce::BOOL HttpFileManager::seek(std::uint32_t offset) {
     return 1;
 }
 
-bool HttpFileManager::composeRequest(const char* method) {
-    const char* pieces[] = {method, fileName, protocolPiece, hostName, agentPiece};
-    std::size_t length = 0;
-    for (const char* piece : pieces) length += std::strlen(piece);
-    // Names are measured against the longer request, so that HEAD and GET are
-    // refused alike.
-    length += std::max(std::strlen(getPiece), std::strlen(headPiece)) - std::strlen(method);
-    if (length >= REQUEST_SIZE) {
+bool HttpFileManager::sendRequest(ce::SOCKET socket, const char* method) {
+    if (!composeRequest(request, method, fileName, hostName)) {
         say(u"request for http://%S%S too long.\n", hostName, fileName);
         return false;
     }
-    request[0] = '\0';
-    for (const char* piece : pieces) std::strcat(request, piece);
-    return true;
-}
-
-bool HttpFileManager::sendRequest(ce::SOCKET socket, const char* method) {
-    if (!composeRequest(method)) return false;
     ce::send(socket, request, static_cast<int>(std::strlen(request)), 0);
     return true;
 }
 
-std::uint32_t HttpFileManager::requestHead(std::uint32_t* header) {
-    HttpConnection connection(server);
+bool HttpFileManager::usable(const HttpConnection& connection, bool quietWithoutSocket) {
     if (connection.handle() == ce::INVALID_SOCKET) {
-        say(u"can't open socket.\n");
-        return 0;
+        if (!quietWithoutSocket) say(u"can't open socket.\n");
+        return false;
     }
-    if (!sendRequest(connection.handle(), headPiece)) return 0;
-    char* chunk = new (std::nothrow) char[HEAD_CHUNK + 1];
+    if (!connection.connected()) {
+        // Said here: a refused connection would otherwise show as an empty reply.
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&server.sin_addr.s_addr);
+        say(u"can't connect server %d.%d.%d.%d:%d. cause=%d\n", bytes[0], bytes[1], bytes[2], bytes[3],
+            ce::ntohs(server.sin_port), connection.error());
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t HttpFileManager::requestHead(std::uint32_t* header, bool* reached) {
+    *reached = false;
+    HttpConnection connection(server);
+    if (!usable(connection, false)) return 0;
+    *reached = true;
+    if (!sendRequest(connection.handle(), "HEAD ")) return 0;
+    std::unique_ptr<char[]> chunk(new (std::nothrow) char[HTTP_HEAD_CHUNK + 1]);
     if (!chunk) {
         say(u"can't allocate receive buffer.\n");
         return 0;
     }
-    std::uint32_t length = 0;
-    bool found = false;
-    std::uint32_t total = 0;
-    for (;;) {
-        // A failed receive ends the response like a closed connection.
-        int received = ce::recv(connection.handle(), chunk, static_cast<int>(HEAD_CHUNK), 0);
-        if (received <= 0) break;
-        std::size_t size = static_cast<std::size_t>(received);
-        chunk[size] = '\0';
-        std::size_t at = 0;
-        bool cut = false;
-        while (char* token = nextToken(chunk, size, &at, &cut)) {
-            if (debugLevel > 2) say(u"+token: %S\n", token);
-            if (compareHeaderName(token, "content-length") != 0) continue;
-            if (debugLevel > 2) say(u"*token: %S\n", token);
-            // A name that ends the chunk has no value here, and a value that ends it
-            // may be only its first digits: either counts as no value.
-            char* value = cut ? nullptr : nextToken(chunk, size, &at, &cut);
-            std::uint32_t parsed = 0;
-            if (!value || cut || !parseLength(value, &parsed)) continue;
-            length = parsed;
-            found = true;
-            if (debugLevel > 2) say(u"*content-length=%d\n", length);
+    HeadReply reply([this](HeadReply::Event event, const char* token, std::uint32_t value) {
+        if (debugLevel <= 2) return;
+        switch (event) {
+        case HeadReply::Event::Token: say(u"+token: %S\n", token); break;
+        case HeadReply::Event::LengthName: say(u"*token: %S\n", token); break;
+        case HeadReply::Event::LengthValue: say(u"*content-length=%d\n", value); break;
         }
-        total += static_cast<std::uint32_t>(received);
+    });
+    // Each chunk is filled before it is read, however the reply was cut into
+    // segments on its way.
+    for (;;) {
+        std::uint32_t received = receive(connection.handle(), chunk.get(), HTTP_HEAD_CHUNK, 0);
+        if (received == 0) break;
+        reply.take(chunk.get(), received);
     }
-    *header = total;
-    if (found) {
-        say(u"open http://%S%S - header %d byte contents %d byte\n", hostName, fileName, total, length);
+    *header = reply.length();
+    if (reply.found()) {
+        say(u"open http://%S%S - header %d byte contents %d byte\n", hostName, fileName, reply.length(),
+            reply.contentLength());
     } else {
         say(u"No Content-Length.\n");
     }
-    delete[] chunk;
-    return length;
+    return reply.found() ? reply.contentLength() : 0;
 }
 
 std::uint32_t HttpFileManager::receive(ce::SOCKET socket, char* buffer, std::uint32_t n, std::uint32_t already) {
@@ -323,7 +245,7 @@ std::uint32_t HttpFileManager::receive(ce::SOCKET socket, char* buffer, std::uin
 std::int32_t HttpFileManager::copyFromCache(void* buffer, std::uint32_t length, std::uint32_t offset) {
     if (offset >= contentLength) return 0;
     if (contentLength - offset < length) length = contentLength - offset;
-    std::memcpy(buffer, cache + offset, length);
+    std::memcpy(buffer, cache.get() + offset, length);
     return static_cast<std::int32_t>(length);
 }
 
@@ -334,18 +256,24 @@ std::int32_t HttpFileManager::read(void* buffer, std::uint32_t length, std::int3
         position += length;
     }
     if (cached) return copyFromCache(buffer, length, from);
-    if (headerLength == 0) contentLength = requestHead(&headerLength);
+    if (headerLength == 0) {
+        bool reached = false;
+        contentLength = requestHead(&headerLength, &reached);
+        // The HEAD has said why the server is out of reach; a GET would only repeat it.
+        if (!reached) return 0;
+    }
     return download(buffer, length, from);
 }
 
 std::int32_t HttpFileManager::download(void* buffer, std::uint32_t length, std::uint32_t offset) {
     HttpConnection connection(server);
     if (connection.handle() == ce::INVALID_SOCKET) return 0;
-    if (!sendRequest(connection.handle(), getPiece)) return -1;
+    if (!usable(connection, true)) return -1;
+    if (!sendRequest(connection.handle(), "GET ")) return -1;
 
     // The response header is found by its blank line; whatever follows it in the
     // same receive is the start of the body.
-    char* header = new (std::nothrow) char[RESPONSE_HEADER_LIMIT];
+    std::unique_ptr<char[]> header(new (std::nothrow) char[RESPONSE_HEADER_LIMIT]);
     if (!header) {
         say(u"can't allocate receive buffer.\n");
         return -1;
@@ -353,10 +281,10 @@ std::int32_t HttpFileManager::download(void* buffer, std::uint32_t length, std::
     std::uint32_t received = 0;
     std::uint32_t end = 0;
     while (received < RESPONSE_HEADER_LIMIT) {
-        int n = ce::recv(connection.handle(), header + received, static_cast<int>(RESPONSE_HEADER_LIMIT - received), 0);
+        int n = ce::recv(connection.handle(), header.get() + received, static_cast<int>(RESPONSE_HEADER_LIMIT - received), 0);
         if (n <= 0) break;
         received += static_cast<std::uint32_t>(n);
-        end = headerEnd(header, received);
+        end = responseHeaderEnd(header.get(), received);
         if (end) break;
     }
     if (!end) {
@@ -365,30 +293,26 @@ std::int32_t HttpFileManager::download(void* buffer, std::uint32_t length, std::
         } else {
             say(u"GET http://%S%S: no response header within %d byte.\n", hostName, fileName, RESPONSE_HEADER_LIMIT);
         }
-        delete[] header;
         return -1;
     }
-    int status = statusCode(header, end);
+    int status = responseStatus(header.get(), end);
     if (status != 200) {
         say(u"GET http://%S%S: status %d.\n", hostName, fileName, status);
-        delete[] header;
         return -1;
     }
 
-    cache = new (std::nothrow) std::uint8_t[contentLength ? contentLength : 1];
+    cache.reset(new (std::nothrow) std::uint8_t[contentLength ? contentLength : 1]);
     if (!cache) {
-        delete[] header;
         say(u"can't allocate receive buffer.\n");
         return -1;
     }
     std::uint32_t early = std::min(received - end, contentLength);
-    std::memcpy(cache, header + end, early);
-    delete[] header;
-    std::uint32_t total = receive(connection.handle(), reinterpret_cast<char*>(cache), contentLength, early);
+    std::memcpy(cache.get(), header.get() + end, early);
+    header.reset();
+    std::uint32_t total = receive(connection.handle(), reinterpret_cast<char*>(cache.get()), contentLength, early);
     if (total < contentLength) {
         say(u"GET http://%S%S: %d of %d byte received.\n", hostName, fileName, total, contentLength);
-        delete[] cache;
-        cache = nullptr;
+        cache.reset();
         return -1;
     }
     cached = true;

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "console/console.h"
 #include "file/file_manager.h"
+#include "file/http_response.h"
 #include "platform/winsock.h"
 
 namespace quorvel {
+
+class HttpConnection;
 
 class HttpFileManager : public FileManager {
 public:
@@ -26,17 +30,9 @@ public:
     using StartupRoutine = int (*)(ce::WORD version, ce::WSADATA* data);
     using CleanupRoutine = int (*)();
 
-    // The request text for `method` ("GET ", "HEAD "); false when file and host
-    // names do not fit the request buffer.
-    bool composeRequest(const char* method);
-    const char* requestText() const { return request; }
     const ce::sockaddr_in& serverAddress() const { return server; }
-    const char* host() const { return hostName; }
-    bool usesSystemWinSock() const { return startup != builtinStartup; }
 
     static constexpr std::size_t HOST_NAME_SIZE = 260;
-    static constexpr std::size_t REQUEST_SIZE = 260;
-    static constexpr std::uint32_t HEAD_CHUNK = 255;
     // The longest response header a GET may carry before its blank line.
     static constexpr std::uint32_t RESPONSE_HEADER_LIMIT = 8192;
 
@@ -50,8 +46,11 @@ private:
     }
 
     void resetFile();
-    // The content length by a HEAD request; *header receives the response's length.
-    std::uint32_t requestHead(std::uint32_t* header);
+    // The content length by a HEAD request; *header receives the response's length
+    // and *reached whether the server took the connection.
+    std::uint32_t requestHead(std::uint32_t* header, bool* reached);
+    // A connection to the server, reporting why when there is none.
+    bool usable(const HttpConnection& connection, bool quietWithoutSocket);
     // Receives up to `n` bytes into `buffer`, of which `already` have arrived.
     std::uint32_t receive(ce::SOCKET socket, char* buffer, std::uint32_t n, std::uint32_t already);
     std::int32_t download(void* buffer, std::uint32_t length, std::uint32_t offset);
@@ -64,14 +63,10 @@ private:
     ce::WSADATA wsaData{};
     ce::sockaddr_in server{};
     char hostName[HOST_NAME_SIZE] = {};
-    char request[REQUEST_SIZE] = {};
-    const char* getPiece = "GET ";
-    const char* headPiece = "HEAD ";
-    const char* protocolPiece = " HTTP/1.0\r\nHOST: ";
-    const char* agentPiece = "\r\nUser-Agent: QUORVEL/ZERO(1st impact; Windows CE; ARM)\r\n\r\n";
+    char request[HTTP_REQUEST_SIZE] = {};
     std::uint32_t headerLength = 0;
     bool cached = false;
-    std::uint8_t* cache = nullptr;
+    std::unique_ptr<std::uint8_t[]> cache;
     std::uint32_t contentLength = 0;
     std::uint32_t position = 0;
 };

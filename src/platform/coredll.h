@@ -21,6 +21,14 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileW(LPCWSTR name);
 BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName);  // fails when newName exists
+// With MOVEFILE_REPLACE_EXISTING an existing newName is replaced in one step: a
+// reader finds the old file or the new one, never none.
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags);
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+// Writes what the file system still holds of the file to the medium.
+BOOL FlushFileBuffers(HANDLE file);
+DWORD GetCurrentProcessId();
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
 BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE find);

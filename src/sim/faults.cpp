@@ -15,12 +15,18 @@ void Faults::failOnCall(const std::string& service, std::uint64_t index) {
     failWhen(service, [index](const FaultCall& call) { return call.index == index; });
 }
 
-void Faults::clear() { rules_.clear(); }
+void Faults::clear() {
+    rules_.clear();
+    watcher_ = nullptr;
+}
+
+void Faults::watch(std::function<void(const FaultCall&)> watcher) { watcher_ = std::move(watcher); }
 
 std::optional<Fault> Faults::check(std::string_view service, std::uint32_t address, std::u16string_view name) {
     auto count = counts_.find(service);
     if (count == counts_.end()) count = counts_.emplace(std::string(service), 0).first;
     FaultCall call{service, count->second++, address, name};
+    if (watcher_) watcher_(call);
     auto found = rules_.find(service);
     if (found == rules_.end()) return std::nullopt;
     for (const Entry& entry : found->second) {

@@ -33,6 +33,9 @@ public:
     void failAlways(const std::string& service);
     void failOnCall(const std::string& service, std::uint64_t index);
     void clear();
+    // `watcher` sees every call the services check, before any rule; a test uses it
+    // to stop a process at a chosen call.
+    void watch(std::function<void(const FaultCall&)> watcher);
 
     // Called by the services; counts the call.
     std::optional<Fault> check(std::string_view service, std::uint32_t address = 0,
@@ -46,6 +49,7 @@ private:
     };
     std::map<std::string, std::vector<Entry>, std::less<>> rules_;
     std::map<std::string, std::uint64_t, std::less<>> counts_;
+    std::function<void(const FaultCall&)> watcher_;
 };
 
 }  // namespace sim

@@ -1,6 +1,8 @@
 // The boot options: defaults, the configuration file on the storage card, the
 // directory and platform lists, and the services the boot path uses.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -362,7 +364,7 @@ TEST(BootMenuCards, TheFileLivesOnTheFirstCard) {
 
 TEST_F(BootMenuTest, ACutShortSaveKeepsThePreviousFile) {
     const std::string previous = encode(anotherRun());
-    auto onScratch = [](const sim::FaultCall& call) { return call.name.find(u"quorvel.tmp") != std::u16string_view::npos; };
+    auto onScratch = [](const sim::FaultCall& call) { return call.name.ends_with(u".tmp"); };
     struct Case {
         const char* what;
         std::function<void(sim::Faults&)> arrange;
@@ -371,7 +373,8 @@ TEST_F(BootMenuTest, ACutShortSaveKeepsThePreviousFile) {
         {"write fails", [&](sim::Faults& f) { f.failWhen("WriteFile", onScratch); }},
         {"write stops one byte short", [&](sim::Faults& f) { f.failWhen("WriteFile", onScratch, 2151); }},
         {"new file cannot be made", [&](sim::Faults& f) { f.failWhen("CreateFileW", onScratch); }},
-        {"new file cannot take the old one's place", [&](sim::Faults& f) { f.failWhen("MoveFileW", onScratch); }},
+        {"new file cannot be flushed", [&](sim::Faults& f) { f.failWhen("FlushFileBuffers", onScratch); }},
+        {"new file cannot take the old one's place", [&](sim::Faults& f) { f.failWhen("MoveFileExW", onScratch); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -394,6 +397,126 @@ TEST_F(BootMenuTest, ASaveReplacesThePreviousFile) {
     ASSERT_TRUE(menu.saveOptions());
     EXPECT_EQ(configuration(), encode(Options{}));
     EXPECT_EQ(folderContents(device.card()), std::set<std::string>{"quorvel.cnf"});
+}
+
+// The record a menu holds, as its file would hold it.
+std::string recordOf(const BootMenu& menu) {
+    return std::string(reinterpret_cast<const char*>(static_cast<const BootOptions*>(&menu)), sizeof(BootOptions));
+}
+
+// The exit status of a child process, or -1 when it did not exit by itself.
+int waitFor(pid_t child) {
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// Runs `body` in a child process that shares the device's folder; its result is
+// the child's exit status.
+template <typename Body>
+pid_t inChild(Body body) {
+    pid_t child = fork();
+    if (child == 0) _exit(body());
+    return child;
+}
+
+Options secondRun() {
+    Options o;
+    o.kernelDirectorySet = 1;
+    o.kernelDirectory = u"\\Storage Card\\boot\\";
+    o.kernelNameSet = 1;
+    o.kernelName = u"second.gz";
+    o.rootFileSystem = 1;
+    o.autoBootSeconds = 3;
+    o.serialSpeed = 9600;
+    o.extraKernelOptions = u"-s";
+    return o;
+}
+
+TEST_F(BootMenuTest, BootsSavingAtOnceNeverLeaveAStartWithoutARecord) {
+    constexpr int SAVES = 150;
+    constexpr int STARTS = 300;
+    const std::string first = encode(anotherRun());
+    const std::string second = encode(secondRun());
+    writeConfiguration(first);
+
+    auto saver = [](const Options& options) {
+        return inChild([&] {
+            BootMenu menu;
+            apply(menu, options);
+            for (int i = 0; i < SAVES; ++i) {
+                if (!menu.saveOptions()) return 1;
+            }
+            return 0;
+        });
+    };
+    pid_t savers[] = {saver(anotherRun()), saver(secondRun())};
+    // Exit status 0: every start found one of the two records whole.
+    pid_t starter = inChild([&] {
+        for (int i = 0; i < STARTS; ++i) {
+            BootMenu menu;
+            std::string record = recordOf(menu);
+            if (record != first && record != second) return 2;
+        }
+        return 0;
+    });
+    EXPECT_EQ(waitFor(starter), 0) << "a start found defaults or a mixed record";
+    for (pid_t child : savers) EXPECT_EQ(waitFor(child), 0) << "a save failed";
+    BootMenu last;
+    EXPECT_TRUE(recordOf(last) == first || recordOf(last) == second);
+}
+
+// A boot stopped (power lost, process killed) at any call its save makes leaves
+// the previous record or the new one, and the next start loads it.
+TEST_F(BootMenuTest, ASaveStoppedAtAnyCallLeavesALoadableRecord) {
+    constexpr int STOPPED = 3;
+    const std::string previous = encode(anotherRun());
+    const std::string next = encode(secondRun());
+    struct Case {
+        const char* what;
+        std::uint32_t writeLimit;  // 0: the write goes through whole
+    } cases[] = {{"writes go through", 0}, {"the write is cut after 1000 bytes", 1000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (std::uint64_t stopAt = 0;; ++stopAt) {
+            SCOPED_TRACE("stopped before call " + std::to_string(stopAt));
+            writeConfiguration(previous);
+            pid_t child = inChild([&] {
+                BootMenu menu;
+                apply(menu, secondRun());
+                sim::Faults& faults = device->faults();
+                if (c.writeLimit) {
+                    faults.failWhen("WriteFile", [](const sim::FaultCall& call) { return call.name.ends_with(u".tmp"); },
+                                    c.writeLimit);
+                }
+                std::uint64_t calls = 0;
+                faults.watch([&](const sim::FaultCall&) {
+                    if (calls++ == stopAt) _exit(STOPPED);
+                });
+                return menu.saveOptions() ? 0 : 1;
+            });
+            int status = waitFor(child);
+            ASSERT_TRUE(status == STOPPED || status == 0 || status == 1) << status;
+            BootMenu started;
+            const std::string record = recordOf(started);
+            EXPECT_TRUE(record == previous || record == next);
+            if (status == STOPPED) continue;
+            // The save ran to its end: it kept its word.
+            EXPECT_EQ(record, status == 0 ? next : previous);
+            EXPECT_GT(stopAt, 2u);
+            break;
+        }
+    }
+}
+
+TEST_F(BootMenuTest, OnlyTheBackupOfAnEarlierCutSaveIsLoaded) {
+    device.writeFile("Storage Card/quorvel.bak", encode(anotherRun()));
+    BootMenu menu;
+    expectOptions(menu, anotherRun());
+    apply(menu, secondRun());
+    ASSERT_TRUE(menu.saveOptions());
+    EXPECT_EQ(folderContents(device.card()), std::set<std::string>{"quorvel.cnf"});
+    EXPECT_EQ(configuration(), encode(secondRun()));
 }
 
 TEST_F(BootMenuTest, DirectoryEntriesComeFromTheStringTable) {

@@ -158,6 +158,23 @@ TEST_P(UartConsoleTest, UnmappableRegistersFailTheSetup) {
     EXPECT_TRUE(uart().accesses().empty());
 }
 
+TEST_P(UartConsoleTest, AFailureToMapAgainIsToldThroughTheConsoleItself) {
+    UartConsole* console = makeConsole();
+    ASSERT_TRUE(console->setup());
+    std::uint32_t earlier = console->registerBase();
+    consoleSlot = console;  // the console of the previous attempt is the current one
+    uart().clearSent();
+    std::uint32_t physical = GetParam().physicalBase;
+    device->faults().failWhen("VirtualCopy", [physical](const sim::FaultCall& call) { return call.address == physical; });
+    EXPECT_FALSE(console->setup());
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "can't map physical address 0x%08x\r\n", physical);
+    EXPECT_NE(uart().sent().find(expected), std::string::npos) << uart().sent();
+    EXPECT_EQ(console->registerBase(), 0xFFFFFFFFu);
+    EXPECT_FALSE(device->addressSpace().deviceAt(earlier).has_value());
+    consoleSlot = lcdConsole();
+}
+
 TEST_P(UartConsoleTest, NoCom1NoRegisters) {
     device->faults().failAlways("CreateFileW");
     UartConsole* console = makeConsole();

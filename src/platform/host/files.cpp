@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -237,6 +239,30 @@ BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName) {
     std::filesystem::rename(*from, *to, ec);
     return ec ? fail(ERROR_ACCESS_DENIED) : TRUE;
 }
+
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return MoveFileW(existing, newName);
+    auto from = sim::resolveDevicePath(deviceRoot(), view(existing), false);
+    auto to = sim::resolveDevicePath(deviceRoot(), view(newName), true);
+    if (!from) return fail(ERROR_FILE_NOT_FOUND);
+    if (!to) return fail(ERROR_PATH_NOT_FOUND);
+    std::error_code ec;
+    if (std::filesystem::is_directory(*to, ec)) return fail(ERROR_ACCESS_DENIED);
+    if (sim::Handheld::current().faults().check("MoveFileExW", 0, view(existing))) return fail(ERROR_ACCESS_DENIED);
+    // rename(2) swaps the directory entry atomically, as the device's call does.
+    if (::rename(from->c_str(), to->c_str()) != 0) return fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    sim::Handheld& device = sim::Handheld::current();
+    auto* open = dynamic_cast<host::OpenFile*>(device.handle(file));
+    if (!open) return fail(ERROR_INVALID_HANDLE);
+    if (device.faults().check("FlushFileBuffers", 0, open->path)) return fail(ERROR_GEN_FAILURE);
+    return ::fsync(open->fd) == 0 ? TRUE : fail(ERROR_GEN_FAILURE);
+}
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
     sim::Handheld& device = sim::Handheld::current();
