@@ -16,6 +16,8 @@
      check <name>: ok | check <name>: FAIL <reason>
                                       for bss, data, argv, bootinfo, ksyms, stack
                                       (and large data), in that order
+     drew border and colour bars at 0xXXXXXXXX   when an argument is "draw" and the
+                                      screen is 16 bits a pixel
      OK | FAIL                         the verdict: OK only when every check is ok
 
    Built position-independent: it runs at its link address in SA-11x0 RAM and at the
@@ -171,6 +173,10 @@ static const char* check_data(void) {
     return data_marker == DATA_MARKER ? 0 : "marker";
 }
 
+/* Drawing is asked for: the boot information may name a screen the machine at hand
+   does not have, and a write there would be the kernel's last. */
+static int draw_asked;
+
 static const char* check_argv(u32 argc, u32 argv) {
     put("argc ");
     put_dec((s32)argc);
@@ -191,6 +197,9 @@ static const char* check_argv(u32 argc, u32 argv) {
             failure = failure ? failure : "string";
             continue;
         }
+        if (length == 4 && ((const char*)string)[0] == 'd' && ((const char*)string)[1] == 'r' &&
+            ((const char*)string)[2] == 'a' && ((const char*)string)[3] == 'w')
+            draw_asked = 1;
         put("argv[");
         put_dec((s32)i);
         put("] \"");
@@ -244,6 +253,45 @@ static const char* check_bootinfo(u32 address) {
     if (arch != 3 || series != (on_pxa ? 2u : 1u)) return "platform";
     if (info->timezone < -24 * 60 || info->timezone > 24 * 60) return "timezone";
     return 0;
+}
+
+/* A picture drawn with nothing but what the boot information says of the screen: a
+   yellow border 4 pixels wide and eight colour bars across the middle third, from
+   black on the left to white on the right. Only 16-bit screens (types 5 and 6). */
+static const u16 bar_colours[8] = {0x0000, 0x001F, 0x07E0, 0x07FF, 0xF800, 0xF81F, 0xFFE0, 0xFFFF};
+
+/* No division instruction on ARMv4 and no library: by subtraction, for small numbers. */
+static s32 divide(s32 a, s32 b) {
+    s32 q = 0;
+    while (a >= b) {
+        a -= b;
+        ++q;
+    }
+    return q;
+}
+
+static void draw_screen(u32 address) {
+    const struct boot_info* info = (const struct boot_info*)address;
+    if (info->fb_address == 0 || (info->fb_type != 5 && info->fb_type != 6)) return;  /* no screen known */
+    s32 w = info->fb_width, h = info->fb_height, line = info->fb_line_bytes;
+    if (w < 16 || h < 16 || line < w * 2) return;
+    s32 third = divide(h, 3), bar = divide(w - 8, 8);
+    for (s32 y = 0; y < h; ++y) {
+        u16* row = (u16*)(info->fb_address + (u32)(y * line));
+        for (s32 x = 0; x < w; ++x) {
+            u16 colour = 0x4208; /* dark grey, so the black bar shows */
+            if (x < 4 || y < 4 || x >= w - 4 || y >= h - 4)
+                colour = 0xFFE0;
+            else if (y >= third && y < 2 * third) {
+                s32 index = divide(x - 4, bar);
+                colour = bar_colours[index > 7 ? 7 : index];
+            }
+            row[x] = colour;
+        }
+    }
+    put("drew border and colour bars at ");
+    put_hex(info->fb_address);
+    end_line();
 }
 
 /* Whether symbol is `name`; when it is, its value must be the link-time address and,
@@ -392,6 +440,7 @@ void kernel_main(u32 argc, u32 argv, u32 bootinfo, u32 sp) {
 #ifdef LARGE_DATA
     report("large data", large);
 #endif
+    if (!info && draw_asked) draw_screen(bootinfo);
     put(failures ? "FAIL" : "OK");
     end_line();
 }

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -33,11 +35,27 @@
 #include "platform/coredll.h"
 #include "sim/emulator.h"
 #include "sim/handheld.h"
+#include "sim/screen/png_writer.h"
+#include "sim/screen/screen_view.h"
 #include "sim/utf.h"
+#include "sim/windows/controls.h"
+#include "sim/windows/window_system.h"
+#include "ui/app_window.h"
+#include "ui/boot_command.h"
 
 namespace quorvel::app {
 
 namespace {
+
+// What the last boot started through the Boot command's steps came to.
+std::optional<sim::HandOverResult>& bootResult() {
+    static std::optional<sim::HandOverResult> result;
+    return result;
+}
+std::string& bootError() {
+    static std::string error;
+    return error;
+}
 
 constexpr int DEMO_PLATFORM = 9;  // selectable index of "HP Jornada 720 (US/UK)"
 std::atomic<bool> interruptedOutside{false};
@@ -513,28 +531,25 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         menu.mainWindow = &window;
         theBootContext();
 
-        bool go = true;
-        if (menu.safetyMessage) {
-            ce::UINT icon = menu.pauseBeforeBoot ? ce::MB_ICONQUESTION : ce::MB_ICONEXCLAMATION;
-            int answer = ce::MessageBoxW(window.handle(), u"Data in memory will be lost.\nAre you sure?", u"WARNING",
-                                         ce::MB_YESNO | icon);
-            if (answer == ce::IDYES)
-                ce::UpdateWindow(window.handle());
-            else
-                go = false;
-        }
+        bool go = ui::confirmBoot(menu, window.handle());
         std::optional<sim::HandOverResult> result;
         if (go) {
-            window.progressDone();
-            menu.logText(u"BOOT START\n");
-            menu.collectOptions();
             // Flags change this boot only; the device keeps its options unless asked.
-            if (a.save && !menu.saveOptions()) err << "quorvel: can't save the options to the device's quorvel.cnf\n";
-            try {
-                result = sim::runBoot([] { theBootMenu().startBoot(); });
-            } catch (const std::exception& e) {
-                err << "quorvel: the hand-over could not run: " << e.what() << "\n";
-            }
+            ui::setBootRunner([](BootMenu& m) {
+                try {
+                    bootResult() = sim::runBoot([&m] { m.startBoot(); });
+                } catch (const std::exception& e) {
+                    bootError() = e.what();
+                }
+            });
+            bootResult().reset();
+            bootError().clear();
+            bool saved = true;
+            ui::startBootSteps(menu, a.save, &saved);
+            ui::setBootRunner(nullptr);
+            if (!saved) err << "quorvel: can't save the options to the device's quorvel.cnf\n";
+            if (!bootError().empty()) err << "quorvel: the hand-over could not run: " << bootError() << "\n";
+            result = bootResult();
         }
         consolePage.endBar();
         if (result) {
@@ -583,6 +598,158 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
     }
     releaseBootMenu();
     forgetPlaced();  // the PlacedFiles remove their files as this returns
+    return status;
+}
+
+// The boot loader's own window on the simulated handheld: live in a desktop window,
+// or headless with scripted taps and keys ending in a screenshot.
+int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
+    for (const auto& [name, image] : a.disks)
+        if (!usableDisk(image, err)) return 1;
+    if (a.com1 && *a.com1 != "-" && !writable(*a.com1, "COM1's output", err)) return 1;
+    std::optional<DemoFolder> demo;
+    std::filesystem::path root;
+    if (int status = deviceRoot(a, demo, root, err)) return status;
+
+    sim::DeviceSettings settings = baseSettings(a, root);
+    PlatformId platform{};
+    {
+        sim::Handheld reader(settings);
+        BootMenu& saved = theBootMenu();
+        if (saved.platform.cpu == 0 && saved.platform.machine == 0) saved.platformEntry(DEMO_PLATFORM, 1);
+        platform = saved.platform;
+        releaseConsole();
+        releaseBootMenu();
+    }
+    chooseCpu(a, platform, settings);
+    if (a.ramMegabytes) settings.ram = {{sim::dramBase(settings.cpu), *a.ramMegabytes << 20}};
+    if (a.screenWidth) {
+        settings.screenWidth = *a.screenWidth;
+        settings.screenHeight = *a.screenHeight;
+        settings.bitsPerPixel = *a.screenBits;
+    }
+    if (a.com1) settings.com1Output = *a.com1;
+    for (const auto& [name, image] : a.disks) settings.disks[wide(name)] = image;
+
+    sim::Handheld device(settings);
+    sim::WindowSystem& windows = device.windows();
+    device.cpu().emulation.uartOutput = [&out](std::string_view bytes) { out << bytes << std::flush; };
+    BootMenu& menu = theBootMenu();
+    // A device that never chose a platform starts on the demo device's.
+    if (menu.platform.cpu == 0 && menu.platform.machine == 0) menu.platform = platform;
+    // On the demo device the sample kernel is asked to show its picture.
+    if (demo && menu.extraKernelOptions[0] == 0) ce::wcsncpy(menu.extraKernelOptions, u"draw", EXTRA_OPTIONS_SIZE - 1);
+
+    // A boot that reaches the kernel ends the window's loop with the kernel's status.
+    ui::setBootRunner([](BootMenu& m) {
+        try {
+            bootResult() = sim::runBoot([&m] { m.startBoot(); });
+        } catch (const std::exception& e) {
+            bootError() = e.what();
+        }
+        if (bootResult()) ce::PostQuitMessage(exitStatusOf(bootResult()->reason));
+    });
+    bootResult().reset();
+    bootError().clear();
+
+    int status = 0;
+    if (a.screenshot) {
+        std::vector<std::function<void()>> steps;
+        if (a.tab && *a.tab != "main") {
+            int index = *a.tab == "option" ? 1 : 2;
+            steps.push_back([&windows, index] {
+                auto* window = dynamic_cast<ui::MainWindow*>(theBootMenu().mainWindow);
+                if (!window || !window->tabWindow()) return;
+                ce::HWND tabs = window->tabWindow()->handle();
+                sim::TabGeometry g = sim::tabGeometry(*windows.window(tabs));
+                ce::RECT r = windows.screenRect(tabs);
+                windows.tap(r.left + g.tabWidth / 2, r.top + index * g.tabHeight + g.tabHeight / 2);
+            });
+        }
+        for (auto [x, y] : a.taps) steps.push_back([&windows, x = x, y = y] { windows.tap(x, y); });
+        if (a.keys) steps.push_back([&windows, keys = *a.keys] { windows.type(sim::fromUtf8(keys)); });
+        bool written = false;
+        std::size_t next = 0;
+        auto shoot = [&] {
+            if (written) return;
+            written = true;
+            // After the hand-over the screen is the kernel's.
+            if (!bootResult()) windows.paint(true);
+            if (!sim::writePng(windows.frame(), a.screenshot->string())) {
+                err << "quorvel: can't write the screenshot " << a.screenshot->string() << "\n";
+                status = 1;
+            }
+        };
+        windows.setIdle([&] {
+            if (next < steps.size()) {
+                steps[next++]();
+                return true;
+            }
+            shoot();
+            return false;
+        });
+        int code = ui::entry(ce::GetModuleHandleW(nullptr));
+        shoot();  // a boot ended the loop: the screen as the kernel left it
+        if (bootResult()) status = code;
+    } else {
+        sim::ScreenView view;
+        bool closed = false;
+        sim::ScreenInput input;
+        input.tap = [&](int x, int y, bool down) { down ? windows.tapDown(x, y) : windows.tapUp(x, y); };
+        input.key = [&](int key, bool down) { down ? windows.keyDown(key) : windows.keyUp(key); };
+        input.character = [&](char16_t c) { windows.character(c); };
+        input.close = [&] { closed = true; };
+        windows.paint(true);
+        if (!view.open(windows.frame(), input, 0, "quorvel")) {
+            err << "quorvel: no screen to show the window on (" << view.error()
+                << "); use --screenshot FILE.png to run without one\n";
+            ui::setBootRunner(nullptr);
+            releaseConsole();
+            releaseBootMenu();
+            return 1;
+        }
+        // While the kernel runs, its picture is shown whenever it speaks, at most
+        // every 30 ms so the emulation is not held up.
+        auto shownAt = std::chrono::steady_clock::now();
+        device.cpu().emulation.uartOutput = [&](std::string_view bytes) {
+            out << bytes << std::flush;
+            auto now = std::chrono::steady_clock::now();
+            if (now - shownAt < std::chrono::milliseconds(30)) return;
+            shownAt = now;
+            view.refresh();
+            if (!view.pump()) closed = true;
+        };
+        auto last = std::chrono::steady_clock::now();
+        // The simulated clock follows the wall clock while the window waits.
+        windows.setIdle([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+            auto now = std::chrono::steady_clock::now();
+            windows.advanceClock(static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
+            last = now;
+            if (!view.pump()) closed = true;
+            windows.paint();
+            view.refresh();
+            return !closed;
+        });
+        int code = ui::entry(ce::GetModuleHandleW(nullptr));
+        if (bootResult()) {
+            status = code;
+            err << "quorvel: kernel " << bootResult()->describe() << "\n";
+            // The kernel's own picture stays on the screen until the window is closed;
+            // the window system paints no more.
+            windows.setIdle(nullptr);
+            view.setFrame(windows.frame());
+            view.run([&] { return !closed; });
+        }
+    }
+    if (!bootError().empty()) {
+        err << "quorvel: the hand-over could not run: " << bootError() << "\n";
+        status = 1;
+    }
+    windows.setIdle(nullptr);
+    ui::setBootRunner(nullptr);
+    closeSerialPort();
     return status;
 }
 
@@ -638,6 +805,7 @@ int runCommand(const Arguments& a, std::istream& in, std::ostream& out, std::ost
     case Command::Boot: return boot(a, in, out, err);
     case Command::Platforms: return platforms(out);
     case Command::Options: return options(a, out, err);
+    case Command::Gui: return gui(a, out, err);
     case Command::Help:
     case Command::Version: break;
     }

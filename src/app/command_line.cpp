@@ -137,6 +137,8 @@ struct Parser {
     CLI::App* boot;
     CLI::App* platforms;
     CLI::App* options;
+    CLI::App* gui;
+    std::vector<std::string> taps;
 
     Parser() {
         app.set_version_flag("--version", "quorvel build " + std::to_string(BUILD_NUMBER));
@@ -153,11 +155,22 @@ struct Parser {
         addOptionFlags(boot, a, raw);
         addRunFlags(boot, a, raw);
         addDeviceFlags(options, a, rawOptions);
+        gui = app.add_subcommand("gui", "run the boot loader's window on the simulated handheld's screen");
+        gui->footer("Without --screenshot the screen shows in a desktop window; closing it ends the program.");
+        addDeviceFlags(gui, a, raw);
+        gui->add_option("--screenshot", a.screenshot, "write the screen as PNG to FILE and exit (no window)")
+            ->group("Screenshot");
+        gui->add_option("--tab", a.tab, "page shown before the screenshot: main, option or console")
+            ->check(CLI::IsMember({"main", "option", "console"}))
+            ->group("Screenshot");
+        gui->add_option("--tap", taps, "a tap at X,Y on the screen, before the screenshot (repeatable)")
+            ->group("Screenshot");
+        gui->add_option("--keys", a.keys, "text typed after the taps")->group("Screenshot");
         addOptionFlags(options, a, rawOptions);
     }
 
     CLI::App* chosen() {
-        for (CLI::App* sub : {boot, platforms, options})
+        for (CLI::App* sub : {boot, platforms, options, gui})
             if (sub->parsed()) return sub;
         return &app;
     }
@@ -178,6 +191,15 @@ std::string finish(Parser& p) {
         a.screenHeight = h;
         a.screenBits = b;
     }
+    for (const std::string& v : p.taps) {
+        std::size_t comma = v.find(',');
+        int x = 0, y = 0;
+        if (comma == std::string::npos || !number(v.substr(0, comma), x) || !number(v.substr(comma + 1), y))
+            return "--tap takes X,Y: " + v;
+        a.taps.emplace_back(x, y);
+    }
+    if (p.gui->parsed() && !a.screenshot && (a.tab || !a.taps.empty() || a.keys))
+        return "--tab, --tap and --keys go with --screenshot";
     for (const std::string& v : raw.disks) {
         std::size_t eq = v.find('=');
         if (eq == std::string::npos) {
@@ -209,6 +231,7 @@ std::string usage(Command command) {
     case Command::Boot: return p.boot->help();
     case Command::Platforms: return p.platforms->help();
     case Command::Options: return p.options->help();
+    case Command::Gui: return p.gui->help();
     default: return p.app.help();
     }
 }
@@ -235,6 +258,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& words) {
         p.a.command = Command::Platforms;
     else if (p.options->parsed())
         p.a.command = Command::Options;
+    else if (p.gui->parsed())
+        p.a.command = Command::Gui;
     else
         return {std::nullopt, "no command given", p.app.help()};
     p.a.usage = p.chosen()->help();

@@ -10,7 +10,7 @@
 
 namespace quorvel::app {
 
-enum class Command { Boot, Platforms, Options, Help, Version };
+enum class Command { Boot, Platforms, Options, Gui, Help, Version };
 
 struct Arguments {
     Command command = Command::Help;
@@ -49,6 +49,12 @@ struct Arguments {
     std::optional<std::filesystem::path> saveMemory;
     std::optional<std::filesystem::path> json;
     bool dryRun = false;
+
+    // The window (gui): headless when a screenshot is asked for.
+    std::optional<std::filesystem::path> screenshot;
+    std::optional<std::string> tab;  // main, option, console
+    std::vector<std::pair<int, int>> taps;
+    std::optional<std::string> keys;
 
     // The terminal.
     bool log = false, chatty = false, quiet = false;

@@ -186,11 +186,11 @@ TEST(EveryPlatformRefusal, LayoutsThatCannotBeHandedOverAreRefusedBeforeAnything
         bool loaded;                   // whether the kernel was loaded before the refusal
     } cases[] = {
         {"kernel linked at 0", {0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB, QUORVEL_KERNEL_AT_0, 0,
-         u"Can't jump to the kernel.\n", "destination 0x00200000-0x00201723 is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n",
+         u"Can't jump to the kernel.\n", "destination 0x00200000-0x0020197b is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n",
          true},
         {"kernel linked beyond a 32 MB handheld's RAM", {0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB,
          QUORVEL_KERNEL_AT_C8, 0, u"Can't jump to the kernel.\n",
-         "destination 0xc8200000-0xc8201723 is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n", true},
+         "destination 0xc8200000-0xc820197b is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n", true},
         {"image that folds the layout onto itself on the PXA-2x0", {0x0C208000, 0x01040100},
          u"Sharp W-ZERO3 (WS003SH)", 64 * MB, sampleKernelPath(), 16 * MB, u"Can't allocate memory.\n",
          "kernel layout 0xc0200000-0xc1202fff is longer than the 16 MB the loader folds it into.\n", false},

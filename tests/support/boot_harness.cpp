@@ -1,6 +1,8 @@
 // The whole-boot harness.
 #include "support/boot_harness.h"
 
+#include "ui/boot_command.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -84,9 +86,13 @@ BootRun bootOnDevice(TestDevice& device, const std::function<void(quorvel::BootM
         quorvel::BootMenu& menu = quorvel::theBootMenu();
         configure(menu);
         quorvel::theBootContext();
-        menu.logText(u"BOOT START\n");
-        menu.saveOptions();
-        run.handOver = sim::runBoot([] { quorvel::theBootMenu().startBoot(); });
+        // The Boot command's own steps, with the hand-over caught by the emulator.
+        static std::optional<sim::HandOverResult>* result = nullptr;
+        result = &run.handOver;
+        quorvel::ui::setBootRunner(
+            [](quorvel::BootMenu& m) { *result = sim::runBoot([&m] { m.startBoot(); }); });
+        quorvel::ui::startBootSteps(menu);
+        quorvel::ui::setBootRunner(nullptr);
         run.log = log.utf8();
         if (auto* front = dynamic_cast<quorvel::GzipFileManager*>(quorvel::theBootContext().fileManagerSlot))
             run.inflatedBytes = front->inflatedBytes();
