@@ -186,17 +186,17 @@ bool WindowSystem::endDialog(HWND dialog, int result) {
 int WindowSystem::messageBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type) {
     UINT buttons = type & MB_TYPEMASK;
     const int noAnswer = buttons == MB_YESNO ? ID_NO : buttons == MB_OKCANCEL ? ID_CANCEL : ID_OK;
-    struct ButtonSpec {
+    struct ButtonChoice {
         int id;
         const char16_t* text;
     };
-    std::vector<ButtonSpec> specs;
+    std::vector<ButtonChoice> choices;
     if (buttons == MB_YESNO)
-        specs = {{ID_YES, u"Yes"}, {ID_NO, u"No"}};
+        choices = {{ID_YES, u"Yes"}, {ID_NO, u"No"}};
     else if (buttons == MB_OKCANCEL)
-        specs = {{ID_OK, u"OK"}, {ID_CANCEL, u"Cancel"}};
+        choices = {{ID_OK, u"OK"}, {ID_CANCEL, u"Cancel"}};
     else
-        specs = {{ID_OK, u"OK"}};
+        choices = {{ID_OK, u"OK"}};
 
     // Size: the text's widest line beside the icon, the buttons in a row below.
     const int pad = 8 * dpi() / 96;
@@ -231,7 +231,7 @@ int WindowSystem::messageBox(HWND owner, const std::u16string& text, const std::
     textW = std::min(textW, widest);
     int textH = lines * baseY_;
     int clientW = std::max(pad + (icon ? icon + pad : 0) + textW + pad,
-                           static_cast<int>(specs.size()) * (buttonW + pad) + pad);
+                           static_cast<int>(choices.size()) * (buttonW + pad) + pad);
     clientW = std::max(clientW, static_cast<int>(textWidth(caption, fontPixels_)) + 2 * pad + captionHeight());
     clientW = std::min(clientW, screenWidth() - 4);
     int clientH = pad + std::max(textH, icon) + pad + buttonH + pad;
@@ -255,10 +255,10 @@ int WindowSystem::messageBox(HWND owner, const std::u16string& text, const std::
     int textX = pad + (icon ? icon + pad : 0);
     createWindow(0, STATIC_CLASS, shown, WS_CHILD | WS_VISIBLE | SS_LEFT, textX, pad + std::max(0, (icon - textH) / 2),
                  clientW - textX - pad, textH, box, 0xFFFF, nullptr, nullptr);
-    int rowW = static_cast<int>(specs.size()) * buttonW + (static_cast<int>(specs.size()) - 1) * pad;
+    int rowW = static_cast<int>(choices.size()) * buttonW + (static_cast<int>(choices.size()) - 1) * pad;
     int bx = (clientW - rowW) / 2, by = clientH - pad - buttonH;
     HWND firstButton = nullptr;
-    for (const ButtonSpec& s : specs) {
+    for (const ButtonChoice& s : choices) {
         HWND button = createWindow(0, BUTTON_CLASS, s.text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, bx, by, buttonW,
                                    buttonH, box, s.id, nullptr, nullptr);
         if (!firstButton) firstButton = button;
