@@ -2,11 +2,13 @@
 # Seeds for the resource readers' fuzzer: the program's resource script and the
 # template tests' script compiled by windres, and bitmaps netpbm writes at each
 # palette depth and in true colour, without their file header (as a resource holds
-# them). Run from the repository's top folder.
+# them). QUORVEL_SOURCE_DIR: the source tree; found from here if unset.
 set -e
 out=${1:?usage: resources.sh OUTDIR}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+cd "${QUORVEL_SOURCE_DIR:-$here/../..}"
 for rc in src/ui/resources/quorvel.rc tests/ui/dialog_templates.rc; do
   name=$(basename "$rc" .rc)
   (cd "$(dirname "$rc")" && x86_64-w64-mingw32-windres --preprocessor=cpp -J rc -O res -i "$(basename "$rc")" -o "$out/$name.res")
