@@ -13,6 +13,7 @@
 #include "support/boot_harness.h"
 #include "support/device.h"
 #include "support/test_data.h"
+#include "support/case_names.h"
 
 using namespace testing_support;
 
@@ -45,6 +46,7 @@ BootRun boot(TestDevice& device, bool image) {
     });
 }
 
+using testing_support::PrintTo;
 struct Damage {
     const char* name;
     bool image;                 // the image is damaged, else the kernel

@@ -13,11 +13,13 @@
 #include "support/boot_harness.h"
 #include "support/device.h"
 #include "support/test_data.h"
+#include "support/case_names.h"
 
 using namespace testing_support;
 
 namespace {
 
+using testing_support::PrintTo;
 struct BootCase {
     const char* name;
     std::u16string platform;

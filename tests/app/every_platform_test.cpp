@@ -18,6 +18,7 @@
 #include "support/boot_harness.h"
 #include "support/device.h"
 #include "support/test_data.h"
+#include "support/case_names.h"
 
 using namespace testing_support;
 
@@ -69,6 +70,7 @@ PoolFigures poolFigures(const std::string& log) {
     return figures;
 }
 
+using testing_support::PrintTo;
 struct PlatformBoot {
     std::string name;
     quorvel::PlatformId platform;

@@ -11,6 +11,7 @@
 #include "arch/arm/hand_over_check.h"
 #include "arch_fixture.h"
 #include "sim/emulator.h"
+#include "support/case_names.h"
 
 using namespace arch_test;
 using quorvel::HandOverPlan;
@@ -263,6 +264,7 @@ TEST_P(HandOverCheckTest, ReadsOnlyTheEntriesARebuiltShortPoolWrote) {
 }
 
 // Handhelds of both families with a given amount of RAM, the CPU's banks registered.
+using testing_support::PrintTo;
 struct RamCase {
     const char* name;
     const CpuCase* cpu;

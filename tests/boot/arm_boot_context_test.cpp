@@ -25,6 +25,7 @@
 #include "support/test_data.h"
 #include "support/device.h"
 #include "support/log_capture.h"
+#include "support/case_names.h"
 
 using namespace quorvel;
 using testing_support::LogCapture;
@@ -302,6 +303,7 @@ TEST_F(ArmBootContextTest, TheHookReportsAFailedAttempt) {
     EXPECT_EQ(boxes[0].text, u"Architecture not supported.\n");
 }
 
+using testing_support::PrintTo;
 struct Machine {
     const char* name;
     sim::CpuFamily family;

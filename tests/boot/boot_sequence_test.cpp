@@ -14,6 +14,7 @@
 #include "support/device.h"
 #include "support/log_capture.h"
 #include "support/page_link_walker.h"
+#include "support/case_names.h"
 
 using namespace quorvel;
 using testing_support::DoubleBootContext;
@@ -161,6 +162,7 @@ TEST_F(BootSequenceTest, WithAnImageTheImageIsSizedThenAppendedBehindTheKernel) 
     EXPECT_EQ(walk.lastEnd, 0xC000B000u);
 }
 
+using testing_support::PrintTo;
 struct FailureCase {
     const char* name;
     void (*arrange)(Rig&);

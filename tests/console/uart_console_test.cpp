@@ -10,6 +10,7 @@
 #include "console_fixture.h"
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/coredll.h"
+#include "support/case_names.h"
 
 using namespace quorvel;
 using sim::RegisterAccess;
@@ -20,6 +21,7 @@ constexpr std::uint32_t CPU_SA11X0 = 0x0C104000;
 constexpr std::uint32_t CPU_PXA250 = 0x0C204000;
 constexpr std::uint32_t CPU_PXA270 = 0x0C208000;
 
+using testing_support::PrintTo;
 struct UartCase {
     const char* name;
     sim::CpuFamily family;

@@ -28,7 +28,6 @@ using testing_support::LogCapture;
 using testing_support::TempDir;
 using testing_support::TestDevice;
 
-using testing_support::randomData;
 using testing_support::readHostFile;
 using testing_support::textData;
 using testing_support::writeHostFile;
@@ -38,10 +37,6 @@ using gzip_card::wide;
 namespace {
 
 constexpr std::size_t MB = 1u << 20;
-
-
-
-
 
 // What "gzip -c <options>" makes of `bytes`.
 std::string gzipTool(const TempDir& work, const std::string& bytes, const std::string& options = "-n") {
@@ -85,18 +80,22 @@ struct Sample {
     std::string stored;  // the file on the card
 };
 
+// The large samples are made by the build (the gzip tool over generated data).
+std::string sample(const std::string& name) {
+    std::string bytes = readHostFile(std::filesystem::path(QUORVEL_GZIP_SAMPLES) / name);
+    EXPECT_FALSE(bytes.empty()) << name;
+    return bytes;
+}
+
 class GzipCheckpoints : public gzip_card::GzipCardTest {
 protected:
     static void SetUpTestSuite() {
         work = new TempDir;
-        std::string random = randomData(9 * MB + MB / 2, 31);
-        randomMember = new Sample{random, gzipTool(*work, random)};
-
+        randomMember = new Sample{sample("random.bin"), sample("random.bin.gz")};
         // Three members made differently, then plain bytes long enough to hold snapshots.
-        std::string a = textData(5 * MB / 2, 32), b = textData(3 * MB, 33), c = textData(MB, 34);
-        std::string tail = "Plain tail. " + randomData(3 * MB / 2, 35);
-        membersAndTail = new Sample{a + b + c + tail, gzipTool(*work, a) + gzipTool(*work, b, "-1") +
-                                                          gzipTool(*work, c, "-9 -N") + tail};
+        const std::string tail = "Plain tail. " + sample("tail.bin");
+        membersAndTail = new Sample{sample("a.txt") + sample("b.txt") + sample("c.txt") + tail,
+                                    sample("a.txt.gz") + sample("b.txt.gz") + sample("c.txt.gz") + tail};
     }
     static void TearDownTestSuite() {
         delete randomMember;

@@ -17,6 +17,7 @@
 #include "support/log_capture.h"
 #include "support/test_data.h"
 #include "gzip_card.h"
+#include "support/case_names.h"
 
 using namespace quorvel;
 using testing_support::TempDir;
@@ -79,6 +80,7 @@ std::vector<Damaged> damagedFiles() {
 
 // One order of calls; `content` is what an intact file would deliver. Returns what
 // the reads delivered, in order, for the prefix check.
+using testing_support::PrintTo;
 struct Order {
     const char* name;
     std::function<void(GzipFileManager&, const std::string& content, std::vector<std::int32_t>& results)> run;

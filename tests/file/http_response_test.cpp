@@ -1,5 +1,6 @@
 // HTTP requests and replies as bytes: no socket, no server.
 #include "file/http_response.h"
+#include "support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@ using namespace quorvel;
 
 namespace {
 
+using testing_support::PrintTo;
 struct HeadCase {
     const char* name;
     std::vector<std::string> chunks;  // as received, each at most 255 bytes

@@ -118,6 +118,9 @@ int loadIndex(const std::string& elf, int n) {
 }
 
 enum class Source { Memory, Card, CardGzip };
+void PrintTo(Source source, std::ostream* out) {
+    *out << (source == Source::Memory ? "Memory" : source == Source::Card ? "StorageCard" : "StorageCardGzip");
+}
 
 class ElfLoaderTest : public LoaderTest {
 protected:
@@ -331,13 +334,7 @@ TEST_P(ElfLoaderSources, PlacesSegmentsAndTheKsymsAreaBehindTheKernel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(From, ElfLoaderSources, ::testing::Values(Source::Memory, Source::Card, Source::CardGzip),
-                         [](const auto& info) {
-                             switch (info.param) {
-                                 case Source::Memory: return std::string("Memory");
-                                 case Source::Card: return std::string("StorageCard");
-                                 default: return std::string("StorageCardGzip");
-                             }
-                         });
+                         ::testing::PrintToStringParamName());
 
 TEST_F(ElfLoaderTest, KernelWithoutSymbolTablesLoadsWithoutKsyms) {
     std::string symtabOnly = testKernel("kernel.elf");

@@ -12,6 +12,7 @@
 #include "loader/page_link.h"
 #include "sim/emulator.h"
 #include "support/device.h"
+#include "support/case_names.h"
 
 using quorvel::PageLink;
 using testing_support::TestDevice;
@@ -28,6 +29,7 @@ constexpr std::uint32_t ZERO = quorvel::PAGE_LINK_ZERO;
 
 using FlatJump = void (*)(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
 
+using testing_support::PrintTo;
 struct Cpu {
     const char* name;
     sim::CpuFamily family;

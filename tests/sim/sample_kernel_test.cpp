@@ -16,6 +16,7 @@
 #include "loader/page_link.h"
 #include "sim/emulator.h"
 #include "support/device.h"
+#include "support/case_names.h"
 
 using quorvel::PageLink;
 using testing_support::TestDevice;
@@ -94,6 +95,7 @@ std::vector<Piece> kernelPieces(const std::vector<std::uint8_t>& elf, std::uint3
     return pieces;
 }
 
+using testing_support::PrintTo;
 struct Cpu {
     const char* name;
     sim::CpuFamily family;

@@ -151,4 +151,8 @@ std::string HttpServer::log() const {
     return text;
 }
 
+void PrintTo(HttpServer::Kind kind, std::ostream* out) {
+    *out << (kind == HttpServer::Kind::Python ? "Python" : kind == HttpServer::Kind::Nginx ? "Nginx" : "Scripted");
+}
+
 }  // namespace testing_support

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ private:
     TempDir work_;
     std::unique_ptr<ChildProcess> process_;
 };
+// Parameterised tests over the servers print them by name.
+void PrintTo(HttpServer::Kind kind, std::ostream* out);
 
 // A socket that listens on a loopback port and never answers: connections are
 // completed by the kernel, and whatever a client waits for never comes.

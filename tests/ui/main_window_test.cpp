@@ -5,6 +5,7 @@
 #include "boot/boot_context.h"
 #include "sim/utf.h"
 #include "support/boot_harness.h"
+#include "support/case_names.h"
 
 namespace ui_test {
 namespace {
@@ -35,6 +36,7 @@ TEST_F(MainWindowTest, StartUpBuildsTheWindowAndShutDownUndoesIt) {
     EXPECT_FALSE(std::filesystem::exists(device_.card() / "quorvel.cnf"));
 }
 
+using testing_support::PrintTo;
 struct ScreenCase {
     const char* name;
     int width, height, buttonWidth;

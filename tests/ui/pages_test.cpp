@@ -6,6 +6,7 @@
 
 #include "boot/platform_id.h"
 #include "sim/utf.h"
+#include "support/case_names.h"
 
 namespace ui_test {
 namespace {
@@ -74,6 +75,7 @@ TEST_F(PagesTest, PlatformListIsAlphabeticalAndChoosesByName) {
     }});
 }
 
+using testing_support::PrintTo;
 struct FlagCase {
     const char* name;
     int width, height, x, y;

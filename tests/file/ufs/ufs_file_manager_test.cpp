@@ -21,6 +21,7 @@
 #include "support/disk_images.h"
 #include "support/recording_console.h"
 #include "support/test_data.h"
+#include "support/ufs_sample.h"
 
 using namespace quorvel;
 using testing_support::RecordingConsole;
@@ -29,29 +30,9 @@ using testing_support::TestDevice;
 
 namespace {
 
-constexpr std::uint32_t PARTITION = 63;
+using namespace testing_support::ufs_sample;
+
 constexpr std::uint64_t FS = PARTITION * 512ull;  // byte offset of the file system
-constexpr std::uint32_t BLOCK = 4096;
-constexpr std::size_t BIG_SIZE = 6u << 20;  // beyond 12 + 1024 blocks: double indirect
-
-const std::string deepText = "found at the bottom of the tree\n";
-const std::string kernelText = "the kernel\n";
-
-std::string dots(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) text += "./";
-    return text;
-}
-const std::string longTarget = "/a/" + [] {
-    std::string dots;
-    for (int i = 0; i < 40; ++i) dots += "./";
-    return dots;
-}() + "b/c/deep.txt";
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::uint32_t get32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
@@ -62,54 +43,16 @@ std::vector<std::uint8_t> le32(std::uint32_t value) {
             static_cast<std::uint8_t>(value >> 24)};
 }
 
-// The tree, the makefs image and the disk are made once for all the tests.
+// The sample disk is made by the build; tests that change it work on a copy.
 class UfsImage : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        work = new TempDir;
-        std::filesystem::path tree = work->path() / "tree";
-        writeFile(tree / "big", testing_support::randomData(BIG_SIZE, 7));
-        writeFile(tree / "small.txt", testing_support::randomData(5000, 11));
-        writeFile(tree / "holes.bin", testing_support::randomData(20 * BLOCK, 13));
-        writeFile(tree / "a/b/c/deep.txt", deepText);
-        std::filesystem::create_symlink("b/c/deep.txt", tree / "a/rel");
-        std::filesystem::create_directories(tree / "links");
-        std::filesystem::create_symlink("/a/b/c/deep.txt", tree / "links/abs");
-        std::filesystem::create_symlink(longTarget, tree / "links/long");
-        std::filesystem::create_symlink(".." + longTarget, tree / "links/longrel");
-        std::filesystem::create_symlink("../a/b", tree / "links/dir");
-        std::filesystem::create_symlink("loop2", tree / "links/loop1");
-        std::filesystem::create_symlink("loop1", tree / "links/loop2");
-        std::filesystem::create_directories(tree / "chain");
-        for (int i = 0; i < 32; ++i) {
-            std::filesystem::create_symlink("l" + std::to_string(i + 1), tree / "chain" / ("l" + std::to_string(i)));
-        }
-        std::filesystem::create_symlink("/a/b/c/deep.txt", tree / "chain/l32");
-        for (int i = 0; i < 300; ++i) writeFile(tree / "many" / ("entry-number-" + std::to_string(i)), std::to_string(i));
-        // Links of 500 components each, the second a loop.
-        writeFile(tree / "boot/kernel", kernelText);
-        std::filesystem::create_symlink(dots(498) + "boot/kernel", tree / "hostile");
-        std::filesystem::create_symlink(dots(500) + "loop", tree / "loop");
-
-        std::filesystem::path fs = work->path() / "ufs.img";
-        std::string failure;
-        ASSERT_TRUE(testing_support::makeUfsImage(tree, fs, &failure)) << failure;
-        std::uint32_t fsSectors = static_cast<std::uint32_t>(std::filesystem::file_size(fs) / 512);
-        disk = work->path() / "disk.img";
-        ASSERT_TRUE(testing_support::makeMbrDisk(disk, PARTITION + fsSectors + 64, {{PARTITION, fsSectors, 0xA9}}, &failure))
-            << failure;
-        testing_support::copyInto(disk, PARTITION, fs);
-        // The label lives in the file system's unused boot area, as on BSD.
-        testing_support::writeAt(disk, (PARTITION + 1) * 512ull,
-                                 testing_support::bsdLabel(PARTITION + fsSectors + 64, {{PARTITION, fsSectors}}));
-        bare = fs;
-        big = testing_support::randomData(BIG_SIZE, 7);
-        small = testing_support::randomData(5000, 11);
-        holes = testing_support::randomData(20 * BLOCK, 13);
-    }
-    static void TearDownTestSuite() {
-        delete work;
-        work = nullptr;
+        disk = std::filesystem::path(QUORVEL_UFS_SAMPLE) / "disk.img";
+        bare = std::filesystem::path(QUORVEL_UFS_SAMPLE) / "ufs.img";
+        ASSERT_TRUE(std::filesystem::exists(disk) && std::filesystem::exists(bare)) << QUORVEL_UFS_SAMPLE;
+        big = bigFile();
+        small = smallFile();
+        holes = holesFile();
     }
 
     // A copy of the disk a test may change.
@@ -164,13 +107,11 @@ protected:
         return number;
     }
 
-    static TempDir* work;
     static std::filesystem::path disk, bare;
     static std::string big, small, holes;
     TempDir scratch;
     RecordingConsole console;
 };
-TempDir* UfsImage::work = nullptr;
 std::filesystem::path UfsImage::disk, UfsImage::bare;
 std::string UfsImage::big, UfsImage::small, UfsImage::holes;
 

@@ -11,9 +11,11 @@
 
 #include "sim/screen/png_writer.h"
 #include "support/device.h"
+#include "support/case_names.h"
 
 namespace {
 
+using testing_support::PrintTo;
 struct DepthCase {
     const char* name;
     int bitsPerPixel;
