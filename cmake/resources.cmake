@@ -28,13 +28,8 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/resources)
 quorvel_resource_file(${QUORVEL_RESOURCES_RES} ${QUORVEL_RESOURCE_SOURCES}/quorvel.rc
   DEPENDS ${QUORVEL_RESOURCE_SOURCES}/tab_main.bmp ${QUORVEL_RESOURCE_SOURCES}/tab_option.bmp
           ${QUORVEL_RESOURCE_SOURCES}/tab_console.bmp ${QUORVEL_RESOURCE_SOURCES}/quorvel.ico)
-add_custom_command(
-  OUTPUT ${QUORVEL_RESOURCES_CPP}
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${QUORVEL_RESOURCES_RES} -DOUTPUT=${QUORVEL_RESOURCES_CPP} -DNAMESPACE=ce
-          -DNAME=moduleResources -DLABEL=quorvel.rc -P ${CMAKE_SOURCE_DIR}/src/app/embed.cmake
-  DEPENDS ${QUORVEL_RESOURCES_RES} ${CMAKE_SOURCE_DIR}/src/app/embed.cmake
-  COMMENT "Embedding the program's resources"
-  VERBATIM)
+quorvel_embed_file(${QUORVEL_RESOURCES_CPP} ${QUORVEL_RESOURCES_RES}
+  NAMESPACE ce NAME moduleResources LABEL quorvel.rc)
 target_sources(quorvel_host PRIVATE ${QUORVEL_RESOURCES_CPP})
 # For the tests that read the file itself.
 target_compile_definitions(quorvel_system INTERFACE QUORVEL_RESOURCES_RES="${QUORVEL_RESOURCES_RES}")

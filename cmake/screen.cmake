@@ -1,4 +1,4 @@
-# The screen's host libraries: cairo writes screenshots, SDL2 shows the live view.
-pkg_check_modules(QUORVEL_CAIRO REQUIRED IMPORTED_TARGET cairo)
+# The screen's live view: SDL2 shows the handheld's screen (cairo, found with the other
+# host libraries, paints it and writes screenshots).
 pkg_check_modules(QUORVEL_SDL2 REQUIRED IMPORTED_TARGET sdl2)
-target_link_libraries(quorvel_host PUBLIC PkgConfig::QUORVEL_CAIRO PkgConfig::QUORVEL_SDL2)
+target_link_libraries(quorvel_host PUBLIC PkgConfig::QUORVEL_SDL2)
