@@ -16,25 +16,25 @@ std::uint32_t word32(const std::uint8_t* p) {
 
 bool findBsdPartition(const std::uint8_t* partitionTable, std::uint32_t* startSector) {
     bool found = false;
-    for (int i = 0; i < 4; ++i) {
-        const std::uint8_t* entry = partitionTable + 16 * i;
-        if (entry[4] == PARTITION_TYPE_PREFERRED) {
-            *startSector = word32(entry + 8);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::uint8_t* entry = partitionTable + mbr::ENTRY_SIZE * i;
+        if (entry[mbr::ENTRY_TYPE] == PARTITION_TYPE_PREFERRED) {
+            *startSector = word32(entry + mbr::ENTRY_START);
             return true;
         }
-        if (entry[4] == PARTITION_TYPE_FALLBACK) {
-            *startSector = word32(entry + 8);
+        if (entry[mbr::ENTRY_TYPE] == PARTITION_TYPE_FALLBACK) {
+            *startSector = word32(entry + mbr::ENTRY_START);
             found = true;
         }
     }
     return found;
 }
 
-std::uint16_t diskLabelPartitions(const std::uint8_t* label) { return word16(label + 138); }
+std::uint16_t diskLabelPartitions(const std::uint8_t* label) { return word16(label + bsd_disklabel::PARTITION_COUNT); }
 
 bool diskLabelValid(const std::uint8_t* label, std::size_t size) {
     if (size < DISKLABEL_HEADER_SIZE) return false;
-    if (word32(label) != DISKLABEL_MAGIC || word32(label + 132) != DISKLABEL_MAGIC) return false;
+    if (word32(label + bsd_disklabel::MAGIC) != DISKLABEL_MAGIC || word32(label + bsd_disklabel::MAGIC2) != DISKLABEL_MAGIC) return false;
     // A label claiming more entries than the copy holds is not trusted.
     std::size_t entries = diskLabelPartitions(label);
     if (entries > DISKLABEL_MAX_PARTITIONS || (size - DISKLABEL_HEADER_SIZE) / DISKLABEL_ENTRY_SIZE < entries) return false;
@@ -44,7 +44,7 @@ bool diskLabelValid(const std::uint8_t* label, std::size_t size) {
 }
 
 std::uint32_t diskLabelPartitionStart(const std::uint8_t* label, int index) {
-    return word32(label + DISKLABEL_HEADER_SIZE + DISKLABEL_ENTRY_SIZE * static_cast<std::size_t>(index) + 4);
+    return word32(label + DISKLABEL_HEADER_SIZE + DISKLABEL_ENTRY_SIZE * static_cast<std::size_t>(index) + bsd_disklabel::ENTRY_OFFSET);
 }
 
 }  // namespace quorvel

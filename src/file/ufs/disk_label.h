@@ -4,13 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "file/ufs/ufs_layout.h"
+
 namespace quorvel {
 
 // The MBR types of a BSD partition: the first 0xA9 entry wins, else the last 0xA5.
 constexpr std::uint8_t PARTITION_TYPE_PREFERRED = 0xA9;
 constexpr std::uint8_t PARTITION_TYPE_FALLBACK = 0xA5;
 constexpr std::uint32_t DISKLABEL_MAGIC = 0x82564557;
-constexpr std::size_t DISKLABEL_HEADER_SIZE = 148;
+constexpr std::size_t DISKLABEL_HEADER_SIZE = bsd_disklabel::PARTITIONS;
 constexpr std::size_t DISKLABEL_ENTRY_SIZE = 16;
 constexpr std::uint16_t DISKLABEL_MAX_PARTITIONS = 8;
 

@@ -7,10 +7,15 @@
 #include <new>
 
 #include "file/ufs/error_numbers.h"
+#include "file/ufs/ufs_layout.h"
 
 namespace quorvel {
 
 namespace {
+
+namespace superblock = ufs1_superblock;
+namespace dinode = ufs1_inode;
+namespace direntry = ufs1_directory_entry;
 
 constexpr std::uint32_t MODE_TYPE_MASK = 0xF000;
 constexpr std::uint32_t MODE_DIRECTORY = 0x4000;
@@ -39,25 +44,25 @@ std::uint32_t log2Of(std::uint32_t value) {
 // Takes the fields the reader relies on, refusing any that would make it read
 // outside its buffers or walk without end.
 bool readGeometry(const std::uint8_t* sb, UfsGeometry* fs) {
-    if (get32(sb + 1372) != UFS1_MAGIC) return false;
-    fs->firstInodeFragment = get32(sb + 16);
-    fs->groupOffset = get32(sb + 24);
-    fs->groupMask = get32(sb + 28);
-    fs->groups = get32(sb + 44);
-    fs->blockSize = get32(sb + 48);
-    fs->fragmentMask = get32(sb + 76);
-    fs->blockShift = get32(sb + 80);
-    fs->fragmentShift = get32(sb + 96);
-    fs->sectorShift = get32(sb + 100);
-    fs->pointersPerBlock = get32(sb + 116);
-    fs->inodesPerBlock = get32(sb + 120);
-    fs->inodesPerGroup = get32(sb + 184);
-    fs->fragmentsPerGroup = get32(sb + 188);
-    fs->maxInodeLink = static_cast<std::int32_t>(get32(sb + 1320));
-    fs->blockOffsetMask = get64(sb + 1336);
-    fs->fragmentOffsetMask = get64(sb + 1344);
+    if (get32(sb + superblock::MAGIC) != UFS1_MAGIC) return false;
+    fs->firstInodeFragment = get32(sb + superblock::INODE_BLOCK);
+    fs->groupOffset = get32(sb + superblock::GROUP_OFFSET);
+    fs->groupMask = get32(sb + superblock::GROUP_MASK);
+    fs->groups = get32(sb + superblock::GROUPS);
+    fs->blockSize = get32(sb + superblock::BLOCK_SIZE);
+    fs->fragmentMask = get32(sb + superblock::FRAGMENT_MASK);
+    fs->blockShift = get32(sb + superblock::BLOCK_SHIFT);
+    fs->fragmentShift = get32(sb + superblock::FRAGMENT_SHIFT);
+    fs->sectorShift = get32(sb + superblock::SECTOR_SHIFT);
+    fs->pointersPerBlock = get32(sb + superblock::POINTERS_PER_BLOCK);
+    fs->inodesPerBlock = get32(sb + superblock::INODES_PER_BLOCK);
+    fs->inodesPerGroup = get32(sb + superblock::INODES_PER_GROUP);
+    fs->fragmentsPerGroup = get32(sb + superblock::FRAGMENTS_PER_GROUP);
+    fs->maxInodeLink = static_cast<std::int32_t>(get32(sb + superblock::MAX_INODE_LINK));
+    fs->blockOffsetMask = get64(sb + superblock::BLOCK_OFFSET_MASK);
+    fs->fragmentOffsetMask = get64(sb + superblock::FRAGMENT_OFFSET_MASK);
 
-    if (fs->blockSize < 1376 || fs->blockSize > 65536 || !powerOfTwo(fs->blockSize)) return false;
+    if (fs->blockSize < superblock::USED_SIZE || fs->blockSize > 65536 || !powerOfTwo(fs->blockSize)) return false;
     if (fs->blockShift >= 32 || (1u << fs->blockShift) != fs->blockSize) return false;
     if (fs->blockOffsetMask != fs->blockSize - 1) return false;
     if (fs->fragmentShift > 3) return false;
@@ -74,8 +79,8 @@ bool readGeometry(const std::uint8_t* sb, UfsGeometry* fs) {
     return true;
 }
 
-std::uint16_t inodeMode(const UfsFile* file) { return get16(file->inode); }
-std::uint64_t inodeSize(const UfsFile* file) { return get64(file->inode + 8); }
+std::uint16_t inodeMode(const UfsFile* file) { return get16(file->inode + dinode::MODE); }
+std::uint64_t inodeSize(const UfsFile* file) { return get64(file->inode + dinode::SIZE); }
 bool isDirectory(const UfsFile* file) { return (inodeMode(file) & MODE_TYPE_MASK) == MODE_DIRECTORY; }
 bool isSymlink(const UfsFile* file) { return (inodeMode(file) & MODE_TYPE_MASK) == MODE_SYMLINK; }
 
@@ -251,13 +256,13 @@ int lookup(UfsFile* file, const FileContext* context, const char* name, std::siz
         available = std::min(available, blockRest);
         std::uint32_t at = 0;
         while (available - at >= 8) {
-            std::uint32_t number = get32(data + at);
-            std::uint32_t recordLength = get16(data + at + 4);
+            std::uint32_t number = get32(data + at + direntry::INODE);
+            std::uint32_t recordLength = get16(data + at + direntry::RECORD_LENGTH);
             // A corrupt entry ends the scan of this block.
             if (recordLength < 8 || available - at < recordLength) break;
-            std::uint32_t nameLength = oldFormat ? data[at + 6] : data[at + 7];
-            if (number != 0 && nameLength == length && nameLength <= recordLength - 8 &&
-                std::memcmp(data + at + 8, name, length) == 0) {
+            std::uint32_t nameLength = oldFormat ? data[at + direntry::OLD_NAME_LENGTH] : data[at + direntry::NAME_LENGTH];
+            if (number != 0 && nameLength == length && nameLength <= recordLength - direntry::NAME &&
+                std::memcmp(data + at + direntry::NAME, name, length) == 0) {
                 *found = number;
                 return UFS_OK;
             }
@@ -271,7 +276,7 @@ int lookup(UfsFile* file, const FileContext* context, const char* name, std::siz
 // Puts the target of the symbolic link in the current inode at the start of `path`.
 int readLinkTarget(UfsFile* file, const FileContext* context, char* path, std::uint32_t length) {
     if (length < static_cast<std::uint32_t>(std::max(file->fs.maxInodeLink, 0)) && length <= INODE_LINK_BYTES) {
-        std::memcpy(path, file->inode + 40, length);
+        std::memcpy(path, file->inode + dinode::DIRECT_BLOCKS, length);
         return UFS_OK;
     }
     file->position = 0;
@@ -358,8 +363,8 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
         return next - from;
     };
     if (fileBlock < DIRECT_BLOCKS) {
-        *blockNumber = get32(file->inode + 40 + 4 * fileBlock);
-        if (*blockNumber == 0) holes = zerosFrom(file->inode + 40, fileBlock, DIRECT_BLOCKS);
+        *blockNumber = get32(file->inode + dinode::DIRECT_BLOCKS + 4 * fileBlock);
+        if (*blockNumber == 0) holes = zerosFrom(file->inode + dinode::DIRECT_BLOCKS, fileBlock, DIRECT_BLOCKS);
         if (holeBlocks) *holeBlocks = holes;
         return UFS_OK;
     }
@@ -383,7 +388,7 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
         level += shift;
         if (level > 3 * shift) return UFS_FILE_TOO_BIG;
     }
-    std::uint32_t number = get32(file->inode + 88 + 4 * (level / shift - 1));
+    std::uint32_t number = get32(file->inode + dinode::INDIRECT_BLOCKS + 4 * (level / shift - 1));
     if (number == 0) {
         // A missing indirect block is a hole of its whole range.
         *blockNumber = 0;

@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "file/ufs/disk_label.h"
 #include "file/ufs/error_numbers.h"
+#include "file/ufs/ufs_layout.h"
 #include "platform/coredll.h"
 #include "platform/disk.h"
 
@@ -63,7 +64,7 @@ int openDevice(FileContext* context, const char* prefix, int unit, int index) {
 
     int error = readSectors(device, 0, 1, device->sectorBuffer);
     if (error) return failOpen(context, error);
-    std::memcpy(device->partitionTable, device->sectorBuffer + 446, PARTITION_TABLE_SIZE);
+    std::memcpy(device->partitionTable, device->sectorBuffer + mbr::PARTITION_TABLE, PARTITION_TABLE_SIZE);
 
     std::uint32_t partitionStart = 0;
     if (!findBsdPartition(device->partitionTable, &partitionStart)) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "file/ufs/error_numbers.h"
+#include "file/ufs/ufs_layout.h"
 #include "file/ufs/ufs_reader.h"
 #include "file/ufs/winblk.h"
 #include "platform/coredll.h"
@@ -90,8 +91,11 @@ protected:
     // The byte offset on the disk of inode `number`, by the file system's own layout.
     static std::uint64_t inodeOffset(const std::filesystem::path& image, std::uint32_t number) {
         std::vector<std::uint8_t> sb = testing_support::readAt(image, FS + 8192, 8192);
-        std::uint32_t iblkno = get32(sb, 16), fpg = get32(sb, 188), ipg = get32(sb, 184), inopb = get32(sb, 120);
-        std::uint32_t frag = get32(sb, 56), fsbtodb = get32(sb, 100), cgoffset = get32(sb, 24), cgmask = get32(sb, 28);
+        namespace field = ufs1_superblock;
+        std::uint32_t iblkno = get32(sb, field::INODE_BLOCK), fpg = get32(sb, field::FRAGMENTS_PER_GROUP),
+                      ipg = get32(sb, field::INODES_PER_GROUP), inopb = get32(sb, field::INODES_PER_BLOCK);
+        std::uint32_t frag = get32(sb, field::FRAGMENTS_PER_BLOCK), fsbtodb = get32(sb, field::SECTOR_SHIFT),
+                      cgoffset = get32(sb, field::GROUP_OFFSET), cgmask = get32(sb, field::GROUP_MASK);
         std::uint64_t group = number / ipg;
         std::uint64_t fragment = fpg * group + cgoffset * (group & ~std::uint64_t(cgmask)) + iblkno +
                                  ((number % ipg) / inopb) * frag;
@@ -319,25 +323,26 @@ TEST_F(UfsImage, ReadsTheOldDirectoryFormat) {
 }
 
 TEST_F(UfsImage, RefusesHostileSuperblocks) {
+    namespace field = ufs1_superblock;
     struct Case {
         const char* what;
         std::size_t offset;  // in the superblock
         std::vector<std::uint8_t> bytes;
     } cases[] = {
-        {"wrong magic", 1372, le32(0x19540119)},
-        {"block size 512", 48, le32(512)},
-        {"block size beyond 64 KB", 48, le32(131072)},
-        {"block size not a power of two", 48, le32(6000)},
-        {"block shift disagrees", 80, le32(13)},
-        {"indirect entries not a power of two", 116, le32(1000)},
-        {"no indirect entries", 116, le32(0)},
-        {"more indirect entries than a block holds", 116, le32(2048)},
-        {"no inodes per block", 120, le32(0)},
-        {"more inodes per block than fit", 120, le32(64)},
-        {"no inodes per group", 184, le32(0)},
-        {"absurd fragment shift", 96, le32(9)},
-        {"block offset mask too wide", 1336, le32(0xFFFF)},
-        {"fragment to sector shift disagrees", 100, le32(2)},
+        {"wrong magic", field::MAGIC, le32(0x19540119)},
+        {"block size 512", field::BLOCK_SIZE, le32(512)},
+        {"block size beyond 64 KB", field::BLOCK_SIZE, le32(131072)},
+        {"block size not a power of two", field::BLOCK_SIZE, le32(6000)},
+        {"block shift disagrees", field::BLOCK_SHIFT, le32(13)},
+        {"indirect entries not a power of two", field::POINTERS_PER_BLOCK, le32(1000)},
+        {"no indirect entries", field::POINTERS_PER_BLOCK, le32(0)},
+        {"more indirect entries than a block holds", field::POINTERS_PER_BLOCK, le32(2048)},
+        {"no inodes per block", field::INODES_PER_BLOCK, le32(0)},
+        {"more inodes per block than fit", field::INODES_PER_BLOCK, le32(64)},
+        {"no inodes per group", field::INODES_PER_GROUP, le32(0)},
+        {"absurd fragment shift", field::FRAGMENT_SHIFT, le32(9)},
+        {"block offset mask too wide", field::BLOCK_OFFSET_MASK, le32(0xFFFF)},
+        {"fragment to sector shift disagrees", field::SECTOR_SHIFT, le32(2)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
