@@ -19,41 +19,10 @@
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/coredll.h"
 #include "support/device.h"
+#include "support/memory_backend.h"
+#include "support/recording_console.h"
 
 namespace {
-
-class Quiet : public quorvel::Console {
-public:
-    void print(const ce::WCHAR*, ...) override {}
-};
-
-class MemoryFile : public quorvel::FileManager {
-public:
-    MemoryFile(quorvel::Console*& consoleSlot, std::string bytes) : FileManager(consoleSlot), bytes(std::move(bytes)) {}
-    ce::BOOL setLocation(const ce::WCHAR*) override { return 1; }
-    ce::BOOL open(const ce::WCHAR*, int) override {
-        position = 0;
-        return 1;
-    }
-    std::uint32_t storedSize() override { return static_cast<std::uint32_t>(bytes.size()); }
-    int close() override { return 1; }
-    std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset) override {
-        if (offset != -1) position = static_cast<std::uint32_t>(offset);
-        if (position >= bytes.size()) return 0;
-        std::size_t n = std::min<std::size_t>(length, bytes.size() - position);
-        std::memcpy(buffer, bytes.data() + position, n);
-        position += static_cast<std::uint32_t>(n);
-        return static_cast<std::int32_t>(n);
-    }
-    std::int32_t write(const void*, std::uint32_t, std::int32_t) override { return -1; }
-    ce::BOOL seek(std::uint32_t offset) override {
-        position = offset;
-        return 1;
-    }
-
-    std::string bytes;
-    std::uint32_t position = 0;
-};
 
 void check(bool promise) {
     if (!promise) std::abort();
@@ -93,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         quorvel::theBootMenu().safetyMessage = ce::FALSE;
         return made;
     }();
-    static Quiet quiet;
+    static testing_support::QuietConsole quiet;
     static ce::LockPagesRoutine lock = [] {
         ce::HMODULE coredll = ce::LoadLibraryW(u"coredll.dll");
         return reinterpret_cast<ce::LockPagesRoutine>(ce::GetProcAddressW(coredll, u"LockPages"));
@@ -105,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     quorvel::Console* console = &quiet;
     quorvel::FileManager* files =
-        new quorvel::GzipFileManager(console, new MemoryFile(console, std::string(reinterpret_cast<const char*>(data), size)));
+        new quorvel::GzipFileManager(console, new testing_support::MemoryBackend(console, std::string(reinterpret_cast<const char*>(data), size)));
     std::unique_ptr<quorvel::FileManager> owner(files);
     if (!files->open(u"kernel", 3)) return 0;
 

@@ -19,46 +19,10 @@
 
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "support/memory_backend.h"
+#include "support/recording_console.h"
 
 namespace {
-
-class Quiet : public quorvel::Console {
-public:
-    void print(const ce::WCHAR*, ...) override {}
-};
-
-class MemoryBackend : public quorvel::FileManager {
-public:
-    MemoryBackend(quorvel::Console*& consoleSlot, std::string bytes) : FileManager(consoleSlot), bytes(std::move(bytes)) {}
-    ce::BOOL setLocation(const ce::WCHAR*) override { return 1; }
-    ce::BOOL open(const ce::WCHAR*, int) override {
-        position = 0;
-        return 1;
-    }
-    std::uint32_t storedSize() override { return static_cast<std::uint32_t>(bytes.size()); }
-    int close() override { return 1; }
-    std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset) override {
-        if (offset != -1) position = static_cast<std::uint32_t>(offset);
-        if (++reads == failingRead) return -1;
-        if (position >= bytes.size()) return 0;
-        std::size_t n = std::min<std::size_t>({std::size_t{length}, bytes.size() - position, readLimit});
-        std::memcpy(buffer, bytes.data() + position, n);
-        position += static_cast<std::uint32_t>(n);
-        return static_cast<std::int32_t>(n);
-    }
-    std::int32_t write(const void*, std::uint32_t, std::int32_t) override { return -1; }
-    ce::BOOL seek(std::uint32_t offset) override {
-        if (++seeks == failingSeek) return 0;
-        position = offset;
-        return 1;
-    }
-
-    std::string bytes;
-    std::uint32_t position = 0;
-    int reads = 0, seeks = 0;
-    int failingRead = 0, failingSeek = 0;  // 0: none
-    std::size_t readLimit = SIZE_MAX;
-};
 
 void check(bool promise) {
     if (!promise) std::abort();
@@ -100,13 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* script = data + 2;
     std::string stored(reinterpret_cast<const char*>(script + 5 * calls), size - 2 - 5 * calls);
 
-    static Quiet quiet;
+    static testing_support::QuietConsole quiet;
     quorvel::Console* console = &quiet;
-    auto* backend = new MemoryBackend(console, stored);
+    auto* backend = new testing_support::MemoryBackend(console, stored);
     if (behaviour & 0x07) backend->readLimit = std::size_t{1} << ((behaviour & 0x07) * 2 - 2);
-    backend->failingRead = (behaviour >> 3) & 0x0f;
-    backend->failingSeek = (behaviour >> 7) ? 2 : 0;
-    const bool faults = backend->failingRead || backend->failingSeek;
+    // Counted from 1 in the input, 0 for none; the backend counts from 0.
+    backend->failingRead = ((behaviour >> 3) & 0x0f) - 1;
+    backend->failingSeek = (behaviour >> 7) ? 1 : -1;
+    const bool faults = backend->failingRead >= 0 || backend->failingSeek >= 0;
 
     const bool gzip = stored.size() >= 2 && static_cast<unsigned char>(stored[0]) == 0x1f &&
                       static_cast<unsigned char>(stored[1]) == 0x8b;

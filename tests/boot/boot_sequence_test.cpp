@@ -10,11 +10,11 @@
 #include "console/console.h"
 #include "platform/coredll.h"
 #include "sim/utf.h"
+#include "support/case_names.h"
 #include "support/component_doubles.h"
 #include "support/device.h"
 #include "support/log_capture.h"
 #include "support/page_link_walker.h"
-#include "support/case_names.h"
 
 using namespace quorvel;
 using testing_support::DoubleBootContext;

@@ -13,13 +13,15 @@
 
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "support/case_names.h"
 #include "support/device.h"
 #include "support/log_capture.h"
+#include "support/memory_backend.h"
 #include "support/test_data.h"
 #include "gzip_card.h"
-#include "support/case_names.h"
 
 using namespace quorvel;
+using testing_support::MemoryBackend;
 using testing_support::TempDir;
 using testing_support::randomData;
 using testing_support::readHostFile;
@@ -227,46 +229,13 @@ TEST_F(GzipDamageLog, EachKindOfDamageIsNamed) {
     }
 }
 
-// A backend given by the caller, failing where the test says.
-class ScriptedBackend : public FileManager {
-public:
-    ScriptedBackend(Console*& consoleSlot, std::string bytes) : FileManager(consoleSlot), bytes(std::move(bytes)) {}
-    ce::BOOL setLocation(const ce::WCHAR*) override { return 1; }
-    ce::BOOL open(const ce::WCHAR*, int) override {
-        position = 0;
-        return 1;
-    }
-    std::uint32_t storedSize() override { return static_cast<std::uint32_t>(bytes.size()); }
-    int close() override { return 1; }
-    std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset) override {
-        if (offset != -1) position = static_cast<std::uint32_t>(offset);
-        if (reads++ == failingRead) return -1;
-        if (position >= bytes.size()) return 0;
-        std::size_t n = std::min<std::size_t>({std::size_t{length}, bytes.size() - position, readLimit});
-        std::memcpy(buffer, bytes.data() + position, n);
-        position += static_cast<std::uint32_t>(n);
-        return static_cast<std::int32_t>(n);
-    }
-    std::int32_t write(const void*, std::uint32_t, std::int32_t) override { return -1; }
-    ce::BOOL seek(std::uint32_t offset) override {
-        if (seeks++ == failingSeek) return 0;
-        position = offset;
-        return 1;
-    }
-
-    std::string bytes;
-    std::uint32_t position = 0;
-    int reads = 0, seeks = 0;
-    int failingRead = -1, failingSeek = -1;
-    std::size_t readLimit = SIZE_MAX;
-};
 
 class GzipOverBackend : public ::testing::Test {
 protected:
     ~GzipOverBackend() override { setConsole(nullptr); }
 
     GzipFileManager& over(const std::string& bytes) {
-        auto made = new ScriptedBackend(console, bytes);
+        auto made = new MemoryBackend(console, bytes);
         backend = made;
         front = std::make_unique<GzipFileManager>(console, made);
         EXPECT_EQ(front->open(u"data", 3), 1);
@@ -277,7 +246,7 @@ protected:
     testing_support::LogCapture log;
     Console* console = lcdConsole();
     std::unique_ptr<GzipFileManager> front;
-    ScriptedBackend* backend = nullptr;  // owned by the front
+    MemoryBackend* backend = nullptr;  // owned by the front
     TempDir work;
 };
 
@@ -298,7 +267,7 @@ TEST_F(GzipOverBackend, AFailedReadDuringSizeIsNoLength) {
 // plain, and size() then gave the stored size.
 TEST_F(GzipOverBackend, AFailedReadInsideTheMagicIsAnError) {
     const std::string packed = gzipTool(work, textData(5000, 69));
-    auto* made = new ScriptedBackend(console, packed);
+    auto* made = new MemoryBackend(console, packed);
     made->readLimit = 1;
     made->failingRead = 1;  // the second byte's read
     backend = made;

@@ -1,12 +1,13 @@
 // HTTP requests and replies as bytes: no socket, no server.
 #include "file/http_response.h"
-#include "support/case_names.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "support/case_names.h"
 
 using namespace quorvel;
 

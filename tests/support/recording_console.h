@@ -1,5 +1,5 @@
-// A console that keeps every line printed through it, for tests of components
-// that print through a console slot.
+// Consoles for tests of components that print through a console slot: one that keeps
+// every line printed through it, and one that drops them.
 #pragma once
 
 #include <string>
@@ -27,6 +27,12 @@ public:
 
 private:
     std::vector<std::u16string> prints_;
+};
+
+// Prints nothing: for the fuzz harnesses, where output only slows the runs.
+class QuietConsole : public quorvel::Console {
+public:
+    void print(const ce::WCHAR*, ...) override {}
 };
 
 }  // namespace testing_support

@@ -6,13 +6,6 @@
 #include "platform/coredll.h"
 #include "sim/resources/string_table.h"
 
-// The window system's image lists read a bitmap's pixels through bitmapPixels below;
-// it is built only where the window system is.
-#if __has_include("sim/windows/window_system.h")
-#include "sim/windows/window_system.h"
-#define QUORVEL_HAS_WINDOW_SYSTEM 1
-#endif
-
 namespace ce {
 
 namespace {
@@ -101,17 +94,6 @@ const sim::DibImage* imageOf(void* handle) {
     auto* object = dynamic_cast<ImageObject*>(sim::Handheld::current().handle(handle));
     return object ? &object->image : nullptr;
 }
-
-#ifdef QUORVEL_HAS_WINDOW_SYSTEM
-bool bitmapPixels(void* handle, sim::Bitmap& out) {
-    const sim::DibImage* image = imageOf(handle);
-    if (!image) return false;
-    out.width = image->width;
-    out.height = image->height;
-    out.pixels = image->pixels;
-    return true;
-}
-#endif
 
 }  // namespace host
 

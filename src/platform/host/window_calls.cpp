@@ -2,42 +2,23 @@
 #include <string>
 
 #include "platform/coredll.h"
+#include "platform/host/resources.h"
 #include "sim/handheld.h"
 #include "sim/windows/controls.h"
 #include "sim/windows/window_system.h"
-
-// The module's resources (platform/host/resources.cpp) say how far a template
-// LoadResource gave may be read, and hold the pictures behind bitmap handles.
-#if __has_include("platform/host/resources.h")
-#include "platform/host/resources.h"
-#define QUORVEL_MODULE_RESOURCES 1
-#endif
 
 namespace ce {
 
 namespace host {
 namespace {
 
-std::size_t templateBytes(const void* data) {
-#ifdef QUORVEL_MODULE_RESOURCES
-    return resourceBytesFrom(data);
-#else
-    (void)data;
-    return 0;
-#endif
-}
+std::size_t templateBytes(const void* data) { return resourceBytesFrom(data); }
 
 bool bitmapPixels(void* handle, sim::Bitmap& out) {
-#ifdef QUORVEL_MODULE_RESOURCES
     const sim::DibImage* image = imageOf(handle);
     if (!image) return false;
     out = sim::Bitmap{image->width, image->height, image->pixels};
     return true;
-#else
-    (void)handle;
-    (void)out;
-    return false;
-#endif
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/utf.h"
 #include "sim/windows/controls.h"
 
 namespace sim {
@@ -29,35 +30,6 @@ constexpr Colour FACE_GREY{0xC0 / 255.0, 0xC0 / 255.0, 0xC0 / 255.0};
 constexpr Colour SHADOW{0x80 / 255.0, 0x80 / 255.0, 0x80 / 255.0};
 constexpr Colour NAVY{0, 0, 0x80 / 255.0};
 constexpr Colour DESKTOP{0, 0x80 / 255.0, 0x80 / 255.0};
-
-std::string utf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
 
 void useFont(cairo_t* cr, double pixels, bool bold = false) {
     cairo_select_font_face(cr, FACE, CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
@@ -133,7 +105,7 @@ struct Painter {
     // Text with its top-left corner at (x, y); greyed with a white emboss when disabled.
     void text(const std::u16string& s, double x, double y, Colour c, bool disabled = false) {
         if (s.empty()) return;
-        std::string u = utf8(s);
+        std::string u = toUtf8(s);
         if (disabled) {
             colour(cr, WHITE);
             cairo_move_to(cr, x + 1, y + 1 + metrics.ascent);
@@ -208,7 +180,7 @@ struct Painter {
             useFont(cr, font, true);
             colour(cr, WHITE);
             cairo_move_to(cr, r.left + 6, r.top + 2 + (ch + metrics.ascent - (metrics.height - metrics.ascent)) / 2.0);
-            cairo_show_text(cr, utf8(w.text).c_str());
+            cairo_show_text(cr, toUtf8(w.text).c_str());
             cairo_restore(cr);
         }
     }
@@ -433,7 +405,7 @@ struct Painter {
         cairo_save(cr);
         useFont(cr, size * 0.6, true);
         cairo_text_extents_t e;
-        std::string u = utf8(mark);
+        std::string u = toUtf8(mark);
         cairo_text_extents(cr, u.c_str(), &e);
         colour(cr, kind == MB_ICONEXCLAMATION ? BLACK : WHITE);
         cairo_move_to(cr, cx - e.width / 2 - e.x_bearing, cy - e.height / 2 - e.y_bearing + (kind == MB_ICONEXCLAMATION ? size * 0.1 : 0));
@@ -579,7 +551,7 @@ double textWidth(const std::u16string& text, double pixels) {
     cairo_t* cr = measurer();
     useFont(cr, pixels);
     cairo_text_extents_t te;
-    cairo_text_extents(cr, utf8(text).c_str(), &te);
+    cairo_text_extents(cr, toUtf8(text).c_str(), &te);
     return te.x_advance;
 }
 

@@ -5,17 +5,12 @@
 
 #include "platform/resources.h"
 
-// Built once the program's resource script is compiled into the system.
-#if __has_include("platform/host/resources.h")
-#define QUORVEL_MODULE_RESOURCES 1
-#endif
-
 namespace windows_test {
 namespace {
 
 using ProgramDialogsTest = ScreenTest;
 
-[[maybe_unused]] int units(int value, int base, int divisor) { return (value * base + divisor / 2) / divisor; }
+int units(int value, int base, int divisor) { return (value * base + divisor / 2) / divisor; }
 
 struct Item {
     int id;
@@ -29,9 +24,6 @@ struct Page {
 };
 
 TEST_F(ProgramDialogsTest, ControlsLandWhereTheirDialogUnitsSay) {
-#ifndef QUORVEL_MODULE_RESOURCES
-    GTEST_SKIP() << "the program's resources are not built in";
-#else
     const Page pages[] = {
         {u"WMain",
          {{1001, u"COMBOBOX", 5, 5, 70, 12}, {1003, u"EDIT", 75, 5, 40, 12},   {1002, u"COMBOBOX", 5, 20, 110, 12},
@@ -84,13 +76,9 @@ TEST_F(ProgramDialogsTest, ControlsLandWhereTheirDialogUnitsSay) {
         screenshot("program_" + name);
         DestroyWindow(d);
     }
-#endif
 }
 
 TEST_F(ProgramDialogsTest, TabImagesComeFromTheBitmapResources) {
-#ifndef QUORVEL_MODULE_RESOURCES
-    GTEST_SKIP() << "the program's resources are not built in";
-#else
     HINSTANCE instance = GetModuleHandleW(nullptr);
     HIMAGELIST list = ImageList_Create(16, 36, 0, 3, 0);
     for (const char16_t* name : {u"IDI_ZEQMENU_MAIN", u"IDI_ZEQMENU_OPTION", u"IDI_ZEQMENU_CONSOLE"}) {
@@ -113,7 +101,6 @@ TEST_F(ProgramDialogsTest, TabImagesComeFromTheBitmapResources) {
         SendMessageW(tabs, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
     }
     screenshot("program_tabs");
-#endif
 }
 
 }  // namespace
