@@ -28,6 +28,7 @@ using testing_support::LogCapture;
 using testing_support::TempDir;
 using testing_support::TestDevice;
 
+using testing_support::gzipTool;
 using testing_support::readHostFile;
 using testing_support::textData;
 using testing_support::writeHostFile;
@@ -37,16 +38,6 @@ using gzip_card::wide;
 namespace {
 
 constexpr std::size_t MB = 1u << 20;
-
-// What "gzip -c <options>" makes of `bytes`.
-std::string gzipTool(const TempDir& work, const std::string& bytes, const std::string& options = "-n") {
-    std::filesystem::path in = work.path() / "member";
-    std::filesystem::path out = work.path() / "member.gz";
-    writeHostFile(in, bytes);
-    std::string command = "gzip -c " + options + " '" + in.string() + "' > '" + out.string() + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return readHostFile(out);
-}
 
 std::string flipped(std::string bytes, std::size_t fromEnd) {
     bytes[bytes.size() - fromEnd] = static_cast<char>(bytes[bytes.size() - fromEnd] ^ 0x01);
@@ -205,7 +196,7 @@ TEST_F(GzipCheckpoints, TheElfLoadersPatternInflatesTheFileAboutTwice) {
     static_assert(snapshots <= GZIP_CHECKPOINT_LIMIT, "no thinning in this test");
     const std::string content = textData(snapshots * GZIP_CHECKPOINT_SPACING + 200000, 37);
     const std::uint32_t n = static_cast<std::uint32_t>(content.size());
-    put("kernel.gz", gzipTool(*work, content));
+    put("kernel.gz", gzipTool(work->path(), content));
     GzipFileManager& file = openCard("kernel.gz");
 
     auto readAt = [&](std::uint32_t offset, std::uint32_t length) {
@@ -251,7 +242,7 @@ TEST_F(GzipCheckpoints, TheElfLoadersPatternInflatesTheFileAboutTwice) {
 // resuming where it was taken.
 TEST_F(GzipCheckpoints, ResumedPassesTakeSnapshotsThatResumeRightly) {
     const std::string content = membersAndTail->plain.substr(0, 6 * MB);
-    put("resumed.gz", gzipTool(*work, content));
+    put("resumed.gz", gzipTool(work->path(), content));
     GzipFileManager& file = openCard("resumed.gz");
     const std::uint32_t spacing = GZIP_CHECKPOINT_SPACING;
     std::string buffer(1000, '\0');
@@ -278,7 +269,7 @@ TEST_F(GzipCheckpoints, ResumedPassesTakeSnapshotsThatResumeRightly) {
 // still report the error, and so do seeks back; only opening the file again recovers.
 TEST_F(GzipCheckpoints, AFailedBackendReadIsStillAnError) {
     const std::string content = textData(5 * MB, 41);
-    put("failing.gz", gzipTool(*work, content));
+    put("failing.gz", gzipTool(work->path(), content));
     GzipFileManager& file = openCard("failing.gz");
     ASSERT_EQ(file.size(), content.size());
     std::string buffer(300000, '\0');
@@ -317,9 +308,9 @@ TEST_F(GzipCheckpoints, AFailedBackendReadIsStillAnError) {
 // resumed from a snapshot before it.
 TEST_F(GzipCheckpoints, DamagedFilesStillFailWhereTheyDid) {
     const std::string first = randomMember->plain.substr(0, 3 * MB);
-    const std::string firstMember = gzipTool(*work, first);
+    const std::string firstMember = gzipTool(work->path(), first);
     const std::string second = textData(3 * MB, 38);
-    const std::string secondMember = gzipTool(*work, second);
+    const std::string secondMember = gzipTool(work->path(), second);
     std::string corrupt = secondMember;
     corrupt[corrupt.size() * 2 / 3] = static_cast<char>(corrupt[corrupt.size() * 2 / 3] ^ 0x5a);
     struct Case {
@@ -375,14 +366,14 @@ TEST_F(GzipCheckpoints, OpenAndCloseForgetTheSnapshots) {
     const std::string after = randomMember->plain.substr(0, 4 * MB);
     for (bool closing : {true, false}) {
         SCOPED_TRACE(closing ? "closed in between" : "opened again without a close");
-        put("swap.gz", gzipTool(*work, before));
+        put("swap.gz", gzipTool(work->path(), before));
         GzipFileManager& file = openCard("swap.gz");
         EXPECT_EQ(file.size(), before.size());
         std::string buffer(100, '\0');
         ASSERT_EQ(file.read(buffer.data(), 100, 2 * MB + 7), 100);
         if (closing) file.close();
 
-        put("swap.gz", gzipTool(*work, after));
+        put("swap.gz", gzipTool(work->path(), after));
         ASSERT_EQ(file.open(u"swap.gz", 3), 1);
         ASSERT_EQ(file.read(buffer.data(), 100, 2 * MB + 7), 100);
         EXPECT_EQ(buffer, after.substr(2 * MB + 7, 100));

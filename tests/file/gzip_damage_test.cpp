@@ -24,6 +24,7 @@ using namespace quorvel;
 using testing_support::MemoryBackend;
 using testing_support::TempDir;
 using testing_support::randomData;
+using testing_support::gzipTool;
 using testing_support::readHostFile;
 using testing_support::textData;
 using testing_support::writeHostFile;
@@ -31,15 +32,6 @@ using testing_support::writeHostFile;
 namespace {
 
 constexpr std::uint32_t CHUNK = 4080;  // what the loader reads into one page
-
-std::string gzipTool(const TempDir& work, const std::string& bytes, const std::string& options = "-n") {
-    std::filesystem::path in = work.path() / "member";
-    std::filesystem::path out = work.path() / "member.gz";
-    writeHostFile(in, bytes);
-    std::string command = "gzip -c " + options + " '" + in.string() + "' > '" + out.string() + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return readHostFile(out);
-}
 
 std::string flippedAt(std::string bytes, std::size_t at, char mask = 0x01) {
     bytes[at] = static_cast<char>(bytes[at] ^ mask);
@@ -57,12 +49,12 @@ struct Damaged {
 std::vector<Damaged> damagedFiles() {
     TempDir work;
     const std::string text = textData(150000, 61);
-    const std::string member = gzipTool(work, text);
+    const std::string member = gzipTool(work.path(), text);
     // Incompressible data: gzip stores it in stored blocks.
     const std::string random = randomData(120000, 62);
-    const std::string stored = gzipTool(work, random);
+    const std::string stored = gzipTool(work.path(), random);
     const std::string second = textData(60000, 63);
-    const std::string secondMember = gzipTool(work, second);
+    const std::string secondMember = gzipTool(work.path(), second);
     const std::size_t n = member.size();
     return {
         {"crc", flippedAt(member, n - 8), text, true},
@@ -195,7 +187,7 @@ class GzipDamageLog : public gzip_card::GzipCardTest {};
 TEST_F(GzipDamageLog, EachKindOfDamageIsNamed) {
     TempDir work;
     const std::string text = textData(20000, 64);
-    const std::string member = gzipTool(work, text);
+    const std::string member = gzipTool(work.path(), text);
     const std::size_t n = member.size();
     const struct {
         const char* label;
@@ -254,7 +246,7 @@ protected:
 // clear the error.
 TEST_F(GzipOverBackend, AFailedReadDuringSizeIsNoLength) {
     const std::string content = randomData(300000, 65);
-    GzipFileManager& file = over(gzipTool(work, content));
+    GzipFileManager& file = over(gzipTool(work.path(), content));
     backend->failingRead = 40;
     EXPECT_EQ(file.size(), SIZE_UNKNOWN);
     char buffer[100];
@@ -266,7 +258,7 @@ TEST_F(GzipOverBackend, AFailedReadDuringSizeIsNoLength) {
 // Found by fuzzing: a read failing between the two magic bytes made the file look
 // plain, and size() then gave the stored size.
 TEST_F(GzipOverBackend, AFailedReadInsideTheMagicIsAnError) {
-    const std::string packed = gzipTool(work, textData(5000, 69));
+    const std::string packed = gzipTool(work.path(), textData(5000, 69));
     auto* made = new MemoryBackend(console, packed);
     made->readLimit = 1;
     made->failingRead = 1;  // the second byte's read
@@ -286,7 +278,7 @@ TEST_F(GzipOverBackend, AReadWhoseSeekFailedDeliversNothing) {
         const char* label;
         std::string stored;
     };
-    const Case cases[] = {{"plain", content}, {"compressed", gzipTool(work, content)}};
+    const Case cases[] = {{"plain", content}, {"compressed", gzipTool(work.path(), content)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         GzipFileManager& file = over(c.stored);
@@ -317,7 +309,7 @@ TEST_F(GzipOverBackend, InflatesWhatTheBackendDeliversInAnyPieces) {
     const std::string content = textData(70000, 68);
     for (std::size_t limit : {std::size_t{1}, std::size_t{3}, std::size_t{1000}}) {
         SCOPED_TRACE(limit);
-        GzipFileManager& file = over(gzipTool(work, content));
+        GzipFileManager& file = over(gzipTool(work.path(), content));
         backend->readLimit = limit;
         EXPECT_EQ(file.size(), content.size());
         std::string all(content.size(), '\0');

@@ -30,6 +30,7 @@ using testing_support::TempDir;
 using testing_support::TestDevice;
 
 using testing_support::randomData;
+using testing_support::gzipTool;
 using testing_support::readHostFile;
 using testing_support::textData;
 using testing_support::writeHostFile;
@@ -38,22 +39,7 @@ using gzip_card::wide;
 
 namespace {
 
-
-
-
-
 std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
-
-// What the gzip tool makes of `bytes` stored as `name`.
-std::string gzipTool(const TempDir& work, const std::string& name, const std::string& bytes,
-                     const std::string& options = "-n") {
-    std::filesystem::path in = work.path() / name;
-    std::filesystem::path out = work.path() / (name + ".gz");
-    writeHostFile(in, bytes);
-    std::string command = "gzip -c " + options + " " + quoted(in) + " > " + quoted(out);
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return readHostFile(out);
-}
 
 // Whether the gzip tool itself accepts `bytes` as a gzip file.
 bool gzipAccepts(const TempDir& work, const std::string& bytes) {
@@ -128,7 +114,7 @@ void shortReads(TestDevice& device, const std::string& name, std::uint32_t limit
 class GzipFront : public gzip_card::GzipCardTest {
 protected:
     std::string putGzip(const std::string& name, const std::string& content, const std::string& options = "-n") {
-        std::string member = gzipTool(work, name, content, options);
+        std::string member = gzipTool(work.path(), content, options, name);
         put(name + ".gz", member);
         return member;
     }
@@ -195,7 +181,7 @@ TEST_F(GzipFront, InflatesWhatTheGzipToolMade) {
 
 TEST_F(GzipFront, SkipsEveryCombinationOfHeaderFields) {
     std::string content = textData(30000, 5);
-    std::string member = gzipTool(work, "flags", content);
+    std::string member = gzipTool(work.path(), content, "-n", "flags");
     // An extra field longer than the input buffer, so the header spans refills.
     std::string extra = randomData(3000, 6);
     for (int flags = 0; flags < 0x20; flags += 2) {
@@ -211,7 +197,7 @@ TEST_F(GzipFront, SkipsEveryCombinationOfHeaderFields) {
 }
 
 TEST_F(GzipFront, BadHeadersFailEveryRead) {
-    std::string member = gzipTool(work, "bad", textData(5000, 7));
+    std::string member = gzipTool(work.path(), textData(5000, 7), "-n", "bad");
     struct Case {
         const char* label;
         std::string bytes;
@@ -274,7 +260,7 @@ TEST_F(GzipFront, PassesOtherFilesThroughUnchanged) {
 // and the second began the next.
 TEST_F(GzipFront, GivesPeekedBytesBackAcrossRefills) {
     std::string content = textData(3000, 11);
-    std::string member = gzipTool(work, "peek", content);
+    std::string member = gzipTool(work.path(), content, "-n", "peek");
     ASSERT_LT(member.size(), 1000u);
     std::string tail = std::string("\x1f\x00 plain tail", 13);
     struct Case {
@@ -308,8 +294,8 @@ TEST_F(GzipFront, GivesPeekedBytesBackAcrossRefills) {
 TEST_F(GzipFront, ShortBackendReadsChangeNothing) {
     std::string a = textData(20000, 13);
     std::string b = randomData(5000, 14);
-    std::string file = withHeader(gzipTool(work, "a", a), FEXTRA | FNAME | FCOMMENT | FHCRC) +
-                       withHeader(gzipTool(work, "b", b), FNAME);
+    std::string file = withHeader(gzipTool(work.path(), a, "-n", "a"), FEXTRA | FNAME | FCOMMENT | FHCRC) +
+                       withHeader(gzipTool(work.path(), b, "-n", "b"), FNAME);
     put("short.gz", file);
     for (std::uint32_t limit : {1u, 2u, 3u, 7u, 1000u}) {
         SCOPED_TRACE(limit);
@@ -324,9 +310,9 @@ TEST_F(GzipFront, ShortBackendReadsChangeNothing) {
 
 TEST_F(GzipFront, DamagedFilesEndInAnError) {
     std::string content = textData(40000, 15);
-    std::string member = gzipTool(work, "damaged", content);
+    std::string member = gzipTool(work.path(), content, "-n", "damaged");
     std::string second = textData(9000, 16);
-    std::string secondMember = gzipTool(work, "second", second);
+    std::string secondMember = gzipTool(work.path(), second, "-n", "second");
     auto flipped = [](std::string bytes, std::size_t fromEnd) {
         bytes[bytes.size() - fromEnd] = static_cast<char>(bytes[bytes.size() - fromEnd] ^ 0x01);
         return bytes;
@@ -381,7 +367,7 @@ TEST_F(GzipFront, DamagedFilesEndInAnError) {
 
 TEST_F(GzipFront, DeflateDataCutShortIsAnError) {
     std::string content = textData(60000, 17);
-    std::string member = gzipTool(work, "cut", content);
+    std::string member = gzipTool(work.path(), content, "-n", "cut");
     for (std::size_t kept : {std::size_t{11}, member.size() / 2, member.size() - 9}) {
         SCOPED_TRACE(kept);
         put("cut.gz", member.substr(0, kept));
@@ -399,7 +385,7 @@ TEST_F(GzipFront, DeflateDataCutShortIsAnError) {
 
 TEST_F(GzipFront, CorruptDeflateDataEndsInAnError) {
     std::string content = textData(60000, 18);
-    std::string member = gzipTool(work, "corrupt", content);
+    std::string member = gzipTool(work.path(), content, "-n", "corrupt");
     for (std::size_t at : {std::size_t{12}, member.size() / 3, member.size() / 2, member.size() - 12}) {
         SCOPED_TRACE(at);
         std::string bytes = member;
@@ -463,7 +449,7 @@ TEST_F(GzipFront, ConcatenatedMembersReadAsOneStream) {
 
 TEST_F(GzipFront, BytesAfterTheLastMemberArePlain) {
     std::string content = textData(20000, 22);
-    std::string member = gzipTool(work, "tail", content);
+    std::string member = gzipTool(work.path(), content, "-n", "tail");
     struct Case {
         const char* label;
         std::string tail;

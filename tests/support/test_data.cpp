@@ -1,6 +1,8 @@
 // Test data and host files.
 #include "support/test_data.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -30,6 +32,19 @@ std::string textData(std::size_t size, unsigned seed) {
     }
     text.resize(size);
     return text;
+}
+
+std::string gzipTool(const std::filesystem::path& folder, const std::string& bytes, const std::string& options,
+                     const std::string& name) {
+    const std::filesystem::path in = folder / name;
+    const std::filesystem::path out = folder / (name + ".gz");
+    writeHostFile(in, bytes);
+    const std::string command = "gzip -c " + options + " '" + in.string() + "' > '" + out.string() + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        return {};
+    }
+    return readHostFile(out);
 }
 
 std::string readHostFile(const std::filesystem::path& path) {
