@@ -623,13 +623,4 @@ void paintScreen(WindowSystem& system, const FrameBuffer& frame) {
     }
 }
 
-bool writePng(const FrameBuffer& frame, const char* path) {
-    if (!frame.pixels || frame.bitsPerPixel != 16) return false;
-    cairo_surface_t* s = cairo_image_surface_create_for_data(frame.pixels, CAIRO_FORMAT_RGB16_565, frame.width, frame.height,
-                                                             frame.lineBytes);
-    bool ok = cairo_surface_write_to_png(s, path) == CAIRO_STATUS_SUCCESS;
-    cairo_surface_destroy(s);
-    return ok;
-}
-
 }  // namespace sim

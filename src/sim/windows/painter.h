@@ -20,7 +20,4 @@ double textWidth(const std::u16string& text, double pixels);
 
 void paintScreen(WindowSystem& system, const FrameBuffer& frame);
 
-// Writes the frame as a PNG file; false when it cannot.
-bool writePng(const FrameBuffer& frame, const char* path);
-
 }  // namespace sim

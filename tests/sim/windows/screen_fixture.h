@@ -11,6 +11,7 @@
 
 #include "platform/coredll.h"
 #include "sim/resources/resource_file.h"
+#include "sim/screen/png_writer.h"
 #include "sim/windows/controls.h"
 #include "sim/windows/painter.h"
 #include "sim/windows/window_system.h"
@@ -159,7 +160,7 @@ protected:
     // Writes the screen as PNG beside the test binary's build files, to look at.
     void screenshot(const std::string& name) {
         ws.paint(true);
-        sim::writePng(ws.frame(), (std::string(QUORVEL_TEST_OUTPUT) + "/" + name + ".png").c_str());
+        sim::writePng(ws.frame(), std::string(QUORVEL_TEST_OUTPUT) + "/" + name + ".png");
     }
 
     testing_support::TestDevice device_;
