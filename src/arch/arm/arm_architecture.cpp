@@ -12,8 +12,8 @@
 
 namespace quorvel {
 
-ArmArchitecture::ArmArchitecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : Architecture(consoleSlot, memoryManagerSlot) {
+ArmArchitecture::ArmArchitecture(Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : Architecture(consoleIn, memoryManagerIn) {
     consoleSlot->print(u"ARM architecture.\n");
 }
 

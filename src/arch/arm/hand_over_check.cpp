@@ -160,7 +160,7 @@ bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& con
     std::vector<Entry> entries;
     std::vector<AddressRange> written;  // the bytes each entry is meant to place
     std::uint32_t link = plan.pageLinkPhys;
-    std::uint32_t limit = memory.mappedEntries() * (pageSize / sizeof(PageLink)) + 1;
+    std::uint32_t limit = memory.mappedEntries() * static_cast<std::uint32_t>(pageSize / sizeof(PageLink)) + 1;
     while (link != PAGE_LINK_END) {
         PageLink entry{};
         if (entries.size() >= limit || !readLink(link, entry)) {

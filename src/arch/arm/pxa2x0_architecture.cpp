@@ -23,8 +23,8 @@ const CpuParameters& PXA2x0Architecture::parameters() {
     return cpu;
 }
 
-PXA2x0Architecture::PXA2x0Architecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : ArmArchitecture(consoleSlot, memoryManagerSlot) {
+PXA2x0Architecture::PXA2x0Architecture(Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : ArmArchitecture(consoleIn, memoryManagerIn) {
     consoleSlot->print(u"PXA-2x0 CPU.\n");
 }
 

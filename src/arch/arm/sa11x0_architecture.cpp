@@ -27,8 +27,8 @@ const CpuParameters& SA11x0Architecture::parameters() {
     return cpu;
 }
 
-SA11x0Architecture::SA11x0Architecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : ArmArchitecture(consoleSlot, memoryManagerSlot) {
+SA11x0Architecture::SA11x0Architecture(Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : ArmArchitecture(consoleIn, memoryManagerIn) {
     consoleSlot->print(u"SA-11x0 CPU.\n");
 }
 
