@@ -22,8 +22,8 @@ constexpr std::uint64_t POOL_GRANULE = 0x10000;
 constexpr std::uint64_t SPARE_PAGES = 4;
 }  // namespace
 
-Architecture::Architecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : consoleSlot(consoleSlot), memoryManagerSlot(memoryManagerSlot) {}
+Architecture::Architecture(Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : consoleSlot(consoleIn), memoryManagerSlot(memoryManagerIn) {}
 
 Architecture::~Architecture() {
     if (coredll) ce::FreeLibrary(coredll);

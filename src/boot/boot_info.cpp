@@ -100,9 +100,9 @@ int boundedLength(const ce::WCHAR* text, std::size_t capacity) {
 // position and its physical twin in step.
 class ArgumentWriter {
 public:
-    ArgumentWriter(std::uint32_t* argv, std::uint32_t argvPhys, std::uint32_t space)
-        : argv(argv), argvPhys(argvPhys), space(space), out(reinterpret_cast<char*>(argv) + ARGV_ENTRIES * 4),
-          next(argvPhys + ARGV_ENTRIES * 4) {}
+    ArgumentWriter(std::uint32_t* array, std::uint32_t arrayPhys, std::uint32_t limit)
+        : argv(array), argvPhys(arrayPhys), space(limit), out(reinterpret_cast<char*>(array) + ARGV_ENTRIES * 4),
+          next(arrayPhys + ARGV_ENTRIES * 4) {}
 
     // Bytes left before the limit for the extra options.
     std::uint32_t room() const {
