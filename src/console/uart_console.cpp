@@ -19,8 +19,8 @@ UartConsole* single = nullptr;
 
 }  // namespace
 
-UartConsole::UartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t physicalBase)
-    : memoryManagerSlot(memoryManagerSlot), physicalBase(physicalBase) {}
+UartConsole::UartConsole(MemoryManager*& memoryManagerIn, std::uint32_t base)
+    : memoryManagerSlot(memoryManagerIn), physicalBase(base) {}
 
 UartConsole::~UartConsole() { unmapRegisters(); }
 

@@ -33,16 +33,16 @@ private:
 // SA-11x0 serial port 3.
 class SA11x0UartConsole : public UartConsole {
 public:
-    explicit SA11x0UartConsole(MemoryManager*& memoryManagerSlot)
-        : UartConsole(memoryManagerSlot, sa11x0_uart::PHYSICAL_BASE) {}
+    explicit SA11x0UartConsole(MemoryManager*& memoryManagerIn)
+        : UartConsole(memoryManagerIn, sa11x0_uart::PHYSICAL_BASE) {}
     void putc(std::uint8_t byte) override;
 };
 
 // PXA-2x0 full-function UART.
 class PXA2x0UartConsole : public UartConsole {
 public:
-    explicit PXA2x0UartConsole(MemoryManager*& memoryManagerSlot)
-        : UartConsole(memoryManagerSlot, pxa2x0_uart::PHYSICAL_BASE) {}
+    explicit PXA2x0UartConsole(MemoryManager*& memoryManagerIn)
+        : UartConsole(memoryManagerIn, pxa2x0_uart::PHYSICAL_BASE) {}
     void putc(std::uint8_t byte) override;
 };
 
