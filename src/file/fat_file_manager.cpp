@@ -27,7 +27,7 @@ void formatPath(ce::WCHAR* out, const ce::WCHAR* format, ...) {
 
 }  // namespace
 
-FatFileManager::FatFileManager(Console*& consoleSlot) : FileManager(consoleSlot) {
+FatFileManager::FatFileManager(Console*& consoleIn) : FileManager(consoleIn) {
     debugLevel = 1;
     say(consoleSlot, u"FileManager: FAT\n");
 }

@@ -22,7 +22,7 @@ constexpr std::uint32_t SIZE_UNKNOWN = 0xFFFFFFFF;
 
 class FileManager {
 public:
-    explicit FileManager(Console*& consoleSlot) : consoleSlot(consoleSlot) {}
+    explicit FileManager(Console*& consoleIn) : consoleSlot(consoleIn) {}
     virtual ~FileManager() = default;
     FileManager(const FileManager&) = delete;
     FileManager& operator=(const FileManager&) = delete;

@@ -58,11 +58,11 @@ struct GzipFileManager::Checkpoint {
 // Each front has its own inflate record: with one shared record, a second front
 // (a test's, or the next attempt's made before the last is gone) would wipe the
 // first one's inflate state and leak it.
-GzipFileManager::GzipFileManager(Console*& consoleSlot, FileManagerKind kind)
-    : GzipFileManager(consoleSlot, makeBackend(consoleSlot, kind)) {}
+GzipFileManager::GzipFileManager(Console*& consoleIn, FileManagerKind kind)
+    : GzipFileManager(consoleIn, makeBackend(consoleIn, kind)) {}
 
-GzipFileManager::GzipFileManager(Console*& consoleSlot, FileManager* backend)
-    : FileManager(consoleSlot), stream(new (std::nothrow) z_stream{}), backend(backend) {
+GzipFileManager::GzipFileManager(Console*& consoleIn, FileManager* source)
+    : FileManager(consoleIn), stream(new (std::nothrow) z_stream{}), backend(source) {
     if (!stream) {
         delete backend;
         backend = nullptr;  // every operation then fails
@@ -262,7 +262,7 @@ bool GzipFileManager::finishMember() {
     checkHeader();
     if (status != Z_OK) return false;
     inflateReset(stream);
-    crc = crc32(0, Z_NULL, 0);
+    crc = static_cast<std::uint32_t>(crc32(0, Z_NULL, 0));  // zlib's uLong holds a 32-bit CRC
     return true;
 }
 
@@ -327,7 +327,7 @@ std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t l
         status = inflate(stream, Z_NO_FLUSH);
         inflated += static_cast<std::uint64_t>(stream->next_out - before);
         if (status == Z_STREAM_END) {
-            crc = crc32(crc, start, static_cast<uInt>(stream->next_out - start));
+            crc = static_cast<std::uint32_t>(crc32(crc, start, static_cast<uInt>(stream->next_out - start)));
             start = stream->next_out;
             if (finishMember()) continue;
             break;
@@ -343,7 +343,7 @@ std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t l
         }
         if (endOfInput) break;
     }
-    crc = crc32(crc, start, static_cast<uInt>(stream->next_out - start));
+    crc = static_cast<std::uint32_t>(crc32(crc, start, static_cast<uInt>(stream->next_out - start)));
     if (inputFailed) fail(u"%s: read error after 0x%x bytes.\n", here());
     std::int32_t count = delivered();
     // Nothing delivered because the data proved bad is an error, not the end.
@@ -493,17 +493,17 @@ ce::BOOL GzipFileManager::setLocation(const ce::WCHAR* directory) {
     return backend ? backend->setLocation(directory) : 0;
 }
 
-ce::BOOL GzipFileManager::open(const ce::WCHAR* name, int mode) {
+ce::BOOL GzipFileManager::open(const ce::WCHAR* file, int mode) {
     dropCheckpoints();
     failed = false;
-    if (!backend || !backend->open(name, mode)) return 0;
+    if (!backend || !backend->open(file, mode)) return 0;
     resetStream();
     if (!startInflate()) {
         backend->close();
         return 0;
     }
-    ce::wcsncpy(this->name, name, FILE_NAME_SIZE - 1);
-    this->name[FILE_NAME_SIZE - 1] = 0;
+    ce::wcsncpy(name, file, FILE_NAME_SIZE - 1);
+    name[FILE_NAME_SIZE - 1] = 0;
     stream->next_in = inputBuffer;
     stream->avail_in = 0;
     identity = {};
@@ -512,7 +512,7 @@ ce::BOOL GzipFileManager::open(const ce::WCHAR* name, int mode) {
     recordingFirstFill = false;
     gzipData = compressed != 0;
     if (gzipData && !failed && rememberedValid && identity == rememberedIdentity &&
-        ce::wcscmp(rememberedName, this->name) == 0) {
+        ce::wcscmp(rememberedName, name) == 0) {
         lengthKnown = true;
         dataLength = rememberedLength;
     }

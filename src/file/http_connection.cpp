@@ -5,7 +5,7 @@
 
 namespace quorvel {
 
-HttpConnection::HttpConnection(const ce::sockaddr_in& address) : address(address) {
+HttpConnection::HttpConnection(const ce::sockaddr_in& peer) : address(peer) {
     socket = ce::socket(ce::AF_INET, ce::SOCK_STREAM, 0);
     if (socket != ce::INVALID_SOCKET) {
         if (ce::connect(socket, reinterpret_cast<const ce::sockaddr*>(&this->address), sizeof this->address) != 0) {

@@ -28,7 +28,7 @@ bool versionOneDotOne(const ce::WSADATA& data) { return ce::LOBYTE(data.wVersion
 
 }  // namespace
 
-HttpFileManager::HttpFileManager(Console*& consoleSlot) : FileManager(consoleSlot) {
+HttpFileManager::HttpFileManager(Console*& consoleIn) : FileManager(consoleIn) {
     debugLevel = 1;
     hostName[0] = '\0';
     resetFile();

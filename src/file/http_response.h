@@ -25,7 +25,7 @@ public:
     // Sees every token, the "content-length" names and the values taken.
     using Observer = std::function<void(Event event, const char* token, std::uint32_t value)>;
 
-    explicit HeadReply(Observer observer = {}) : observer(std::move(observer)) {}
+    explicit HeadReply(Observer onEvent = {}) : observer(std::move(onEvent)) {}
 
     // One chunk as received: a token that the chunk's end cuts is not completed
     // from the next one, so a Content-Length cut there counts as missing. Longer

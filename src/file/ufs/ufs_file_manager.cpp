@@ -17,7 +17,7 @@ bool isUnit(char c) { return c >= '1' && c <= '9'; }
 
 }  // namespace
 
-UfsFileManager::UfsFileManager(Console*& consoleSlot) : FileManager(consoleSlot) {
+UfsFileManager::UfsFileManager(Console*& consoleIn) : FileManager(consoleIn) {
     context = new (std::nothrow) FileContext;
     if (context) context->driver = &winblkDriver;
     debugLevel = 1;
