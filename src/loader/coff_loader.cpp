@@ -11,8 +11,8 @@ std::uint32_t roundUp(std::uint32_t n, std::uint32_t multiple) { return (n + mul
 
 }  // namespace
 
-CoffLoader::CoffLoader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : Loader(consoleSlot, memoryManagerSlot),
+CoffLoader::CoffLoader(Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : Loader(consoleIn, memoryManagerIn),
       fileHeader(reinterpret_cast<CoffFileHeader*>(headerArea)),
       aoutHeader(reinterpret_cast<CoffAoutHeader*>(headerArea + sizeof(CoffFileHeader))) {
     console().print(u"Loader: COFF\n");

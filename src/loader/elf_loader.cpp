@@ -27,8 +27,8 @@ constexpr bool inside(std::uint64_t len, std::uint64_t off, std::uint64_t size) 
 
 }  // namespace
 
-ElfLoader::ElfLoader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : Loader(consoleSlot, memoryManagerSlot) {
+ElfLoader::ElfLoader(Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : Loader(consoleIn, memoryManagerIn) {
     console().print(u"Loader: ELF\n");
 }
 

@@ -36,8 +36,8 @@ void writeNext(std::uint32_t vaddr, std::uint32_t next) {
 
 }  // namespace
 
-Loader::Loader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : consoleSlot(consoleSlot), memoryManagerSlot(memoryManagerSlot) {}
+Loader::Loader(Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : consoleSlot(consoleIn), memoryManagerSlot(memoryManagerIn) {}
 
 int Loader::attachFile(FileManager*& fileManagerSlot) {
     file = &fileManagerSlot;
