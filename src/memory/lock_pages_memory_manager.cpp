@@ -13,9 +13,9 @@ constexpr std::uint32_t PFN_WORDS = 16;
 constexpr std::uint32_t SYSTEM_PAGE = 4096;
 }  // namespace
 
-LockPagesMemoryManager::LockPagesMemoryManager(ce::LockPagesRoutine lockPages, ce::UnlockPagesRoutine unlockPages,
-                                               Console*& consoleSlot, std::uint32_t pageSize, std::uint32_t pfnShift)
-    : MemoryManager(consoleSlot, pageSize), lockPages(lockPages), unlockPages(unlockPages), pfnShift(pfnShift) {
+LockPagesMemoryManager::LockPagesMemoryManager(ce::LockPagesRoutine lock, ce::UnlockPagesRoutine unlock,
+                                               Console*& consoleIn, std::uint32_t pageBytes, std::uint32_t frameShift)
+    : MemoryManager(consoleIn, pageBytes), lockPages(lock), unlockPages(unlock), pfnShift(frameShift) {
     console().print(u"MemoryManager: LockPages\n");
 }
 

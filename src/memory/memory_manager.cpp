@@ -33,8 +33,8 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t step) { return (value +
 
 }  // namespace
 
-MemoryManager::MemoryManager(Console*& consoleSlot, std::uint32_t pageSize)
-    : pageSize(pageSize), pageShift(trailingZeros(pageSize)), consoleSlot(consoleSlot) {}
+MemoryManager::MemoryManager(Console*& consoleIn, std::uint32_t pageBytes)
+    : pageSize(pageBytes), pageShift(trailingZeros(pageBytes)), consoleSlot(consoleIn) {}
 
 MemoryManager::~MemoryManager() {
     releasePool();

@@ -29,8 +29,8 @@ constexpr std::uint32_t SECOND_SMALL = 2;
 
 }  // namespace
 
-SoftMmuMemoryManager::SoftMmuMemoryManager(Console*& consoleSlot, std::uint32_t pageSize)
-    : MemoryManager(consoleSlot, pageSize) {
+SoftMmuMemoryManager::SoftMmuMemoryManager(Console*& consoleIn, std::uint32_t pageBytes)
+    : MemoryManager(consoleIn, pageBytes) {
     console().print(u"Use ARM software MMU.\n");
 }
 

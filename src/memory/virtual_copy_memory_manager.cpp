@@ -11,8 +11,8 @@ namespace {
 constexpr ce::DWORD WINDOW_PROTECTION = ce::PAGE_PHYSICAL | ce::PAGE_NOCACHE | ce::PAGE_READONLY;
 }  // namespace
 
-VirtualCopyMemoryManager::VirtualCopyMemoryManager(Console*& consoleSlot, std::uint32_t pageSize)
-    : MemoryManager(consoleSlot, pageSize) {
+VirtualCopyMemoryManager::VirtualCopyMemoryManager(Console*& consoleIn, std::uint32_t pageBytes)
+    : MemoryManager(consoleIn, pageBytes) {
     console().print(u"MemoryManager: VirtualCopy\n");
 }
 
