@@ -124,8 +124,8 @@ constexpr std::uint32_t PAGE = 4096;
 
 class ArchTest : public ::testing::Test {
 protected:
-    explicit ArchTest(const CpuCase& cpu) : ArchTest(cpu, settingsFor(cpu)) {}
-    ArchTest(const CpuCase& cpu, sim::DeviceSettings settings) : cpu(cpu), device(std::move(settings)) {
+    explicit ArchTest(const CpuCase& chosen) : ArchTest(chosen, settingsFor(chosen)) {}
+    ArchTest(const CpuCase& chosen, sim::DeviceSettings settings) : cpu(chosen), device(std::move(settings)) {
         quorvel::setConsole(nullptr);
         makeMemory();
         log.clear();

@@ -40,8 +40,8 @@ std::vector<std::string> Script::matching(const std::string& prefix) const {
 
 // --- Architecture
 
-ArchitectureDouble::ArchitectureDouble(Script& script, Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : Architecture(consoleSlot, memoryManagerSlot), script_(script) {}
+ArchitectureDouble::ArchitectureDouble(Script& script, Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : Architecture(consoleIn, memoryManagerIn), script_(script) {}
 
 ArchitectureDouble::~ArchitectureDouble() { script_.note("arch.~"); }
 
@@ -72,8 +72,8 @@ void ArchitectureDouble::jump(std::uint32_t parameterPagePhys, std::uint32_t pag
 
 // --- File manager
 
-FileManagerDouble::FileManagerDouble(Script& script, Console*& consoleSlot, std::map<std::u16string, std::string> files)
-    : FileManager(consoleSlot), script_(script), files_(std::move(files)) {}
+FileManagerDouble::FileManagerDouble(Script& script, Console*& consoleIn, std::map<std::u16string, std::string> files)
+    : FileManager(consoleIn), script_(script), files_(std::move(files)) {}
 
 FileManagerDouble::~FileManagerDouble() { script_.note("files.~"); }
 
@@ -125,8 +125,8 @@ ce::BOOL FileManagerDouble::seek(std::uint32_t offset) {
 
 // --- Loader
 
-LoaderDouble::LoaderDouble(Script& script, Console*& consoleSlot, MemoryManager*& memoryManagerSlot)
-    : Loader(consoleSlot, memoryManagerSlot), script_(script) {}
+LoaderDouble::LoaderDouble(Script& script, Console*& consoleIn, MemoryManager*& memoryManagerIn)
+    : Loader(consoleIn, memoryManagerIn), script_(script) {}
 
 LoaderDouble::~LoaderDouble() { script_.note("loader.~"); }
 
@@ -154,8 +154,8 @@ std::uint32_t LoaderDouble::entryAddress() {
 
 // --- Memory manager
 
-MemoryManagerDouble::MemoryManagerDouble(Script& script, Console*& consoleSlot)
-    : MemoryManager(consoleSlot, 4096), script_(script) {}
+MemoryManagerDouble::MemoryManagerDouble(Script& script, Console*& consoleIn)
+    : MemoryManager(consoleIn, 4096), script_(script) {}
 
 MemoryManagerDouble::~MemoryManagerDouble() { script_.note("memory.~"); }
 

@@ -7,8 +7,8 @@
 
 namespace testing_support {
 
-MemoryBackend::MemoryBackend(quorvel::Console*& consoleSlot, std::string content)
-    : FileManager(consoleSlot), bytes(std::move(content)) {}
+MemoryBackend::MemoryBackend(quorvel::Console*& consoleIn, std::string content)
+    : FileManager(consoleIn), bytes(std::move(content)) {}
 
 ce::BOOL MemoryBackend::open(const ce::WCHAR*, int) {
     position = 0;
