@@ -114,6 +114,8 @@ public:
         if (!replace) path_ = to;
         return true;
     }
+    // Only a copy made here is ours to remove; a kernel already on the card is the user's.
+    bool ours() const { return !path_.empty(); }
 
 private:
     std::filesystem::path path_;
@@ -459,7 +461,7 @@ bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::p
             err << "quorvel: " << why << "\n";
             return false;
         }
-        if (!demo) {
+        if (placed.ours()) {
             std::lock_guard<std::mutex> guard(demoLock);
             placedPaths.push_back(to.string());
         }

@@ -288,4 +288,33 @@ TEST_F(CommandLine, InterruptStopsTheKernelLiveOutputFirstAndLeavesNoTemporaryFo
     }
 }
 
+// A kernel named by its path on the device's own card is the user's file: a second
+// signal, which ends the process outside the emulator's orderly stop, must not take it
+// with the files the run placed there.
+TEST_F(CommandLine, InterruptKeepsTheKernelAlreadyOnTheDevice) {
+    std::filesystem::path device = file("device");
+    std::filesystem::path own = device / "Storage Card" / "spin";
+    std::filesystem::create_directories(own.parent_path());
+    std::filesystem::copy_file(file("spin"), own);
+    std::filesystem::path out = file("own.out"), err = file("own.err");
+    std::string command = "exec env TMPDIR=" + quote(temp().string()) + " " + quote(QUORVEL_PROGRAM) +
+                          " boot --device " + quote(device.string()) + " --platform 9 " + quote(own.string()) +
+                          " --yes < /dev/null > " + quote(out.string()) + " 2> " + quote(err.string());
+    pid_t pid = 0;
+    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    bool spoke = false;
+    for (int i = 0; i < 600 && !spoke; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        spoke = readHostFile(out).find("spinning") != std::string::npos;
+    }
+    EXPECT_TRUE(spoke) << readHostFile(err);
+    kill(pid, SIGINT);
+    kill(pid, SIGTERM);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 130) << readHostFile(err);
+    EXPECT_TRUE(std::filesystem::exists(own)) << "the user's kernel was removed\n" << readHostFile(err);
+}
+
 }  // namespace
