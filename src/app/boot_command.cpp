@@ -477,6 +477,13 @@ bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::p
         if (!place(image, *a.image)) return false;
         copyOption(menu.fileSystemImage, PATH_SIZE, std::filesystem::path(*a.image).filename().string());
         if (!a.root) menu.rootFileSystem = ROOT_MD;
+    } else if (a.image) {
+        // A name in the kernel directory is still the image asked for: a wrong name
+        // must fail the boot, not boot without it.
+        if (!a.root) menu.rootFileSystem = ROOT_MD;
+        if (a.image->find('/') != std::string::npos)
+            err << "quorvel: note: no image file at " << std::filesystem::absolute(*a.image).string()
+                << "; taken as a name in the kernel directory\n";
     }
     return true;
 }

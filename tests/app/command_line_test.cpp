@@ -134,6 +134,8 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"disk that is a folder", {"boot", "--disk", work.path().string(), "--yes"}, 1, "", "is not a file"},
         {"unwritable COM1 file", {"boot", "--com1", "/nonexistent/com1", "--yes"}, 1, "", "No such file or directory"},
         {"host image", {"boot", gz, "--image", file("root.fs").string(), "--yes"}, 0, "\"m=root.fs\"", "halted"},
+        {"host image missing", {"boot", gz, "--image", "/nonexistent/root.fs", "--yes"}, 1, "",
+         "no image file at /nonexistent/root.fs"},
         {"unknown platform, near ones listed", {"boot", gz, "--platform", "jornada 999", "--yes"}, 2, "",
          "HP Jornada 820"},
         {"unwritable memory folder", {"boot", gz, "--yes", "--save-memory", "/proc/quorvel"}, 1, "", "can't make the folder"},
