@@ -441,10 +441,11 @@ LogView viewFor(const Arguments& a) {
 }
 
 // Options as the boot would use them: from the device's file, then the flags, then
-// the host files placed on the card. False (with the message said) when they cannot.
-bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, PlacedFile& kernel,
+// the host files placed on the card. 0, or the exit status (with the message said):
+// 2 for a bad flag, 1 when a file cannot be placed.
+int prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, PlacedFile& kernel,
                     PlacedFile& image, bool demo, std::ostream& err) {
-    if (!applyFlags(a, menu, root, err)) return false;
+    if (!applyFlags(a, menu, root, err)) return 2;
     if (!a.platform && menu.platform.cpu == 0 && menu.platform.machine == 0) {
         menu.platformEntry(DEMO_PLATFORM, 1);
         if (!a.quiet)
@@ -468,13 +469,13 @@ bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::p
         return true;
     };
     if (a.kernelFile) {
-        if (!place(kernel, *a.kernelFile)) return false;
+        if (!place(kernel, *a.kernelFile)) return 1;
         copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
         copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
     }
     std::error_code ec;
     if (a.image && std::filesystem::is_regular_file(*a.image, ec)) {
-        if (!place(image, *a.image)) return false;
+        if (!place(image, *a.image)) return 1;
         copyOption(menu.fileSystemImage, PATH_SIZE, std::filesystem::path(*a.image).filename().string());
         if (!a.root) menu.rootFileSystem = ROOT_MD;
     } else if (a.image) {
@@ -485,7 +486,7 @@ bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::p
             err << "quorvel: note: no image file at " << std::filesystem::absolute(*a.image).string()
                 << "; taken as a name in the kernel directory\n";
     }
-    return true;
+    return 0;
 }
 
 int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -502,9 +503,9 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
     }
     BootMenu& menu = theBootMenu();
     PlacedFile placedKernel, placedImage;
-    if (!prepareOptions(a, menu, root, placedKernel, placedImage, demo.has_value(), err)) {
+    if (int status = prepareOptions(a, menu, root, placedKernel, placedImage, demo.has_value(), err)) {
         releaseBootMenu();
-        return 2;
+        return status;
     }
     if (auto host = hostPathOf(menu, root); host && !std::filesystem::exists(*host))
         err << "quorvel: note: no kernel file at " << host->string() << "\n";
@@ -773,15 +774,14 @@ int options(const Arguments& a, std::ostream& out, std::ostream& err) {
         PlacedFile kernel, image;
         Arguments shown = a;
         shown.kernelFile.reset();  // nothing is placed to show the options
-        if (prepareOptions(shown, menu, root, kernel, image, demo.has_value(), err)) {
+        status = prepareOptions(shown, menu, root, kernel, image, demo.has_value(), err);
+        if (status == 0) {
             if (a.kernelFile) {
                 std::string card = a.cards.empty() ? "Storage Card" : a.cards.front();
                 copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
                 copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
             }
             printOptions(menu, out);
-        } else {
-            status = 2;
         }
         releaseConsole();
         releaseBootMenu();

@@ -107,6 +107,8 @@ protected:
 TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
     writeHostFile(file("not-a-disk"), textData(4096, 3));
     writeHostFile(file("root.fs"), randomData(20000, 4));
+    // A device whose card already holds another file of the kernel's name.
+    writeHostFile(file("taken") / "Storage Card" / "spin", "someone else's spin");
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -134,6 +136,9 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"disk that is a folder", {"boot", "--disk", work.path().string(), "--yes"}, 1, "", "is not a file"},
         {"unwritable COM1 file", {"boot", "--com1", "/nonexistent/com1", "--yes"}, 1, "", "No such file or directory"},
         {"host image", {"boot", gz, "--image", file("root.fs").string(), "--yes"}, 0, "\"m=root.fs\"", "halted"},
+        {"kernel's name taken on the device",
+         {"boot", "--device", file("taken").string(), "--platform", "9", file("spin").string(), "--yes"}, 1, "",
+         "exists on the device already"},
         {"host image missing", {"boot", gz, "--image", "/nonexistent/root.fs", "--yes"}, 1, "",
          "no image file at /nonexistent/root.fs"},
         {"unknown platform, near ones listed", {"boot", gz, "--platform", "jornada 999", "--yes"}, 2, "",
