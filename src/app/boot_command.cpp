@@ -418,6 +418,14 @@ std::optional<std::filesystem::path> hostPathOf(const BootMenu& menu, const std:
     return root / dir.substr(1) / text(menu.kernelName);
 }
 
+// Where the kernel's serial output goes: the --com1 file after the boot loader's own
+// lines on COM1, or standard output.
+std::ostream& kernelSerial(const Arguments& a, std::ofstream& file, std::ostream& out) {
+    if (!a.com1 || *a.com1 == "-") return out;
+    file.open(*a.com1, std::ios::binary | std::ios::app);
+    return file.is_open() ? static_cast<std::ostream&>(file) : out;
+}
+
 int exitStatusOf(sim::HaltReason reason) {
     switch (reason) {
     case sim::HaltReason::Halted:
@@ -531,10 +539,12 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
                                                          : sim::StopAt::Never;
         TerminalConsolePage consolePage(err, viewFor(a));
         bool kernelSpoke = false;
+        std::ofstream com1File;
+        std::ostream& serial = kernelSerial(a, com1File, out);
         emulation.uartOutput = [&](std::string_view bytes) {
             if (!kernelSpoke) consolePage.endBar();
             kernelSpoke = true;
-            out << bytes << std::flush;
+            serial << bytes << std::flush;
         };
         TerminalMainWindow window;
         menu.consoleTab = &consolePage;
@@ -567,7 +577,7 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             // A UART console's lines are the boot's log, not the kernel's output.
             std::string bootLog = consolePage.log() + uart.substr(0, std::min(result->uartSentBefore, uart.size()));
             HandOverMap map = describeHandOver(device, *result, bootLog);
-            if (kernelSpoke && !uart.empty() && uart.back() != '\n') out << "\n" << std::flush;
+            if (kernelSpoke && !uart.empty() && uart.back() != '\n') serial << "\n" << std::flush;
             status = exitStatusOf(result->reason);
             std::string ended = result->describe();
             if (a.dryRun) {
@@ -643,7 +653,9 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
 
     sim::Handheld device(settings);
     sim::WindowSystem& windows = device.windows();
-    device.cpu().emulation.uartOutput = [&out](std::string_view bytes) { out << bytes << std::flush; };
+    std::ofstream com1File;
+    std::ostream& serial = kernelSerial(a, com1File, out);
+    device.cpu().emulation.uartOutput = [&serial](std::string_view bytes) { serial << bytes << std::flush; };
     BootMenu& menu = theBootMenu();
     // A device that never chose a platform starts on the demo device's.
     if (menu.platform.cpu == 0 && menu.platform.machine == 0) menu.platform = platform;
@@ -722,7 +734,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         // every 30 ms so the emulation is not held up.
         auto shownAt = std::chrono::steady_clock::now();
         device.cpu().emulation.uartOutput = [&](std::string_view bytes) {
-            out << bytes << std::flush;
+            serial << bytes << std::flush;
             auto now = std::chrono::steady_clock::now();
             if (now - shownAt < std::chrono::milliseconds(30)) return;
             shownAt = now;

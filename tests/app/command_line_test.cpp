@@ -258,6 +258,18 @@ TEST_F(CommandLine, OptionsChangeThisBootOnlyUnlessSaved) {
     EXPECT_NE(r.out.find("single user        yes"), std::string::npos) << "an unsaved --no- form changed the file";
 }
 
+// --com1 FILE takes the kernel's serial output too, after the boot loader's banner;
+// standard output then stays empty.
+TEST_F(CommandLine, Com1FileReceivesTheKernelsSerialOutput) {
+    std::filesystem::path com1 = file("com1.txt");
+    Outcome r = run({"boot", sampleKernelGzPath(), "--yes", "--com1", com1.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    std::string serial = readHostFile(com1);
+    EXPECT_EQ(serial.rfind("\r\n--------QUORVEL--------\r\n", 0), 0u) << serial;
+    EXPECT_NE(serial.find("\nOK\r\n"), std::string::npos) << serial;
+}
+
 TEST_F(CommandLine, DryRunShowsTheHandOverWithoutJumping) {
     Outcome r = run({"boot", sampleKernelPath(), "--yes", "--dry-run"});
     EXPECT_EQ(r.status, 0) << r.err;
