@@ -785,13 +785,22 @@ int options(const Arguments& a, std::ostream& out, std::ostream& err) {
         BootMenu& menu = theBootMenu();
         PlacedFile kernel, image;
         Arguments shown = a;
-        shown.kernelFile.reset();  // nothing is placed to show the options
+        // Nothing is placed on the card to show the options: the host files' names are
+        // shown as a boot would set them.
+        std::error_code ec;
+        bool hostImage = a.image && std::filesystem::is_regular_file(*a.image, ec);
+        shown.kernelFile.reset();
+        if (hostImage) shown.image.reset();
         status = prepareOptions(shown, menu, root, kernel, image, demo.has_value(), err);
         if (status == 0) {
             if (a.kernelFile) {
                 std::string card = a.cards.empty() ? "Storage Card" : a.cards.front();
                 copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
                 copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
+            }
+            if (hostImage) {
+                copyOption(menu.fileSystemImage, PATH_SIZE, std::filesystem::path(*a.image).filename().string());
+                if (!a.root) menu.rootFileSystem = ROOT_MD;
             }
             printOptions(menu, out);
         }

@@ -252,6 +252,15 @@ TEST_F(CommandLine, OptionsChangeThisBootOnlyUnlessSaved) {
     EXPECT_NE(r.out.find("kernel directory   \\Storage Card\\"), std::string::npos) << r.out;
     r = run({"options", "--device", d, "--no-single-user"});
     EXPECT_NE(r.out.find("single user        no"), std::string::npos) << r.out;
+    // Showing the options writes nothing to the card, not even a host image of a name
+    // the card already holds.
+    writeHostFile(file("root.fs"), randomData(3000, 5));
+    writeHostFile(device / "Storage Card" / "root.fs", "the device's own root.fs");
+    r = run({"options", "--device", d, "--image", file("root.fs").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("file-system image  root.fs"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("root file system   md"), std::string::npos) << r.out;
+    EXPECT_EQ(readHostFile(device / "Storage Card" / "root.fs"), "the device's own root.fs");
     r = run({"boot", "--device", d, "--no-single-user", "--yes"});
     EXPECT_EQ(r.out.find("argv[1] \"s\""), std::string::npos) << r.out;
     r = run({"options", "--device", d});
