@@ -146,6 +146,9 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"unwritable memory folder", {"boot", gz, "--yes", "--save-memory", "/proc/quorvel"}, 1, "", "can't make the folder"},
         {"stopped at the jump", {"boot", gz, "--yes", "--stop-at", "jump"}, 0, "", "stopped as asked"},
         {"platform by prefix, any case", {"boot", gz, "--yes", "--platform", "compaq ipaq h39"}, 0, "on PXA-2x0", "halted"},
+        {"screen whose frame size wraps 32 bits",
+         {"gui", "--screenshot", file("wrap.png").string(), "--screen", "65536x65537x16"}, 2, "", "--screen"},
+        {"screen depth that cannot be drawn", {"boot", gz, "--yes", "--screen", "640x240x3"}, 2, "", "--screen"},
         {"help", {"boot", "--help"}, 0, "--serial-console", ""},
         {"version", {"--version"}, 0, "quorvel build 16", ""},
     };
