@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
         }
         bestBoot = std::min(bestBoot, boot);
         emulated = run.handOver->instructions;
-        if (run.handOver->seconds > 0) bestRate = std::max(bestRate, emulated / run.handOver->seconds);
+        if (run.handOver->seconds > 0) bestRate = std::max(bestRate, static_cast<double>(emulated) / run.handOver->seconds);
 
         start = Clock::now();
         std::string command = "zcat '" + gz + "' > /dev/null";

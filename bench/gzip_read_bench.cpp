@@ -37,7 +37,7 @@ std::string sampleData(std::size_t size) {
         // Mostly text with some noise, roughly as compressible as a kernel.
         data += words[random() % 8];
         data += ' ';
-        for (int i = random() % 6; i > 0; --i) data += static_cast<char>(random());
+        for (auto i = random() % 6; i > 0; --i) data += static_cast<char>(random());
     }
     data.resize(size);
     return data;
@@ -78,7 +78,7 @@ Result readGzread(const std::string& path) {
     return r;
 }
 
-double megabytesPerSecond(const Result& r) { return r.bytes / r.seconds / (1024.0 * 1024.0); }
+double megabytesPerSecond(const Result& r) { return static_cast<double>(r.bytes) / r.seconds / (1024.0 * 1024.0); }
 
 }  // namespace
 
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gzip failed\n");
         return 1;
     }
-    std::uint32_t wanted = crc32(crc32(0, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    const uLong wanted = crc32(crc32(0, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
 
     quorvel::Console* console = quorvel::lcdConsole();
     Result front = best([&] { return readFront(console, false); });

@@ -63,7 +63,7 @@ int main() {
     std::mt19937 random(7);
     for (char& c : data) c = static_cast<char>(random());
     std::ofstream(root.path() / "bench.bin", std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-    std::uint32_t expected = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    const uLong expected = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
 
     std::string failure;
     auto nginx = testing_support::HttpServer::start(testing_support::HttpServer::Kind::Nginx, root.path(), &failure);

@@ -24,8 +24,8 @@ int main() {
         for (std::size_t i = 0; i < memory.size(); i += 2) {
             std::uint16_t v = (i / 2 / 40) % 3 == 0 ? 0xC618 : 0xFFFF;
             if (random() % 16 == 0) v = 0;
-            memory[i] = v & 0xFF;
-            memory[i + 1] = v >> 8;
+            memory[i] = static_cast<std::uint8_t>(v & 0xFF);
+            memory[i + 1] = static_cast<std::uint8_t>(v >> 8);
         }
         sim::FrameBuffer frame{memory.data(), screen.width, screen.height, screen.width * 2, 16};
         std::vector<std::uint32_t> pixels;

@@ -45,7 +45,7 @@ Result readBackend(std::uint32_t chunk, std::vector<unsigned char>& into) {
     return r;
 }
 
-std::uint32_t crcOf(const std::vector<unsigned char>& data, std::uint64_t bytes) {
+uLong crcOf(const std::vector<unsigned char>& data, std::uint64_t bytes) {
     return crc32(crc32(0, Z_NULL, 0), data.data(), static_cast<uInt>(bytes));
 }
 
@@ -59,7 +59,7 @@ int main() {
     std::filesystem::create_directories(work.path() / "tree/boot");
     std::ofstream(work.path() / "tree/boot/bench.bin", std::ios::binary)
         .write(data.data(), static_cast<std::streamsize>(data.size()));
-    std::uint32_t expected = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    const uLong expected = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
     // Less for the fork that starts dd to copy.
     std::string().swap(data);
 
@@ -85,7 +85,7 @@ int main() {
     auto keep = [](Result& fastest, const Result& r, int round) {
         if (round == 0 || r.seconds < fastest.seconds) fastest = r;
     };
-    std::uint32_t pagesCrc = 0, largeCrc = 0;
+    uLong pagesCrc = 0, largeCrc = 0;
     for (int round = 0; round < ROUNDS; ++round) {
         std::fill(into.begin(), into.end(), 0);
         keep(pages, best([&] { return readBackend(4080, into); }, 1), round);
