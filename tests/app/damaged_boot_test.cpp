@@ -27,7 +27,7 @@ std::string gzipTool(const std::string& bytes) {
     return readHostFile(work.path() / "in.gz");
 }
 
-std::string flipped(std::string bytes, std::size_t at, char mask = 0x01) {
+std::string flipped(std::string bytes, std::size_t at, std::uint8_t mask = 0x01) {
     bytes[at] = static_cast<char>(bytes[at] ^ mask);
     return bytes;
 }
@@ -116,7 +116,7 @@ TEST_P(DamagedBoot, StopsAtTheStageThatReadIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DamagedBoot, ::testing::ValuesIn(damages),
-                         [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 // A gzip image read whole at its open and again at the load: it lands in memory byte
 // for byte, and a card read that fails during the load stops the boot there.

@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BootCase{"Jornada820UartConsole", u"HP Jornada 820", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1100, true, true, true},
                     BootCase{"WZero3GzipWithImage", u"Sharp W-ZERO3 (WS003SH)", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, true, true, false},
                     BootCase{"IpaqH3900PlainUartConsole", u"Compaq iPAQ H3900", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, false, false, true}),
-    [](const testing::TestParamInfo<BootCase>& info) { return std::string(info.param.name); });
+    ::testing::PrintToStringParamName());
 
 TEST(WholeBootFailure, EachSetupFailureEndsInItsBox) {
     struct Case {

@@ -136,7 +136,7 @@ TEST_P(EveryPlatform, BootsTheSampleKernelWithItsImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Selectable, EveryPlatform, testing::ValuesIn(everyPlatform()),
-                         [](const testing::TestParamInfo<PlatformBoot>& info) { return info.param.name; });
+                         ::testing::PrintToStringParamName());
 
 // Windows CE hands out the frames where the kernel, its symbols and the image go
 // before any other: each lands in the pool's first region and is set aside.

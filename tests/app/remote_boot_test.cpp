@@ -80,8 +80,8 @@ TEST_P(HttpBoot, KernelAndImageComeFromTheServer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, HttpBoot, testing::Values(HttpServer::Kind::Python, HttpServer::Kind::Nginx),
-                         [](const testing::TestParamInfo<HttpServer::Kind>& info) {
-                             return info.param == HttpServer::Kind::Python ? "PythonHttpServer" : "Nginx";
+                         [](const testing::TestParamInfo<HttpServer::Kind>& server) {
+                             return server.param == HttpServer::Kind::Python ? "PythonHttpServer" : "Nginx";
                          });
 
 // A disk whose MBR has a 0xA9 partition with a BSD label and the UFS1 file system.

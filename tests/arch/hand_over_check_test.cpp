@@ -314,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
         RamCase{"FoldedBeyondAn8MBHandheld", &PXA2X0, 8u << 20, 0xC0C00000,
                 "destination 0xa0c00000-0xa0c0003f is outside RAM (RAM: 0xa0000000-0xa07fffff).\n"},
         RamCase{"LinkedAt0FoldedIntoRam", &PXA2X0, 32u << 20, 0x00000000, ""}),
-    [](const ::testing::TestParamInfo<RamCase>& info) { return std::string(info.param.name); });
+    ::testing::PrintToStringParamName());
 
 // Where the loader will write a kernel's destinations, worked out before loading.
 class PlaceDestinationsTest : public ArchTest {

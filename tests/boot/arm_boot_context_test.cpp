@@ -327,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(Machines, ArmBootContextBootTest,
                          ::testing::Values(Machine{"SA1110", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110, {0x0C108000, 0}},
                                            Machine{"PXA250", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, {0x0C204000, 0}},
                                            Machine{"PXA270", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, {0x0C208000, 0}}),
-                         [](const ::testing::TestParamInfo<Machine>& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST_P(ArmBootContextBootTest, TheHookBootsTheSampleKernelThroughTheContext) {
     device.writeFile("Storage Card/tamsel.gz", testing_support::readHostFile(testing_support::sampleKernelGzPath()));

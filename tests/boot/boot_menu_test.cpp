@@ -643,7 +643,7 @@ public:
 
 class RecordingTab : public TabPage {
 public:
-    RecordingTab(std::vector<std::string>& calls, std::string name) : calls(calls), name(std::move(name)) {}
+    RecordingTab(std::vector<std::string>& journal, std::string label) : calls(journal), name(std::move(label)) {}
     void collectOptions(BootMenu& menu) override {
         calls.push_back(name);
         menu.autoBootSeconds += 1;

@@ -239,7 +239,7 @@ const FailureCase failureCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Stages, BootSequenceFailure, ::testing::ValuesIn(failureCases),
-                         [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST_F(BootSequenceTest, WithoutAPageForTheBootInformationTheAttemptFailsBeforeTheJump) {
     context.settings.leavePages = 2;

@@ -192,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(Cpus, UartConsoleTest,
                                                     0x40100000},
                                            UartCase{"PXA270", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, CPU_PXA270,
                                                     0x40100000}),
-                         [](const ::testing::TestParamInfo<UartCase>& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 class UartConsoleHolderTest : public ConsoleTest {
 protected:

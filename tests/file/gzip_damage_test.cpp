@@ -33,7 +33,7 @@ namespace {
 
 constexpr std::uint32_t CHUNK = 4080;  // what the loader reads into one page
 
-std::string flippedAt(std::string bytes, std::size_t at, char mask = 0x01) {
+std::string flippedAt(std::string bytes, std::size_t at, std::uint8_t mask = 0x01) {
     bytes[at] = static_cast<char>(bytes[at] ^ mask);
     return bytes;
 }
@@ -180,7 +180,7 @@ TEST_P(GzipDamage, NeverEndsCleanlyAndIsNotForgotten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CallOrders, GzipDamage, ::testing::ValuesIn(orders),
-                         [](const ::testing::TestParamInfo<Order>& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 class GzipDamageLog : public gzip_card::GzipCardTest {};
 

@@ -326,7 +326,7 @@ TEST_P(RealServer, ANewOpenDownloadsTheNewFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Http, RealServer, ::testing::Values(HttpServer::Kind::Python, HttpServer::Kind::Nginx),
-                         [](const auto& info) { return info.param == HttpServer::Kind::Python ? "Python" : "Nginx"; });
+                         ::testing::PrintToStringParamName());
 
 TEST_F(HttpBackend, FindsTheBodyBehindTheBlankLineOfTheGetResponse) {
     auto manager = connected(scripted);

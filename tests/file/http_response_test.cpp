@@ -71,7 +71,7 @@ TEST_P(HeadReplyTest, FindsTheContentLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, HeadReplyTest, ::testing::ValuesIn(headCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST(HeadReply, TellsTheTokensAndTheLengthItTakes) {
     std::vector<std::string> seen;

@@ -29,8 +29,8 @@
 // a file that delivers less than it promised.
 class BytesFile : public quorvel::FileManager {
 public:
-    BytesFile(quorvel::Console*& consoleSlot, std::string bytes)
-        : FileManager(consoleSlot), bytes(std::move(bytes)), claimedSize(static_cast<std::uint32_t>(this->bytes.size())) {}
+    BytesFile(quorvel::Console*& consoleIn, std::string content)
+        : FileManager(consoleIn), bytes(std::move(content)), claimedSize(static_cast<std::uint32_t>(bytes.size())) {}
 
     ce::BOOL setLocation(const ce::WCHAR*) override { return 1; }
     ce::BOOL open(const ce::WCHAR*, int) override { return 1; }

@@ -19,7 +19,7 @@ using Lines = std::vector<std::u16string>;
 // 0xA0000000 + i pages.
 class MadeUpMemoryManager : public MemoryManager {
 public:
-    MadeUpMemoryManager(Console*& consoleSlot, std::uint32_t pageSize) : MemoryManager(consoleSlot, pageSize) {}
+    MadeUpMemoryManager(Console*& consoleIn, std::uint32_t pageBytes) : MemoryManager(consoleIn, pageBytes) {}
     std::uint32_t lookupPhysical(std::uint32_t vaddr) override { return 0xA0000000 + (vaddr - poolBase()); }
 };
 

@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"HighAddressKeepsItsSlot", 0x02000000, 0x44123000, {{0xC0004000 + 0x441 * 4, 0xC1100C12}}, 0xC1123000,
                  {u"Virtual Address 0x44123000", u"(+PID)-> 0x44123000\n",
                   u"1st level descriptor 0xc1100c12(addr 0xc0005104)\n", u"section Physical Address 0xc1123000\n"}}),
-    [](const testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
+    ::testing::PrintToStringParamName());
 
 TEST_F(SoftMmuTest, PoolPagesAgreeWithTheKernelsPageLock) {
     auto manager = makeSoftMmu();

@@ -33,7 +33,7 @@ protected:
         void* region = ce::VirtualAlloc(nullptr, static_cast<ce::DWORD>(frames.size() * 4096), ce::MEM_COMMIT,
                                         ce::PAGE_READWRITE | ce::PAGE_NOCACHE);
         EXPECT_NE(region, nullptr);
-        for (std::size_t i = 0; i < frames.size(); ++i)
+        for (std::uint32_t i = 0; i < frames.size(); ++i)
             EXPECT_EQ(physicalOf(ce::addressOf(region) + i * 4096), frames[i]);
         return ce::addressOf(region);
     }

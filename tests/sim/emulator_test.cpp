@@ -84,14 +84,14 @@ public:
 
     // The loader copied to its page, the kernel call record filled in, then the flat
     // jump in kernel mode (System mode) as the architecture makes it.
-    sim::HandOverResult jump(std::uint32_t head, std::uint32_t entry) {
+    sim::HandOverResult jump(std::uint32_t listHead, std::uint32_t entry) {
         std::memcpy(host(loaderPage), cpu().loader->bytes, cpu().loader->size);
         put(parameterPage, entry);
         put(parameterPage + 4, ARGC);
         put(parameterPage + 8, argv);
         put(parameterPage + 12, bootInfo);
         device->cpu().kernelMode = true;
-        auto result = sim::runBoot([&] { cpu().flatJump(parameterPage, head, stackTop, loaderPage); });
+        auto result = sim::runBoot([&] { cpu().flatJump(parameterPage, listHead, stackTop, loaderPage); });
         if (!result) {
             ADD_FAILURE() << "the flat jump came back";
             return {};

@@ -167,7 +167,7 @@ protected:
                 continue;
             }
             for (std::uint32_t done = 0; done < piece.bytes.size(); done += CHUNK) {
-                std::uint32_t n = std::min<std::uint32_t>(CHUNK, piece.bytes.size() - done);
+                const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(CHUNK, piece.bytes.size() - done));
                 std::memcpy(host(page + 16), piece.bytes.data() + done, n);
                 entries.push_back({open, {page, page + 16, piece.dst + done, n}});
                 open = page;
@@ -293,7 +293,7 @@ TEST_P(SampleKernelTest, NoticesWhatWasSpoiled) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cpus, SampleKernelTest, testing::ValuesIn(CPUS),
-                         [](const testing::TestParamInfo<Cpu>& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST(SampleKernelFiles, TheCompressedKernelInflatesToThePlainOne) {
     std::vector<std::uint8_t> plain = readFile(QUORVEL_SAMPLE_KERNEL);

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Screens, ButtonWidthTest,
                                            ScreenCase{"Exactly320x240", 320, 240, 50},
                                            ScreenCase{"Wide640x240", 640, 240, 75},
                                            ScreenCase{"Wide640x480", 640, 480, 75}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 struct SafetyCase {
     const char* name;
@@ -100,7 +100,7 @@ TEST_P(SafetyQuestionTest, NoLeavesEverythingAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Flags, SafetyQuestionTest,
                          ::testing::Values(SafetyCase{"WithoutPause", false, 0x34}, SafetyCase{"WithPause", true, 0x24}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST_F(MainWindowTest, AFailedBootLeavesTheBarAtZeroAndTheWindowReady) {
     quorvel::BootMenu& menu = theBootMenu();
@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyCase{"RightOnBoot", "boot", ce::VK_RIGHT, false, "cancel"},
                       KeyCase{"LeftOnCancel", "cancel", ce::VK_LEFT, false, "boot"},
                       KeyCase{"LeftInTabs", "tabs", ce::VK_LEFT, false, "cancel"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::PrintToStringParamName());
 
 }  // namespace
 }  // namespace ui_test

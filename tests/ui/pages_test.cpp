@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Screens, FlagColumnTest,
                          ::testing::Values(FlagCase{"Wide640x240", 640, 240, 250, 5},
                                            FlagCase{"Narrow240x320", 240, 320, 5, 140},
                                            FlagCase{"Tall640x480", 640, 480, 5, 140}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST_F(PagesTest, AutoBootWithZeroMeansNone) {
     theBootMenu().autoBootSeconds = 0;

@@ -154,7 +154,7 @@ const SearchCase searchCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Winblk, PartitionSearch, ::testing::ValuesIn(searchCases),
-                         [](const auto& info) { return std::string(info.param.what); });
+                         [](const auto& search) { return std::string(search.param.what); });
 
 class WinblkDevice : public ::testing::Test {
 protected:

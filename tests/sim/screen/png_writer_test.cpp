@@ -108,7 +108,7 @@ TEST_P(PngWriterTest, WritesTheColoursThePixelsStandFor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, PngWriterTest, ::testing::ValuesIn(depthCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST(PngWriterRefusalTest, RefusesWhatItCannotReadOrWrite) {
     testing_support::TempDir folder;
