@@ -20,8 +20,8 @@ const PlatformId PLATFORM_PXA270 = {CPU_WORD_PXA270, 0};
 namespace {
 
 const PlatformId arm = {0x0C000000, 0};
-const PlatformId armStrongArm = {0x0C100000, 0};
-const PlatformId armXScale = {0x0C200000, 0};
+const PlatformId armStrongArm = {CPU_WORD_STRONGARM, 0};
+const PlatformId armXScale = {CPU_WORD_XSCALE, 0};
 const PlatformId casio = {0, 0x00C00000};
 const PlatformId sharp = {0, 0x01000000};
 const PlatformId sharpWZero3 = {0, 0x01040000};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "boot/boot_sequence.h"
 #include "console/console.h"
@@ -45,7 +46,7 @@ struct Rig {
         menu.serialConsole = 0;
         menu.pauseBeforeBoot = 0;
         menu.extraKernelOptions[0] = 0;
-        menu.platform = {0x0C108000, 0x02C20201};
+        menu.platform = {CPU_WORD_SA1110, 0x02C20201};
         context.settings.files = {{u"tamsel.gz", KERNEL}, {u"miniroot.fs", std::string(8192, 'm')}};
         context.settings.console = lcdConsole();
         device->messageBoxes().setPolicy([this](const sim::MessageBoxRecord& box) {
@@ -363,9 +364,9 @@ TEST_F(BootSequenceTest, NamesTheBuildAndThePlatformThroughTheAttemptsConsole) {
         std::u16string line;
     };
     const Case cases[] = {
-        {{0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK) (cpu=0x0c108000 machine=0x02c20201)\n"},
+        {{CPU_WORD_SA1110, 0x02C20201}, u"HP Jornada 720 (US/UK) (cpu=0x0c108000 machine=0x02c20201)\n"},
         // Not a selectable platform: still booted, logged under the first name.
-        {{0x0C108000, 0x02C20209}, u"Sharp W-ZERO3 (WS003SH) (cpu=0x0c108000 machine=0x02c20209)\n"},
+        {{CPU_WORD_SA1110, 0x02C20209}, u"Sharp W-ZERO3 (WS003SH) (cpu=0x0c108000 machine=0x02c20209)\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(sim::toUtf8(c.line));
