@@ -15,9 +15,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr int FORMAT_ELF = 1;
-constexpr int FORMAT_COFF = 2;
-
 // Copies a fixed-size option string; the copy is terminated even when the source,
 // read raw from the configuration file, is not.
 void copyOption(ce::WCHAR (&to)[PATH_SIZE], const ce::WCHAR (&from)[PATH_SIZE]) {
@@ -78,7 +75,7 @@ ce::BOOL BootContext::create() {
 }
 
 ce::BOOL BootContext::chooseLoader() {
-    int format = fileManagerSlot ? Loader::probeFormat(*fileManagerSlot) : 0;
+    LoaderFormat format = fileManagerSlot ? Loader::probeFormat(*fileManagerSlot) : LoaderFormat::Unknown;
     Loader* made = makeLoader(format);
     if (!made) {
         consoleSlot->print(u"unknown file format.\n");
@@ -89,12 +86,13 @@ ce::BOOL BootContext::chooseLoader() {
     return ce::TRUE;
 }
 
-Loader* BootContext::makeLoader(int format) {
+Loader* BootContext::makeLoader(LoaderFormat format) {
     switch (format) {
-    case FORMAT_ELF: return new (std::nothrow) ElfLoader(consoleSlot, memoryManagerSlot);
-    case FORMAT_COFF: return new (std::nothrow) CoffLoader(consoleSlot, memoryManagerSlot);
-    default: return nullptr;
+    case LoaderFormat::Elf: return new (std::nothrow) ElfLoader(consoleSlot, memoryManagerSlot);
+    case LoaderFormat::Coff: return new (std::nothrow) CoffLoader(consoleSlot, memoryManagerSlot);
+    case LoaderFormat::Unknown: break;
     }
+    return nullptr;
 }
 
 }  // namespace quorvel

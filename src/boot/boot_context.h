@@ -5,13 +5,13 @@
 
 #include "boot/boot_menu.h"
 #include "file/file_manager.h"
+#include "loader/loader.h"
 #include "platform/types.h"
 
 namespace quorvel {
 
 class Architecture;
 class Console;
-class Loader;
 class MemoryManager;
 
 class BootContext {
@@ -44,8 +44,8 @@ public:
     Loader* loader = nullptr;
 
 protected:
-    // The loader for a probed format (1 ELF, 2 COFF); null for any other.
-    virtual Loader* makeLoader(int format);
+    // The loader for a probed format; null for any other.
+    virtual Loader* makeLoader(LoaderFormat format);
 };
 
 BootContext& theBootContext();

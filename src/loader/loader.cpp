@@ -82,11 +82,12 @@ bool Loader::endsCleanly() {
     return true;
 }
 
-int Loader::probeFormat(FileManager& file) {
+LoaderFormat Loader::probeFormat(FileManager& file) {
     std::uint8_t head[52] = {};
     const std::int32_t got = file.read(head, sizeof head, 0);
-    if (got < 4) return 0;
-    return head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' ? 1 : 0;
+    if (got < 4) return LoaderFormat::Unknown;
+    return head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' ? LoaderFormat::Elf
+                                                                                   : LoaderFormat::Unknown;
 }
 
 void Loader::startLinks() {

@@ -206,7 +206,7 @@ ce::BOOL DoubleBootContext::create() {
     return ce::TRUE;
 }
 
-quorvel::Loader* DoubleBootContext::makeLoader(int format) {
+quorvel::Loader* DoubleBootContext::makeLoader(quorvel::LoaderFormat format) {
     probedFormats.push_back(format);
     if (script_.record("context.makeLoader")) return nullptr;
     auto* made = new LoaderDouble(script_, consoleSlot, memoryManagerSlot);
