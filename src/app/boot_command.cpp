@@ -592,7 +592,6 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             if (go && !a.quiet) err << "quorvel: the boot failed before the jump\n";
         }
         releaseBootContext();
-        closeSerialPort();
         menu.consoleTab = nullptr;
         menu.mainWindow = nullptr;
         releaseConsole();
@@ -750,7 +749,6 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
     }
     windows.setIdle(nullptr);
     ui::setBootRunner(nullptr);
-    closeSerialPort();
     return status;
 }
 

@@ -57,8 +57,7 @@ public:
     ~ArmBootContextTest() override {
         context.reset();
         releaseBootContext();
-        closeSerialPort();
-        setConsole(nullptr);
+        releaseConsole();
     }
 
     // A context made as start-up makes it, after the options are set.
@@ -183,8 +182,9 @@ TEST_F(ArmBootContextTest, SerialConsoleThatCannotBeSetUpLeavesTheAttemptOnTheLc
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        context.reset();
         releaseUartConsole();
-        closeSerialPort();
+        releaseConsole();
         device->faults().clear();
         c.arrange(*this);
         menu.serialConsole = ce::TRUE;
