@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "boot/boot_menu.h"
 #include "file/file_manager.h"
@@ -37,15 +38,20 @@ public:
     ce::BOOL useFileSystemImage = 0;
     ce::WCHAR fileSystemImage[PATH_SIZE] = {};
 
+    // The components of the latest attempt. The slots are plain pointers because
+    // components keep references to the slots themselves; the architecture and the
+    // memory manager are the subclass's to destroy, as it is the one that makes them.
     Console* consoleSlot = nullptr;
     Architecture* architecture = nullptr;
     MemoryManager* memoryManagerSlot = nullptr;
     FileManager* fileManagerSlot = nullptr;
-    Loader* loader = nullptr;
+    std::unique_ptr<Loader> loader;
 
 protected:
     // The loader for a probed format; null for any other.
-    virtual Loader* makeLoader(LoaderFormat format);
+    virtual std::unique_ptr<Loader> makeLoader(LoaderFormat format);
+    // Destroys the file manager and the loader that reads through it, loader first.
+    void releaseFileAndLoader();
 };
 
 BootContext& theBootContext();

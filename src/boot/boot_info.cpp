@@ -3,6 +3,7 @@
 #include "boot/boot_info.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "arch/arm/cpu_models.h"
@@ -192,17 +193,17 @@ int BootMenu::makeKernelArguments(std::uint32_t* argv, std::uint32_t argvPhys, s
     if (wideLength == 0) return writer.count();
     int length = ce::WideCharToMultiByte(ce::CP_ACP, 0, extraKernelOptions, wideLength, nullptr, 0, nullptr, nullptr);
     if (length < 0) length = 0;
-    char* options = new (std::nothrow) char[static_cast<std::size_t>(length) + 1];
+    std::unique_ptr<char[]> options(new (std::nothrow) char[static_cast<std::size_t>(length) + 1]);
     if (!options) {
         warn(mainWindowHandle(), u"Can't allocate memory for extra kernel options.");
         return writer.count();
     }
     if (length > 0) {
-        length = ce::WideCharToMultiByte(ce::CP_ACP, 0, extraKernelOptions, wideLength, options, length, nullptr, nullptr);
+        length = ce::WideCharToMultiByte(ce::CP_ACP, 0, extraKernelOptions, wideLength, options.get(), length, nullptr, nullptr);
     }
     options[length] = 0;
 
-    const char* p = options;
+    const char* p = options.get();
     while (isSeparator(*p)) ++p;
     while (*p) {
         const char* start = p;
@@ -215,7 +216,6 @@ int BootMenu::makeKernelArguments(std::uint32_t* argv, std::uint32_t argvPhys, s
         writer.add(start, tokenLength);
         while (isSeparator(*p)) ++p;
     }
-    delete[] options;
     return writer.count();
 }
 

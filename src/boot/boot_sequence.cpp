@@ -91,7 +91,7 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
 
     menu.progress("9");
     files->close();
-    Loader* loader = context.loader;
+    Loader* loader = context.loader.get();
     if (context.useFileSystemImage) {
         if (!files->open(context.fileSystemImage, OPEN_MODE)) return u"Can't open file system image.\n";
         if (!loader->loadFileSystemImage()) {

@@ -178,7 +178,7 @@ TEST_F(BootContextTest, CreateMakesItsConsoleCurrentAndAGzipFrontOfTheChosenKind
 TEST_F(BootContextTest, CreateReleasesTheComponentsOfAnEarlierAttempt) {
     BootContext context;
     context.fileManagerSlot = new FileManagerDouble(script, context.consoleSlot, {});
-    context.loader = new LoaderDouble(script, context.consoleSlot, context.memoryManagerSlot);
+    context.loader = std::make_unique<LoaderDouble>(script, context.consoleSlot, context.memoryManagerSlot);
     ASSERT_TRUE(context.create());
     EXPECT_EQ(script.count("files.~"), 1);
     EXPECT_EQ(script.count("loader.~"), 1);
@@ -191,7 +191,7 @@ TEST_F(BootContextTest, DestructionReleasesTheFileManagerAndTheLoaderOnly) {
     ArchitectureDouble* architecture = new ArchitectureDouble(script, context->consoleSlot, context->memoryManagerSlot);
     context->architecture = architecture;
     context->fileManagerSlot = new FileManagerDouble(script, context->consoleSlot, {});
-    context->loader = new LoaderDouble(script, context->consoleSlot, context->memoryManagerSlot);
+    context->loader = std::make_unique<LoaderDouble>(script, context->consoleSlot, context->memoryManagerSlot);
     delete context;
     EXPECT_EQ(script.calls, (std::vector<std::string>{"loader.~", "files.~"}));
     delete architecture;
@@ -222,7 +222,7 @@ TEST_F(BootContextTest, ChooseLoaderFollowsTheKernelsFormat) {
 
         EXPECT_EQ(context.chooseLoader(), c.elf ? ce::TRUE : ce::FALSE);
         if (c.elf) {
-            EXPECT_NE(dynamic_cast<ElfLoader*>(context.loader), nullptr);
+            EXPECT_NE(dynamic_cast<ElfLoader*>(context.loader.get()), nullptr);
             EXPECT_FALSE(log.contains(u"unknown file format.\n")) << log.utf8();
         } else {
             EXPECT_EQ(context.loader, nullptr);
@@ -238,10 +238,10 @@ TEST_F(BootContextTest, ChooseLoaderReplacesAnEarlierLoader) {
     ASSERT_TRUE(context.create());
     ASSERT_TRUE(context.fileManagerSlot->setLocation(u"\\Storage Card\\"));
     ASSERT_TRUE(context.fileManagerSlot->open(u"kernel", 3));
-    context.loader = new LoaderDouble(script, context.consoleSlot, context.memoryManagerSlot);
+    context.loader = std::make_unique<LoaderDouble>(script, context.consoleSlot, context.memoryManagerSlot);
     ASSERT_TRUE(context.chooseLoader());
     EXPECT_EQ(script.count("loader.~"), 1);
-    EXPECT_NE(dynamic_cast<ElfLoader*>(context.loader), nullptr);
+    EXPECT_NE(dynamic_cast<ElfLoader*>(context.loader.get()), nullptr);
 }
 
 // The factory behind chooseLoader, for the formats the probe can name.
@@ -262,14 +262,13 @@ TEST_F(BootContextTest, FormatOneIsElfTwoIsCoffAnythingElseNone) {
                           {static_cast<LoaderFormat>(-1), nullptr}};
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.format));
-        Loader* made = context.makeLoader(c.format);
+        std::unique_ptr<Loader> made = context.makeLoader(c.format);
         if (!c.type) {
             EXPECT_EQ(made, nullptr);
             continue;
         }
         ASSERT_NE(made, nullptr);
         EXPECT_EQ(typeid(*made), *c.type);
-        delete made;
     }
 }
 

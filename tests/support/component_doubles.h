@@ -166,7 +166,7 @@ public:
     std::vector<quorvel::LoaderFormat> probedFormats;
 
 protected:
-    quorvel::Loader* makeLoader(quorvel::LoaderFormat format) override;
+    std::unique_ptr<quorvel::Loader> makeLoader(quorvel::LoaderFormat format) override;
 
 private:
     Script& script_;

@@ -81,7 +81,7 @@ int readSectorsAt(UfsFile* file, const FileContext* context, std::uint64_t secto
     if (file->workLeft < count) return UFS_NOT_FOUND;
     file->workLeft -= count;
     std::uint32_t done = 0;
-    int error = context->driver->readBlocks(context->device, BLOCK_READ, static_cast<std::uint32_t>(sector), count,
+    int error = context->driver->readBlocks(context->device.get(), BLOCK_READ, static_cast<std::uint32_t>(sector), count,
                                             buffer, &done);
     if (error) return error;
     return done < count ? UFS_IO_ERROR : UFS_OK;
@@ -287,7 +287,7 @@ int openPath(UfsFile* file, const FileContext* context, const char* name) {
     file->superblock.reset(new (std::nothrow) std::uint8_t[SUPERBLOCK_SIZE]);
     if (!file->superblock) return UFS_NO_MEMORY;
     std::uint32_t done = 0;
-    int error = context->driver->readBlocks(context->device, BLOCK_READ, SUPERBLOCK_SECTOR, SUPERBLOCK_SIZE,
+    int error = context->driver->readBlocks(context->device.get(), BLOCK_READ, SUPERBLOCK_SECTOR, SUPERBLOCK_SIZE,
                                             file->superblock.get(), &done);
     if (error) return error;
     if (done < SUPERBLOCK_SIZE || !readGeometry(file->superblock.get(), &file->fs)) return UFS_INVALID;
@@ -413,30 +413,29 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
     return UFS_OK;
 }
 
+FileContext::~FileContext() = default;
+
 int ufsOpen(const char* path, FileContext* context) {
     if (!context || !context->driver || !path) return UFS_INVALID;
     if (context->file) ufsClose(context);
     if (!context->device) return UFS_NO_DEVICE;
-    UfsFile* file = new (std::nothrow) UfsFile;
-    if (!file) return UFS_NO_MEMORY;
-    context->file = file;
-    int error = openPath(file, context, path);
+    context->file.reset(new (std::nothrow) UfsFile);
+    if (!context->file) return UFS_NO_MEMORY;
+    int error = openPath(context->file.get(), context, path);
     if (error) ufsClose(context);
     return error;
 }
 
 int ufsClose(FileContext* context) {
     if (!context) return UFS_OK;
-    UfsFile* file = context->file;
-    context->file = nullptr;
-    delete file;
+    context->file.reset();
     return UFS_OK;
 }
 
 int ufsRead(FileContext* context, void* buffer, std::uint32_t length, std::uint32_t* residual) {
     *residual = length;
     if (!context || !context->file) return UFS_INVALID;
-    UfsFile* file = context->file;
+    UfsFile* file = context->file.get();
     if (file->position < 0) return UFS_INVALID;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint32_t remaining = length;
@@ -466,7 +465,7 @@ int ufsWrite(FileContext*, const void*, std::uint32_t length, std::uint32_t* res
 
 std::int64_t ufsSeek(FileContext* context, std::int64_t offset, int mode) {
     if (!context || !context->file) return -1;
-    UfsFile* file = context->file;
+    UfsFile* file = context->file.get();
     std::int64_t base = 0;
     switch (mode) {
     case UFS_SEEK_SET: break;
@@ -487,7 +486,7 @@ std::int64_t ufsSeek(FileContext* context, std::int64_t offset, int mode) {
 }
 
 std::uint64_t ufsSize(const FileContext* context) {
-    return context && context->file ? inodeSize(context->file) : 0;
+    return context && context->file ? inodeSize(context->file.get()) : 0;
 }
 
 }  // namespace quorvel

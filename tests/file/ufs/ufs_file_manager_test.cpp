@@ -332,7 +332,7 @@ TEST_F(UfsImage, MapsBlocksUpToTheTripleIndirectRange) {
     TestDevice device(settingsFor(disk));
     auto manager = backend(device);
     ASSERT_EQ(manager->open(u"/big", 3), 1);
-    UfsFile* file = manager->fileContext()->file;
+    UfsFile* file = manager->fileContext()->file.get();
     std::uint32_t number = 0;
     // The big file has no triple indirect block: its range reads as a hole.
     const std::uint32_t triple = 12 + 1024 + 1024 * 1024;
@@ -553,7 +553,7 @@ TEST_F(UfsImage, AFailedReadLeavesNoStaleBlockInTheBuffer) {
     ASSERT_EQ(manager->open(u"/big", 3), 1);
     FileContext* context = manager->fileContext();
     std::uint32_t block12 = 0;
-    ASSERT_EQ(ufsMapBlock(context->file, context, 12, &block12), UFS_OK);
+    ASSERT_EQ(ufsMapBlock(context->file.get(), context, 12, &block12), UFS_OK);
     std::uint32_t sector = PARTITION + block12;  // fragments of one sector
     // Opened afresh, so that the indirect entries are not cached yet.
     manager->close();
