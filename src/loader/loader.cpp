@@ -19,7 +19,7 @@ constexpr std::uint64_t READABLE_END = 0x80000000u;
 constexpr std::uint32_t SCRATCH_SIZE = 4096;
 
 void writeLink(std::uint32_t vaddr, std::uint32_t next, std::uint32_t src, std::uint32_t dst, std::uint32_t size) {
-    const PageLink link{next, src, dst, size};
+    const PageLink link{.next = next, .src = src, .dst = dst, .size = size};
     std::memcpy(ce::pointerAt(vaddr), &link, sizeof link);
 }
 

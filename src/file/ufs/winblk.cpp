@@ -12,7 +12,13 @@
 
 namespace quorvel {
 
-const BlockDriver winblkDriver = {"winblk", readBlocks, openDevice, closeDevice, deviceControl};
+const BlockDriver winblkDriver = {
+    .name = "winblk",
+    .readBlocks = readBlocks,
+    .openDevice = openDevice,
+    .closeDevice = closeDevice,
+    .deviceControl = deviceControl,
+};
 
 namespace {
 
