@@ -107,7 +107,7 @@ TEST_P(PartitionSearch, FindsTheFileSystemStart) {
     TempDir dir;
     std::filesystem::path image = makeDisk(dir, c.layout);
     TestDevice device(withDisk(image));
-    FileContext context{&winblkDriver};
+    FileContext context{.driver = &winblkDriver, .device = {}, .file = {}};
     ASSERT_EQ(winblkDriver.openDevice(&context, "DSK", 1, 0), UFS_OK);
     ASSERT_NE(context.device, nullptr);
     EXPECT_EQ(context.device->startSector, c.start);
@@ -164,7 +164,7 @@ protected:
     }
     TempDir dir;
     std::filesystem::path image;
-    FileContext context{&winblkDriver};
+    FileContext context{.driver = &winblkDriver, .device = {}, .file = {}};
 };
 
 TEST_F(WinblkDevice, RefusesDisksItCannotRead) {
