@@ -324,6 +324,18 @@ bool saveMemory(sim::Handheld& device, const sim::HandOverResult& result, const 
 
 // A place the run will write to, tried before the boot so that a mistake costs
 // nothing: the system's reason when it cannot be written.
+// The kernel's UART is the handheld's serial port: what the kernel sends goes to
+// standard output and, with --com1 FILE, behind the boot loader's own COM1 output in
+// that file.
+std::function<void(std::string_view)> kernelSerialOutput(const Arguments& a, std::ostream& out) {
+    std::shared_ptr<std::ofstream> file;
+    if (a.com1 && *a.com1 != "-") file = std::make_shared<std::ofstream>(*a.com1, std::ios::binary | std::ios::app);
+    return [&out, file](std::string_view bytes) {
+        out << bytes << std::flush;
+        if (file && *file) file->write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
+    };
+}
+
 bool writable(const std::filesystem::path& file, const char* what, std::ostream& err) {
     std::error_code ec;
     bool existed = std::filesystem::exists(file, ec);
@@ -521,10 +533,11 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
                                                          : sim::StopAt::Never;
         TerminalConsolePage consolePage(err, viewFor(a));
         bool kernelSpoke = false;
-        emulation.uartOutput = [&](std::string_view bytes) {
+        auto serial = kernelSerialOutput(a, out);
+        emulation.uartOutput = [&, serial](std::string_view bytes) {
             if (!kernelSpoke) consolePage.endBar();
             kernelSpoke = true;
-            out << bytes << std::flush;
+            serial(bytes);
         };
         TerminalMainWindow window;
         menu.consoleTab = &consolePage;
@@ -633,7 +646,8 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
 
     sim::Handheld device(settings);
     sim::WindowSystem& windows = device.windows();
-    device.cpu().emulation.uartOutput = [&out](std::string_view bytes) { out << bytes << std::flush; };
+    auto serial = kernelSerialOutput(a, out);
+    device.cpu().emulation.uartOutput = serial;
     BootMenu& menu = theBootMenu();
     // A device that never chose a platform starts on the demo device's.
     if (menu.platform.cpu == 0 && menu.platform.machine == 0) menu.platform = platform;
@@ -712,7 +726,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         // every 30 ms so the emulation is not held up.
         auto shownAt = std::chrono::steady_clock::now();
         device.cpu().emulation.uartOutput = [&](std::string_view bytes) {
-            out << bytes << std::flush;
+            serial(bytes);
             auto now = std::chrono::steady_clock::now();
             if (now - shownAt < std::chrono::milliseconds(30)) return;
             shownAt = now;
