@@ -27,6 +27,7 @@
 
 #include "app/demo_device.h"
 #include "app/hand_over_report.h"
+#include "app/platform_screen.h"
 #include "app/terminal.h"
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
@@ -518,6 +519,7 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         settings.screenHeight = *a.screenHeight;
         settings.bitsPerPixel = *a.screenBits;
     }
+    placeScreenFor(menu.platform, settings, a.screenWidth.has_value());
     if (a.com1) settings.com1Output = *a.com1;
     for (const auto& [name, image] : a.disks) settings.disks[wide(name)] = image;
 
@@ -641,6 +643,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         settings.screenHeight = *a.screenHeight;
         settings.bitsPerPixel = *a.screenBits;
     }
+    placeScreenFor(platform, settings, a.screenWidth.has_value());
     if (a.com1) settings.com1Output = *a.com1;
     for (const auto& [name, image] : a.disks) settings.disks[wide(name)] = image;
 
@@ -651,8 +654,6 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
     BootMenu& menu = theBootMenu();
     // A device that never chose a platform starts on the demo device's.
     if (menu.platform.cpu == 0 && menu.platform.machine == 0) menu.platform = platform;
-    // On the demo device the sample kernel is asked to show its picture.
-    if (demo && menu.extraKernelOptions[0] == 0) ce::wcsncpy(menu.extraKernelOptions, u"draw", EXTRA_OPTIONS_SIZE - 1);
 
     // A boot that reaches the kernel ends the window's loop with the kernel's status.
     ui::setBootRunner([](BootMenu& m) {
