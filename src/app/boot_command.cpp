@@ -541,12 +541,12 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             kernelSpoke = true;
             serial(bytes);
         };
-        TerminalMainWindow window;
+        // No main window: the boxes go to the terminal, and the "[progress] N" lines
+        // of the log stand for the bar.
         menu.consoleTab = &consolePage;
-        menu.mainWindow = &window;
         theBootContext();
 
-        bool go = ui::confirmBoot(menu, window.handle());
+        bool go = ui::confirmBoot(menu, nullptr);
         std::optional<sim::HandOverResult> result;
         if (go) {
             // Flags change this boot only; the device keeps its options unless asked.
@@ -608,7 +608,6 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         releaseBootContext();
         closeSerialPort();
         menu.consoleTab = nullptr;
-        menu.mainWindow = nullptr;
         releaseConsole();
     }
     releaseBootMenu();
@@ -673,7 +672,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         if (a.tab && *a.tab != "main") {
             int index = *a.tab == "option" ? 1 : 2;
             steps.push_back([&windows, index] {
-                auto* window = dynamic_cast<ui::MainWindow*>(theBootMenu().mainWindow);
+                ui::MainWindow* window = theBootMenu().mainWindow;
                 if (!window || !window->tabWindow()) return;
                 ce::HWND tabs = window->tabWindow()->handle();
                 sim::TabGeometry g = sim::tabGeometry(*windows.window(tabs));

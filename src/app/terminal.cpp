@@ -13,8 +13,9 @@ namespace {
 constexpr int STAGES = 11;
 }
 
-void TerminalConsolePage::appendLog(const ce::WCHAR* text, bool) {
+void TerminalConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
     appendBytes(sim::toUtf8(std::u16string_view(text, ce::wcslen(text))));
+    ui::ConsolePage::appendLog(text, toWindow);
 }
 
 void TerminalConsolePage::appendBytes(const std::string& bytes) {
@@ -51,11 +52,6 @@ void TerminalConsolePage::show(const std::string& line) {
 void TerminalConsolePage::endBar() {
     if (barShown_) out_ << "\n" << std::flush;
     barShown_ = false;
-}
-
-ce::HWND TerminalMainWindow::handle() const {
-    // Any non-null token: the boxes it owns go to the terminal.
-    return reinterpret_cast<ce::HWND>(const_cast<TerminalMainWindow*>(this));
 }
 
 sim::MessageBoxes::Policy terminalMessageBoxes(std::istream& in, std::ostream& out, BoxManners manners) {
