@@ -526,7 +526,7 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
     int status = 1;
     {
         sim::Handheld device(settings);
-        device.messageBoxes().setPolicy(terminalMessageBoxes(in, err, {a.yes, a.terminalInput, a.quiet}));
+        device.messageBoxes().setPolicy(terminalMessageBoxes(in, err, {a.yes, a.terminalInput, a.quiet, a.dryRun}));
         sim::EmulationSettings& emulation = device.cpu().emulation;
         emulation.instructionBudget = a.maxInstructions;
         emulation.timeoutSeconds = a.timeoutSeconds;
@@ -546,7 +546,8 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         menu.consoleTab = &consolePage;
         theBootContext();
 
-        bool go = ui::confirmBoot(menu, nullptr);
+        // A dry run loses nothing in memory: the safety question is not asked.
+        bool go = a.dryRun || ui::confirmBoot(menu, nullptr);
         std::optional<sim::HandOverResult> result;
         if (go) {
             // Flags change this boot only; the device keeps its options unless asked.

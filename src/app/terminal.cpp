@@ -60,12 +60,17 @@ sim::MessageBoxes::Policy terminalMessageBoxes(std::istream& in, std::ostream& o
         bool question = buttons == ce::MB_YESNO || buttons == 3;
         std::string caption = sim::toUtf8(box.caption);
         bool failure = caption == "BOOT FAILED";
-        if (manners.quiet && !failure && (!question || manners.yes)) return question ? ce::IDYES : ce::IDOK;
+        if (manners.quiet && !failure && (!question || manners.yes || manners.dryRun))
+            return question ? ce::IDYES : ce::IDOK;
         out << "\n[" << caption << "] " << sim::toUtf8(box.text);
         if (!question) {
             if (!box.text.empty() && box.text.back() != u'\n') out << "\n";
             out << std::flush;
             return ce::IDOK;
+        }
+        if (manners.dryRun) {
+            out << " (yes: a dry run stops before the jump)\n" << std::flush;
+            return ce::IDYES;
         }
         if (manners.yes) {
             out << " (yes)\n" << std::flush;

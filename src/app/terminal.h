@@ -45,6 +45,7 @@ struct BoxManners {
     bool yes = false;          // every question is answered YES
     bool canAsk = false;       // standard input is a terminal
     bool quiet = false;        // only failures are shown
+    bool dryRun = false;       // nothing is lost and no jump is made: questions need no one
 };
 
 // Prints each box; questions are answered YES when `yes`, otherwise asked on the
