@@ -13,7 +13,7 @@ namespace quorvel::ui {
 class MainWindow;
 
 struct Application {
-    explicit Application(ce::HINSTANCE instance) : instance(instance) {}
+    explicit Application(ce::HINSTANCE module) : instance(module) {}
     ce::HINSTANCE instance;
     ce::HWND commandBar = nullptr;
     MainWindow* mainWindow = nullptr;
