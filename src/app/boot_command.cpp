@@ -449,6 +449,25 @@ LogView viewFor(const Arguments& a) {
     return a.terminalOutput ? LogView::Bar : LogView::Progress;
 }
 
+// The last `count` lines of the boot log that say something: not blank, not the
+// progress marks, not the registers the system report dumps.
+std::vector<std::string> logTail(const std::string& log, std::size_t count) {
+    std::vector<std::string> lines;
+    std::size_t end = log.size();
+    while (end > 0 && lines.size() < count) {
+        std::size_t start = log.rfind('\n', end - 1);
+        start = start == std::string::npos ? 0 : start + 1;
+        std::string line = log.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        end = start > 0 ? start - 1 : 0;
+        if (line.empty() || line.rfind("[progress]", 0) == 0 || line.rfind("Reg", 0) == 0 || line.rfind("CPSR", 0) == 0)
+            continue;
+        lines.insert(lines.begin(), line);
+        if (start == 0) break;
+    }
+    return lines;
+}
+
 // Options as the boot would use them: from the device's file, then the flags, then
 // the host files placed on the card. 0, or the exit status (with the message said):
 // 2 for a bad flag, 1 when a file cannot be placed.
@@ -611,7 +630,12 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
                               "\"}\n}\n",
                           err);
             }
-            if (go && !a.quiet) err << "quorvel: the boot failed before the jump\n";
+            if (go && !a.quiet) {
+                err << "quorvel: the boot failed before the jump\n";
+                // The reason is in the log's last lines, which only --log shows in full.
+                if (viewFor(a) != LogView::Full)
+                    for (const std::string& line : logTail(consolePage.log(), 2)) err << "quorvel: log: " << line << "\n";
+            }
         }
         releaseBootContext();
         closeSerialPort();
