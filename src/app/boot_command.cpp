@@ -29,6 +29,7 @@
 #include "app/hand_over_report.h"
 #include "app/platform_screen.h"
 #include "app/terminal.h"
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
 #include "boot/platform_id.h"
@@ -253,8 +254,8 @@ bool applyFlags(const Arguments& a, BootMenu& menu, const std::filesystem::path&
 void chooseCpu(const Arguments& a, const PlatformId& platform, sim::DeviceSettings& settings) {
     std::string cpu = a.cpu.value_or("");
     if (cpu.empty()) {
-        std::uint32_t model = platform.cpu & 0xFFFFC000u;
-        cpu = model == 0x0C104000u ? "sa1100" : model == 0x0C204000u ? "pxa250" : model == 0x0C208000u ? "pxa270" : "sa1110";
+        std::uint32_t model = platform.cpu & 0xFFFFC000u;  // the cpu word without its submodel
+        cpu = model == CPU_WORD_SA1100 ? "sa1100" : model == CPU_WORD_PXA250 ? "pxa250" : model == CPU_WORD_PXA270 ? "pxa270" : "sa1110";
     }
     if (cpu == "sa1100") {
         settings.cpu = sim::CpuFamily::SA11x0;
@@ -638,7 +639,6 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             }
         }
         releaseBootContext();
-        closeSerialPort();
         menu.consoleTab = nullptr;
         releaseConsole();
     }
@@ -796,7 +796,6 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
     }
     windows.setIdle(nullptr);
     ui::setBootRunner(nullptr);
-    closeSerialPort();
     return status;
 }
 
