@@ -124,7 +124,7 @@ TEST_F(GzipCache, RandomReadsDeliverTheData) {
             SCOPED_TRACE(step);
             const bool sequential = random() % 3 == 0;
             const std::uint32_t at = sequential ? position : static_cast<std::uint32_t>(random() % (n + 1));
-            const std::uint32_t length = random() % 4 == 0 ? static_cast<std::uint32_t>(random() % (200000)) : random() % 5000;
+            const auto length = static_cast<std::uint32_t>(random() % 4 == 0 ? random() % 200000 : random() % 5000);
             std::string buffer(length, '\0');
             const std::int32_t got = file.read(buffer.data(), length, sequential ? -1 : static_cast<std::int32_t>(at));
             ASSERT_EQ(got, static_cast<std::int32_t>(std::min(length, n - at)));
