@@ -114,6 +114,8 @@ public:
         if (!replace) path_ = to;
         return true;
     }
+    // Only a copy made here is ours to remove; a kernel already on the card is the user's.
+    bool ours() const { return !path_.empty(); }
 
 private:
     std::filesystem::path path_;
@@ -416,6 +418,14 @@ std::optional<std::filesystem::path> hostPathOf(const BootMenu& menu, const std:
     return root / dir.substr(1) / text(menu.kernelName);
 }
 
+// Where the kernel's serial output goes: the --com1 file after the boot loader's own
+// lines on COM1, or standard output.
+std::ostream& kernelSerial(const Arguments& a, std::ofstream& file, std::ostream& out) {
+    if (!a.com1 || *a.com1 == "-") return out;
+    file.open(*a.com1, std::ios::binary | std::ios::app);
+    return file.is_open() ? static_cast<std::ostream&>(file) : out;
+}
+
 int exitStatusOf(sim::HaltReason reason) {
     switch (reason) {
     case sim::HaltReason::Halted:
@@ -439,10 +449,11 @@ LogView viewFor(const Arguments& a) {
 }
 
 // Options as the boot would use them: from the device's file, then the flags, then
-// the host files placed on the card. False (with the message said) when they cannot.
-bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, PlacedFile& kernel,
+// the host files placed on the card. 0, or the exit status (with the message said):
+// 2 for a bad flag, 1 when a file cannot be placed.
+int prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, PlacedFile& kernel,
                     PlacedFile& image, bool demo, std::ostream& err) {
-    if (!applyFlags(a, menu, root, err)) return false;
+    if (!applyFlags(a, menu, root, err)) return 2;
     if (!a.platform && menu.platform.cpu == 0 && menu.platform.machine == 0) {
         menu.platformEntry(DEMO_PLATFORM, 1);
         if (!a.quiet)
@@ -459,24 +470,31 @@ bool prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::p
             err << "quorvel: " << why << "\n";
             return false;
         }
-        if (!demo) {
+        if (placed.ours()) {
             std::lock_guard<std::mutex> guard(demoLock);
             placedPaths.push_back(to.string());
         }
         return true;
     };
     if (a.kernelFile) {
-        if (!place(kernel, *a.kernelFile)) return false;
+        if (!place(kernel, *a.kernelFile)) return 1;
         copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
         copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
     }
     std::error_code ec;
     if (a.image && std::filesystem::is_regular_file(*a.image, ec)) {
-        if (!place(image, *a.image)) return false;
+        if (!place(image, *a.image)) return 1;
         copyOption(menu.fileSystemImage, PATH_SIZE, std::filesystem::path(*a.image).filename().string());
         if (!a.root) menu.rootFileSystem = ROOT_MD;
+    } else if (a.image) {
+        // A name in the kernel directory is still the image asked for: a wrong name
+        // must fail the boot, not boot without it.
+        if (!a.root) menu.rootFileSystem = ROOT_MD;
+        if (a.image->find('/') != std::string::npos)
+            err << "quorvel: note: no image file at " << std::filesystem::absolute(*a.image).string()
+                << "; taken as a name in the kernel directory\n";
     }
-    return true;
+    return 0;
 }
 
 int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -493,9 +511,9 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
     }
     BootMenu& menu = theBootMenu();
     PlacedFile placedKernel, placedImage;
-    if (!prepareOptions(a, menu, root, placedKernel, placedImage, demo.has_value(), err)) {
+    if (int status = prepareOptions(a, menu, root, placedKernel, placedImage, demo.has_value(), err)) {
         releaseBootMenu();
-        return 2;
+        return status;
     }
     if (auto host = hostPathOf(menu, root); host && !std::filesystem::exists(*host))
         err << "quorvel: note: no kernel file at " << host->string() << "\n";
@@ -521,10 +539,12 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
                                                          : sim::StopAt::Never;
         TerminalConsolePage consolePage(err, viewFor(a));
         bool kernelSpoke = false;
+        std::ofstream com1File;
+        std::ostream& serial = kernelSerial(a, com1File, out);
         emulation.uartOutput = [&](std::string_view bytes) {
             if (!kernelSpoke) consolePage.endBar();
             kernelSpoke = true;
-            out << bytes << std::flush;
+            serial << bytes << std::flush;
         };
         TerminalMainWindow window;
         menu.consoleTab = &consolePage;
@@ -557,7 +577,7 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             // A UART console's lines are the boot's log, not the kernel's output.
             std::string bootLog = consolePage.log() + uart.substr(0, std::min(result->uartSentBefore, uart.size()));
             HandOverMap map = describeHandOver(device, *result, bootLog);
-            if (kernelSpoke && !uart.empty() && uart.back() != '\n') out << "\n" << std::flush;
+            if (kernelSpoke && !uart.empty() && uart.back() != '\n') serial << "\n" << std::flush;
             status = exitStatusOf(result->reason);
             std::string ended = result->describe();
             if (a.dryRun) {
@@ -633,7 +653,9 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
 
     sim::Handheld device(settings);
     sim::WindowSystem& windows = device.windows();
-    device.cpu().emulation.uartOutput = [&out](std::string_view bytes) { out << bytes << std::flush; };
+    std::ofstream com1File;
+    std::ostream& serial = kernelSerial(a, com1File, out);
+    device.cpu().emulation.uartOutput = [&serial](std::string_view bytes) { serial << bytes << std::flush; };
     BootMenu& menu = theBootMenu();
     // A device that never chose a platform starts on the demo device's.
     if (menu.platform.cpu == 0 && menu.platform.machine == 0) menu.platform = platform;
@@ -712,7 +734,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         // every 30 ms so the emulation is not held up.
         auto shownAt = std::chrono::steady_clock::now();
         device.cpu().emulation.uartOutput = [&](std::string_view bytes) {
-            out << bytes << std::flush;
+            serial << bytes << std::flush;
             auto now = std::chrono::steady_clock::now();
             if (now - shownAt < std::chrono::milliseconds(30)) return;
             shownAt = now;
@@ -763,16 +785,24 @@ int options(const Arguments& a, std::ostream& out, std::ostream& err) {
         BootMenu& menu = theBootMenu();
         PlacedFile kernel, image;
         Arguments shown = a;
-        shown.kernelFile.reset();  // nothing is placed to show the options
-        if (prepareOptions(shown, menu, root, kernel, image, demo.has_value(), err)) {
+        // Nothing is placed on the card to show the options: the host files' names are
+        // shown as a boot would set them.
+        std::error_code ec;
+        bool hostImage = a.image && std::filesystem::is_regular_file(*a.image, ec);
+        shown.kernelFile.reset();
+        if (hostImage) shown.image.reset();
+        status = prepareOptions(shown, menu, root, kernel, image, demo.has_value(), err);
+        if (status == 0) {
             if (a.kernelFile) {
                 std::string card = a.cards.empty() ? "Storage Card" : a.cards.front();
                 copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
                 copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
             }
+            if (hostImage) {
+                copyOption(menu.fileSystemImage, PATH_SIZE, std::filesystem::path(*a.image).filename().string());
+                if (!a.root) menu.rootFileSystem = ROOT_MD;
+            }
             printOptions(menu, out);
-        } else {
-            status = 2;
         }
         releaseConsole();
         releaseBootMenu();

@@ -10,6 +10,8 @@ namespace quorvel::app {
 
 namespace {
 
+constexpr int MAX_SCREEN_SIDE = 4096;
+
 const std::map<std::string, int> roots = {{"wd", 0}, {"sd", 1}, {"md", 2}, {"nfs", 3}, {"dk", 4}, {"ld", 5}};
 
 template <typename T>
@@ -187,6 +189,11 @@ std::string finish(Parser& p) {
         if (x1 == std::string::npos || x2 == std::string::npos || !number(v.substr(0, x1), w) ||
             !number(v.substr(x1 + 1, x2 - x1 - 1), h) || !number(v.substr(x2 + 1), b) || w <= 0 || h <= 0 || b <= 0)
             return "--screen takes WIDTHxHEIGHTxBITS: " + v;
+        // The depths the screen can be drawn and saved in; sides kept small enough that
+        // the frame's size stays far from wrapping 32 bits.
+        if (w > MAX_SCREEN_SIDE || h > MAX_SCREEN_SIDE)
+            return "--screen: width and height go up to " + std::to_string(MAX_SCREEN_SIDE) + ": " + v;
+        if (b != 4 && b != 8 && b != 16 && b != 24 && b != 32) return "--screen: BITS is 4, 8, 16, 24 or 32: " + v;
         a.screenWidth = w;
         a.screenHeight = h;
         a.screenBits = b;

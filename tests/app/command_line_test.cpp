@@ -107,6 +107,8 @@ protected:
 TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
     writeHostFile(file("not-a-disk"), textData(4096, 3));
     writeHostFile(file("root.fs"), randomData(20000, 4));
+    // A device whose card already holds another file of the kernel's name.
+    writeHostFile(file("taken") / "Storage Card" / "spin", "someone else's spin");
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -134,11 +136,19 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"disk that is a folder", {"boot", "--disk", work.path().string(), "--yes"}, 1, "", "is not a file"},
         {"unwritable COM1 file", {"boot", "--com1", "/nonexistent/com1", "--yes"}, 1, "", "No such file or directory"},
         {"host image", {"boot", gz, "--image", file("root.fs").string(), "--yes"}, 0, "\"m=root.fs\"", "halted"},
+        {"kernel's name taken on the device",
+         {"boot", "--device", file("taken").string(), "--platform", "9", file("spin").string(), "--yes"}, 1, "",
+         "exists on the device already"},
+        {"host image missing", {"boot", gz, "--image", "/nonexistent/root.fs", "--yes"}, 1, "",
+         "no image file at /nonexistent/root.fs"},
         {"unknown platform, near ones listed", {"boot", gz, "--platform", "jornada 999", "--yes"}, 2, "",
          "HP Jornada 820"},
         {"unwritable memory folder", {"boot", gz, "--yes", "--save-memory", "/proc/quorvel"}, 1, "", "can't make the folder"},
         {"stopped at the jump", {"boot", gz, "--yes", "--stop-at", "jump"}, 0, "", "stopped as asked"},
         {"platform by prefix, any case", {"boot", gz, "--yes", "--platform", "compaq ipaq h39"}, 0, "on PXA-2x0", "halted"},
+        {"screen whose frame size wraps 32 bits",
+         {"gui", "--screenshot", file("wrap.png").string(), "--screen", "65536x65537x16"}, 2, "", "--screen"},
+        {"screen depth that cannot be drawn", {"boot", gz, "--yes", "--screen", "640x240x3"}, 2, "", "--screen"},
         {"help", {"boot", "--help"}, 0, "--serial-console", ""},
         {"version", {"--version"}, 0, "quorvel build 16", ""},
     };
@@ -245,10 +255,31 @@ TEST_F(CommandLine, OptionsChangeThisBootOnlyUnlessSaved) {
     EXPECT_NE(r.out.find("kernel directory   \\Storage Card\\"), std::string::npos) << r.out;
     r = run({"options", "--device", d, "--no-single-user"});
     EXPECT_NE(r.out.find("single user        no"), std::string::npos) << r.out;
+    // Showing the options writes nothing to the card, not even a host image of a name
+    // the card already holds.
+    writeHostFile(file("root.fs"), randomData(3000, 5));
+    writeHostFile(device / "Storage Card" / "root.fs", "the device's own root.fs");
+    r = run({"options", "--device", d, "--image", file("root.fs").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("file-system image  root.fs"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("root file system   md"), std::string::npos) << r.out;
+    EXPECT_EQ(readHostFile(device / "Storage Card" / "root.fs"), "the device's own root.fs");
     r = run({"boot", "--device", d, "--no-single-user", "--yes"});
     EXPECT_EQ(r.out.find("argv[1] \"s\""), std::string::npos) << r.out;
     r = run({"options", "--device", d});
     EXPECT_NE(r.out.find("single user        yes"), std::string::npos) << "an unsaved --no- form changed the file";
+}
+
+// --com1 FILE takes the kernel's serial output too, after the boot loader's banner;
+// standard output then stays empty.
+TEST_F(CommandLine, Com1FileReceivesTheKernelsSerialOutput) {
+    std::filesystem::path com1 = file("com1.txt");
+    Outcome r = run({"boot", sampleKernelGzPath(), "--yes", "--com1", com1.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    std::string serial = readHostFile(com1);
+    EXPECT_EQ(serial.rfind("\r\n--------QUORVEL--------\r\n", 0), 0u) << serial;
+    EXPECT_NE(serial.find("\nOK\r\n"), std::string::npos) << serial;
 }
 
 TEST_F(CommandLine, DryRunShowsTheHandOverWithoutJumping) {
@@ -286,6 +317,35 @@ TEST_F(CommandLine, InterruptStopsTheKernelLiveOutputFirstAndLeavesNoTemporaryFo
         EXPECT_NE(readHostFile(err).find("r15"), std::string::npos);
         EXPECT_TRUE(std::filesystem::is_empty(temp())) << "the demo folder was left behind";
     }
+}
+
+// A kernel named by its path on the device's own card is the user's file: a second
+// signal, which ends the process outside the emulator's orderly stop, must not take it
+// with the files the run placed there.
+TEST_F(CommandLine, InterruptKeepsTheKernelAlreadyOnTheDevice) {
+    std::filesystem::path device = file("device");
+    std::filesystem::path own = device / "Storage Card" / "spin";
+    std::filesystem::create_directories(own.parent_path());
+    std::filesystem::copy_file(file("spin"), own);
+    std::filesystem::path out = file("own.out"), err = file("own.err");
+    std::string command = "exec env TMPDIR=" + quote(temp().string()) + " " + quote(QUORVEL_PROGRAM) +
+                          " boot --device " + quote(device.string()) + " --platform 9 " + quote(own.string()) +
+                          " --yes < /dev/null > " + quote(out.string()) + " 2> " + quote(err.string());
+    pid_t pid = 0;
+    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    bool spoke = false;
+    for (int i = 0; i < 600 && !spoke; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        spoke = readHostFile(out).find("spinning") != std::string::npos;
+    }
+    EXPECT_TRUE(spoke) << readHostFile(err);
+    kill(pid, SIGINT);
+    kill(pid, SIGTERM);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 130) << readHostFile(err);
+    EXPECT_TRUE(std::filesystem::exists(own)) << "the user's kernel was removed\n" << readHostFile(err);
 }
 
 }  // namespace
