@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quorvel::MemoryManager* memorySlot = memory.get();
     if (!memory->buildPool(PAGE, false)) return 0;  // neededMemory reads the page size only
 
-    if (!quorvel::Loader::probeFormat(*files)) return 0;
+    if (quorvel::Loader::probeFormat(*files) != quorvel::LoaderFormat::Elf) return 0;
     quorvel::ElfLoader loader(console, memorySlot);
     if (!loader.attachFile(files)) return 0;
     const std::uint32_t needed = loader.neededMemory();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "file/ufs/block_driver.h"
@@ -49,10 +50,9 @@ const char* const PATHS[] = {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     image = data;
     imageSize = size;
-    DiskDevice device;
     FileContext context;
     context.driver = &memoryDriver;
-    context.device = &device;
+    context.device = std::make_unique<DiskDevice>();
     std::vector<std::uint8_t> buffer(4080);
     for (const char* path : PATHS) {
         if (ufsOpen(path, &context) != UFS_OK) continue;
@@ -68,6 +68,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ufsRead(&context, buffer.data(), 100, &residual);
         ufsClose(&context);
     }
-    context.device = nullptr;
     return 0;
 }

@@ -28,6 +28,7 @@
 #include "app/demo_device.h"
 #include "app/hand_over_report.h"
 #include "app/terminal.h"
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
 #include "boot/platform_id.h"
@@ -252,8 +253,8 @@ bool applyFlags(const Arguments& a, BootMenu& menu, const std::filesystem::path&
 void chooseCpu(const Arguments& a, const PlatformId& platform, sim::DeviceSettings& settings) {
     std::string cpu = a.cpu.value_or("");
     if (cpu.empty()) {
-        std::uint32_t model = platform.cpu & 0xFFFFC000u;
-        cpu = model == 0x0C104000u ? "sa1100" : model == 0x0C204000u ? "pxa250" : model == 0x0C208000u ? "pxa270" : "sa1110";
+        std::uint32_t model = platform.cpu & 0xFFFFC000u;  // the cpu word without its submodel
+        cpu = model == CPU_WORD_SA1100 ? "sa1100" : model == CPU_WORD_PXA250 ? "pxa250" : model == CPU_WORD_PXA270 ? "pxa270" : "sa1110";
     }
     if (cpu == "sa1100") {
         settings.cpu = sim::CpuFamily::SA11x0;
@@ -448,6 +449,25 @@ LogView viewFor(const Arguments& a) {
     return a.terminalOutput ? LogView::Bar : LogView::Progress;
 }
 
+// The last `count` lines of the boot log that say something: not blank, not the
+// progress marks, not the registers the system report dumps.
+std::vector<std::string> logTail(const std::string& log, std::size_t count) {
+    std::vector<std::string> lines;
+    std::size_t end = log.size();
+    while (end > 0 && lines.size() < count) {
+        std::size_t start = log.rfind('\n', end - 1);
+        start = start == std::string::npos ? 0 : start + 1;
+        std::string line = log.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        end = start > 0 ? start - 1 : 0;
+        if (line.empty() || line.rfind("[progress]", 0) == 0 || line.rfind("Reg", 0) == 0 || line.rfind("CPSR", 0) == 0)
+            continue;
+        lines.insert(lines.begin(), line);
+        if (start == 0) break;
+    }
+    return lines;
+}
+
 // Options as the boot would use them: from the device's file, then the flags, then
 // the host files placed on the card. 0, or the exit status (with the message said):
 // 2 for a bad flag, 1 when a file cannot be placed.
@@ -608,10 +628,14 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
                               "\"}\n}\n",
                           err);
             }
-            if (go && !a.quiet) err << "quorvel: the boot failed before the jump\n";
+            if (go && !a.quiet) {
+                err << "quorvel: the boot failed before the jump\n";
+                // The reason is in the log's last lines, which only --log shows in full.
+                if (viewFor(a) != LogView::Full)
+                    for (const std::string& line : logTail(consolePage.log(), 2)) err << "quorvel: log: " << line << "\n";
+            }
         }
         releaseBootContext();
-        closeSerialPort();
         menu.consoleTab = nullptr;
         menu.mainWindow = nullptr;
         releaseConsole();
@@ -771,7 +795,6 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
     }
     windows.setIdle(nullptr);
     ui::setBootRunner(nullptr);
-    closeSerialPort();
     return status;
 }
 

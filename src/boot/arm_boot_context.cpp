@@ -22,6 +22,10 @@ BootContext* theContext = nullptr;
 ArmBootContext::~ArmBootContext() {
     // The UART console unmaps its registers through the memory manager slot.
     releaseUartConsole();
+    releaseArchitectureAndMemory();
+}
+
+void ArmBootContext::releaseArchitectureAndMemory() {
     delete memoryManagerSlot;
     memoryManagerSlot = nullptr;
     delete architecture;
@@ -45,10 +49,7 @@ ce::BOOL ArmBootContext::setup() {
 ce::BOOL ArmBootContext::create() {
     // A failed earlier attempt's architecture and pool are released, not leaked; the
     // UART console survives (it only refers to the slot).
-    delete architecture;
-    architecture = nullptr;
-    delete memoryManagerSlot;
-    memoryManagerSlot = nullptr;
+    releaseArchitectureAndMemory();
 
     switch (cpuKind) {
     case CPU_KIND_SA11X0: architecture = new (std::nothrow) SA11x0Architecture(consoleSlot, memoryManagerSlot); break;

@@ -16,6 +16,9 @@ public:
 
     ce::BOOL create() override;
     ce::BOOL setup() override;
+
+private:
+    void releaseArchitectureAndMemory();
 };
 
 }  // namespace quorvel

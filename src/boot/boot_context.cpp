@@ -15,9 +15,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr int FORMAT_ELF = 1;
-constexpr int FORMAT_COFF = 2;
-
 // Copies a fixed-size option string; the copy is terminated even when the source,
 // read raw from the configuration file, is not.
 void copyOption(ce::WCHAR (&to)[PATH_SIZE], const ce::WCHAR (&from)[PATH_SIZE]) {
@@ -30,10 +27,11 @@ void copyOption(ce::WCHAR (&to)[PATH_SIZE], const ce::WCHAR (&from)[PATH_SIZE]) 
 
 BootContext::BootContext() { consoleSlot = theConsole(); }
 
-BootContext::~BootContext() {
+BootContext::~BootContext() { releaseFileAndLoader(); }
+
+void BootContext::releaseFileAndLoader() {
     // The loader first: it reads through the file manager slot.
-    delete loader;
-    loader = nullptr;
+    loader.reset();
     delete fileManagerSlot;
     fileManagerSlot = nullptr;
 }
@@ -65,9 +63,7 @@ ce::BOOL BootContext::create() {
 
     // The file manager and loader of an earlier, failed attempt are released here
     // rather than leaked when their slots are refilled.
-    delete loader;
-    loader = nullptr;
-    delete fileManagerSlot;
+    releaseFileAndLoader();
     fileManagerSlot = new (std::nothrow) GzipFileManager(consoleSlot, fileManagerKind);
     if (!fileManagerSlot) {
         consoleSlot->print(u"can't allocate file manager.\n");
@@ -78,23 +74,23 @@ ce::BOOL BootContext::create() {
 }
 
 ce::BOOL BootContext::chooseLoader() {
-    int format = fileManagerSlot ? Loader::probeFormat(*fileManagerSlot) : 0;
-    Loader* made = makeLoader(format);
+    LoaderFormat format = fileManagerSlot ? Loader::probeFormat(*fileManagerSlot) : LoaderFormat::Unknown;
+    std::unique_ptr<Loader> made = makeLoader(format);
     if (!made) {
         consoleSlot->print(u"unknown file format.\n");
         return ce::FALSE;
     }
-    delete loader;
-    loader = made;
+    loader = std::move(made);
     return ce::TRUE;
 }
 
-Loader* BootContext::makeLoader(int format) {
+std::unique_ptr<Loader> BootContext::makeLoader(LoaderFormat format) {
     switch (format) {
-    case FORMAT_ELF: return new (std::nothrow) ElfLoader(consoleSlot, memoryManagerSlot);
-    case FORMAT_COFF: return new (std::nothrow) CoffLoader(consoleSlot, memoryManagerSlot);
-    default: return nullptr;
+    case LoaderFormat::Elf: return std::unique_ptr<Loader>(new (std::nothrow) ElfLoader(consoleSlot, memoryManagerSlot));
+    case LoaderFormat::Coff: return std::unique_ptr<Loader>(new (std::nothrow) CoffLoader(consoleSlot, memoryManagerSlot));
+    case LoaderFormat::Unknown: break;
     }
+    return nullptr;
 }
 
 }  // namespace quorvel

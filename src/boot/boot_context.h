@@ -2,16 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "boot/boot_menu.h"
 #include "file/file_manager.h"
+#include "loader/loader.h"
 #include "platform/types.h"
 
 namespace quorvel {
 
 class Architecture;
 class Console;
-class Loader;
 class MemoryManager;
 
 class BootContext {
@@ -37,15 +38,20 @@ public:
     ce::BOOL useFileSystemImage = 0;
     ce::WCHAR fileSystemImage[PATH_SIZE] = {};
 
+    // The components of the latest attempt. The slots are plain pointers because
+    // components keep references to the slots themselves; the architecture and the
+    // memory manager are the subclass's to destroy, as it is the one that makes them.
     Console* consoleSlot = nullptr;
     Architecture* architecture = nullptr;
     MemoryManager* memoryManagerSlot = nullptr;
     FileManager* fileManagerSlot = nullptr;
-    Loader* loader = nullptr;
+    std::unique_ptr<Loader> loader;
 
 protected:
-    // The loader for a probed format (1 ELF, 2 COFF); null for any other.
-    virtual Loader* makeLoader(int format);
+    // The loader for a probed format; null for any other.
+    virtual std::unique_ptr<Loader> makeLoader(LoaderFormat format);
+    // Destroys the file manager and the loader that reads through it, loader first.
+    void releaseFileAndLoader();
 };
 
 BootContext& theBootContext();

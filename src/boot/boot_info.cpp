@@ -3,6 +3,7 @@
 #include "boot/boot_info.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "arch/arm/cpu_models.h"
@@ -12,13 +13,19 @@
 namespace quorvel {
 
 const FramebufferEntry framebufferTable[] = {
-    {{CPU_WORD_SA1100, 0x02C20301}, 8, 640, 480, 0, 0},              // HP Jornada 820
-    {{CPU_WORD_SA1100, 0x02C20302}, 8, 640, 480, 0, 0},              // HP Jornada 820 (Japanese)
-    {{CPU_WORD_SA1110, 0x02C20200}, 16, 640, 240, 1280, 0x48200000}, // every HP Jornada 720 variant
-    {{CPU_WORD_SA1110, 0x01C40201}, 16, 320, 240, 640, 0},           // Compaq iPAQ H3600
-    {{CPU_WORD_PXA250, 0x01C40301}, 16, 320, 240, 640, 0},           // Compaq iPAQ H3900
-    {{CPU_WORD_PXA250, 0x04010100}, 16, 800, 600, 1600, 0x14200000}, // PSIONTEKLOGIX NETBOOK PRO
-    {{0, 0}, 0, 0, 0, 0, 0},
+    // HP Jornada 820
+    {.platform = {CPU_WORD_SA1100, 0x02C20301}, .bpp = 8, .width = 640, .height = 480, .lineBytes = 0, .physAddress = 0},
+    // HP Jornada 820 (Japanese)
+    {.platform = {CPU_WORD_SA1100, 0x02C20302}, .bpp = 8, .width = 640, .height = 480, .lineBytes = 0, .physAddress = 0},
+    // every HP Jornada 720 variant
+    {.platform = {CPU_WORD_SA1110, 0x02C20200}, .bpp = 16, .width = 640, .height = 240, .lineBytes = 1280, .physAddress = 0x48200000},
+    // Compaq iPAQ H3600
+    {.platform = {CPU_WORD_SA1110, 0x01C40201}, .bpp = 16, .width = 320, .height = 240, .lineBytes = 640, .physAddress = 0},
+    // Compaq iPAQ H3900
+    {.platform = {CPU_WORD_PXA250, 0x01C40301}, .bpp = 16, .width = 320, .height = 240, .lineBytes = 640, .physAddress = 0},
+    // PSIONTEKLOGIX NETBOOK PRO
+    {.platform = {CPU_WORD_PXA250, 0x04010100}, .bpp = 16, .width = 800, .height = 600, .lineBytes = 1600, .physAddress = 0x14200000},
+    {.platform = {0, 0}, .bpp = 0, .width = 0, .height = 0, .lineBytes = 0, .physAddress = 0},  // the end
 };
 
 FramebufferDescription::FramebufferDescription(std::uint32_t cpu, std::uint32_t machine) {
@@ -186,17 +193,17 @@ int BootMenu::makeKernelArguments(std::uint32_t* argv, std::uint32_t argvPhys, s
     if (wideLength == 0) return writer.count();
     int length = ce::WideCharToMultiByte(ce::CP_ACP, 0, extraKernelOptions, wideLength, nullptr, 0, nullptr, nullptr);
     if (length < 0) length = 0;
-    char* options = new (std::nothrow) char[static_cast<std::size_t>(length) + 1];
+    std::unique_ptr<char[]> options(new (std::nothrow) char[static_cast<std::size_t>(length) + 1]);
     if (!options) {
         warn(mainWindowHandle(), u"Can't allocate memory for extra kernel options.");
         return writer.count();
     }
     if (length > 0) {
-        length = ce::WideCharToMultiByte(ce::CP_ACP, 0, extraKernelOptions, wideLength, options, length, nullptr, nullptr);
+        length = ce::WideCharToMultiByte(ce::CP_ACP, 0, extraKernelOptions, wideLength, options.get(), length, nullptr, nullptr);
     }
     options[length] = 0;
 
-    const char* p = options;
+    const char* p = options.get();
     while (isSeparator(*p)) ++p;
     while (*p) {
         const char* start = p;
@@ -209,7 +216,6 @@ int BootMenu::makeKernelArguments(std::uint32_t* argv, std::uint32_t argvPhys, s
         writer.add(start, tokenLength);
         while (isSeparator(*p)) ++p;
     }
-    delete[] options;
     return writer.count();
 }
 

@@ -36,7 +36,7 @@ struct UnsupportedPlatform {
 
 // Platforms the boot refuses while the safety message is on; ends with cpu word 0.
 const UnsupportedPlatform unsupportedPlatformTable[] = {
-    {0, 0, nullptr},
+    {.cpu = 0, .machine = 0, .message = nullptr},
 };
 
 BootMenu* bootMenu = nullptr;
@@ -231,26 +231,30 @@ int BootMenu::directorySelection() const { return kernelDirectorySet ? USER_DEFI
 
 std::uintptr_t BootMenu::platformEntry(int index, int mode) {
     switch (mode) {
-    case 0: {
-        const PlatformName* row = selectablePlatform(index);
-        return row ? reinterpret_cast<std::uintptr_t>(row->name) : 0;
-    }
-    case 1: {
-        const PlatformName* row = selectablePlatform(index);
-        if (row) platform = *row->id;
-        return 0;
-    }
-    case 2: {
-        int selectable = 0;
-        for (const PlatformName& row : platformNameTable) {
-            if (!isSelectable(row)) continue;
-            if (*row.id == platform) return static_cast<std::uintptr_t>(selectable);
-            ++selectable;
-        }
-        return 0;
-    }
+    case 0: return reinterpret_cast<std::uintptr_t>(platformEntryName(index));
+    case 1: selectPlatformEntry(index); return 0;
+    case 2: return static_cast<std::uintptr_t>(selectedPlatformEntry());
     default: return 0;
     }
+}
+
+const ce::WCHAR* BootMenu::platformEntryName(int index) const {
+    const PlatformName* row = selectablePlatform(index);
+    return row ? row->name : nullptr;
+}
+
+void BootMenu::selectPlatformEntry(int index) {
+    if (const PlatformName* row = selectablePlatform(index)) platform = *row->id;
+}
+
+int BootMenu::selectedPlatformEntry() const {
+    int selectable = 0;
+    for (const PlatformName& row : platformNameTable) {
+        if (!isSelectable(row)) continue;
+        if (*row.id == platform) return selectable;
+        ++selectable;
+    }
+    return 0;
 }
 
 void BootMenu::collectOptions() {

@@ -88,7 +88,14 @@ public:
     const ce::WCHAR* directoryEntry(int index);
     int directorySelection() const;
     // mode 0: name of selectable entry `index`; 1: select it; 2: index of `platform`.
+    // Callers use the typed forms below; this one keeps the operation's own shape.
     std::uintptr_t platformEntry(int index, int mode);
+    // The name of selectable entry `index`; null past the end.
+    const ce::WCHAR* platformEntryName(int index) const;
+    // Sets `platform` to selectable entry `index`; an index past the end changes nothing.
+    void selectPlatformEntry(int index);
+    // The index of the first selectable entry equal to `platform`; 0 when none is.
+    int selectedPlatformEntry() const;
     void collectOptions();
     void logText(const ce::WCHAR* text);
     void progress(const char* label);

@@ -58,8 +58,7 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
 
     Console* console = theConsole();
     console->print(u"quorvel build number: %d\n", BUILD_NUMBER);
-    auto index = static_cast<int>(menu.platformEntry(0, 2));
-    const auto* name = reinterpret_cast<const ce::WCHAR*>(menu.platformEntry(index, 0));
+    const ce::WCHAR* name = menu.platformEntryName(menu.selectedPlatformEntry());
     console->print(u"%s (cpu=0x%08x machine=0x%08x)\n", name ? name : u"", menu.platform.cpu, menu.platform.machine);
 
     menu.progress("2");
@@ -92,7 +91,7 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
 
     menu.progress("9");
     files->close();
-    Loader* loader = context.loader;
+    Loader* loader = context.loader.get();
     if (context.useFileSystemImage) {
         if (!files->open(context.fileSystemImage, OPEN_MODE)) return u"Can't open file system image.\n";
         if (!loader->loadFileSystemImage()) {

@@ -20,8 +20,8 @@ const PlatformId PLATFORM_PXA270 = {CPU_WORD_PXA270, 0};
 namespace {
 
 const PlatformId arm = {0x0C000000, 0};
-const PlatformId armStrongArm = {0x0C100000, 0};
-const PlatformId armXScale = {0x0C200000, 0};
+const PlatformId armStrongArm = {CPU_WORD_STRONGARM, 0};
+const PlatformId armXScale = {CPU_WORD_XSCALE, 0};
 const PlatformId casio = {0, 0x00C00000};
 const PlatformId sharp = {0, 0x01000000};
 const PlatformId sharpWZero3 = {0, 0x01040000};
@@ -65,8 +65,10 @@ struct Field {
 // Compared in this order: cpuSubmodel, cpuModel, cpuSeries, cpuArch, submodel,
 // model, series, vendor. Bits 7-0 of the cpu word are never compared.
 constexpr Field fields[] = {
-    {true, 8, 0x3F},  {true, 14, 0x3F}, {true, 20, 0x3F}, {true, 26, 0x3F},
-    {false, 0, 0xFF}, {false, 8, 0xFF}, {false, 16, 0x3F}, {false, 22, 0x3FF},
+    {.inCpu = true, .shift = 8, .mask = 0x3F},   {.inCpu = true, .shift = 14, .mask = 0x3F},
+    {.inCpu = true, .shift = 20, .mask = 0x3F},  {.inCpu = true, .shift = 26, .mask = 0x3F},
+    {.inCpu = false, .shift = 0, .mask = 0xFF},  {.inCpu = false, .shift = 8, .mask = 0xFF},
+    {.inCpu = false, .shift = 16, .mask = 0x3F}, {.inCpu = false, .shift = 22, .mask = 0x3FF},
 };
 
 std::uint32_t field(const PlatformId& id, const Field& f) { return ((f.inCpu ? id.cpu : id.machine) >> f.shift) & f.mask; }
@@ -74,46 +76,46 @@ std::uint32_t field(const PlatformId& id, const Field& f) { return ((f.inCpu ? i
 }  // namespace
 
 const PlatformName platformNameTable[PLATFORM_NAME_COUNT] = {
-    {&arm, u"ARM"},
-    {&armStrongArm, u"ARM STRONGARM"},
-    {&PLATFORM_SA1100, u"ARM STRONGARM SA1100"},
-    {&PLATFORM_SA1110, u"ARM STRONGARM SA1110"},
-    {&armXScale, u"ARM XSCALE"},
-    {&PLATFORM_PXA250, u"ARM XSCALE PXA250"},
-    {&PLATFORM_PXA270, u"ARM XSCALE PXA270"},
-    {&casio, u"CASIO"},
-    {&sharp, u"Sharp"},
-    {&sharpWZero3, u"Sharp WZERO3"},
-    {&ws003sh, u"Sharp W-ZERO3 (WS003SH)"},
-    {&ws004sh, u"Sharp W-ZERO3 (WS004SH)"},
-    {&ws007sh, u"Sharp W-ZERO3[es] (WS007SH)"},
-    {&ws011sh, u"Sharp Advanced/W-ZERO3[es] (WS011SH)"},
-    {&ws020sh, u"Sharp WILLCOM 03 (WS020SH)"},
-    {&compaq, u"Compaq"},
-    {&ipaq, u"Compaq iPAQ"},
-    {&ipaqH31xx, u"Compaq iPAQ H31XX"},
-    {&ipaqH3100, u"Compaq iPAQ H3100"},
-    {&ipaqH36xx, u"Compaq iPAQ H36XX"},
-    {&ipaqH3600, u"Compaq iPAQ H3600"},
-    {&ipaqH3660, u"Compaq iPAQ H3660"},
-    {&ipaqH39xx, u"Compaq iPAQ H39XX"},
-    {&ipaqH3900, u"Compaq iPAQ H3900"},
-    {&hp, u"HP"},
-    {&jornada, u"HP Jornada"},
-    {&jornada7xx, u"HP Jornada 7XX"},
-    {&jornada720Us, u"HP Jornada 720 (US/UK)"},
-    {&jornada720Japanese, u"HP Jornada 720 (Japanese)"},
-    {&jornada720European, u"HP Jornada 720 (European)"},
-    {&jornada720German, u"HP Jornada 720 (German)"},
-    {&jornada720French, u"HP Jornada 720 (French)"},
-    {&jornada720Scandinavian, u"HP Jornada 720 (Scandinavian)"},
-    {&jornada720Spanish, u"HP Jornada 720 (Spanish)"},
-    {&jornada8xx, u"HP Jornada 8XX"},
-    {&jornada820, u"HP Jornada 820"},
-    {&jornada820Japanese, u"HP Jornada 820 (Japanese)"},
-    {&psion, u"PSIONTEKLOGIX"},
-    {&netbook, u"PSIONTEKLOGIX NETBOOK"},
-    {&netbookPro, u"PSIONTEKLOGIX NETBOOK PRO"},
+    {.id = &arm, .name = u"ARM"},
+    {.id = &armStrongArm, .name = u"ARM STRONGARM"},
+    {.id = &PLATFORM_SA1100, .name = u"ARM STRONGARM SA1100"},
+    {.id = &PLATFORM_SA1110, .name = u"ARM STRONGARM SA1110"},
+    {.id = &armXScale, .name = u"ARM XSCALE"},
+    {.id = &PLATFORM_PXA250, .name = u"ARM XSCALE PXA250"},
+    {.id = &PLATFORM_PXA270, .name = u"ARM XSCALE PXA270"},
+    {.id = &casio, .name = u"CASIO"},
+    {.id = &sharp, .name = u"Sharp"},
+    {.id = &sharpWZero3, .name = u"Sharp WZERO3"},
+    {.id = &ws003sh, .name = u"Sharp W-ZERO3 (WS003SH)"},
+    {.id = &ws004sh, .name = u"Sharp W-ZERO3 (WS004SH)"},
+    {.id = &ws007sh, .name = u"Sharp W-ZERO3[es] (WS007SH)"},
+    {.id = &ws011sh, .name = u"Sharp Advanced/W-ZERO3[es] (WS011SH)"},
+    {.id = &ws020sh, .name = u"Sharp WILLCOM 03 (WS020SH)"},
+    {.id = &compaq, .name = u"Compaq"},
+    {.id = &ipaq, .name = u"Compaq iPAQ"},
+    {.id = &ipaqH31xx, .name = u"Compaq iPAQ H31XX"},
+    {.id = &ipaqH3100, .name = u"Compaq iPAQ H3100"},
+    {.id = &ipaqH36xx, .name = u"Compaq iPAQ H36XX"},
+    {.id = &ipaqH3600, .name = u"Compaq iPAQ H3600"},
+    {.id = &ipaqH3660, .name = u"Compaq iPAQ H3660"},
+    {.id = &ipaqH39xx, .name = u"Compaq iPAQ H39XX"},
+    {.id = &ipaqH3900, .name = u"Compaq iPAQ H3900"},
+    {.id = &hp, .name = u"HP"},
+    {.id = &jornada, .name = u"HP Jornada"},
+    {.id = &jornada7xx, .name = u"HP Jornada 7XX"},
+    {.id = &jornada720Us, .name = u"HP Jornada 720 (US/UK)"},
+    {.id = &jornada720Japanese, .name = u"HP Jornada 720 (Japanese)"},
+    {.id = &jornada720European, .name = u"HP Jornada 720 (European)"},
+    {.id = &jornada720German, .name = u"HP Jornada 720 (German)"},
+    {.id = &jornada720French, .name = u"HP Jornada 720 (French)"},
+    {.id = &jornada720Scandinavian, .name = u"HP Jornada 720 (Scandinavian)"},
+    {.id = &jornada720Spanish, .name = u"HP Jornada 720 (Spanish)"},
+    {.id = &jornada8xx, .name = u"HP Jornada 8XX"},
+    {.id = &jornada820, .name = u"HP Jornada 820"},
+    {.id = &jornada820Japanese, .name = u"HP Jornada 820 (Japanese)"},
+    {.id = &psion, .name = u"PSIONTEKLOGIX"},
+    {.id = &netbook, .name = u"PSIONTEKLOGIX NETBOOK"},
+    {.id = &netbookPro, .name = u"PSIONTEKLOGIX NETBOOK PRO"},
 };
 
 unsigned platformMatch(const PlatformId& subject, const PlatformId& candidate, bool acceptUnset) {

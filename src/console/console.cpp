@@ -2,6 +2,7 @@
 #include "console/console.h"
 
 #include "boot/boot_menu.h"
+#include "console/serial_console.h"
 #include "platform/coredll.h"
 
 namespace quorvel {
@@ -39,6 +40,7 @@ void releaseConsole() {
     delete lcd;
     lcd = nullptr;
     current = nullptr;
+    releaseSerialPort();
 }
 
 }  // namespace quorvel

@@ -39,13 +39,12 @@ protected:
 Console* lcdConsole();
 Console* theConsole();
 void setConsole(Console* console);
+// At exit: destroys the LCD console and closes COM1.
 void releaseConsole();
 
-// COM1, opened once with the banner; INVALID_HANDLE_VALUE when it cannot be.
+// COM1, opened once with the banner; INVALID_HANDLE_VALUE when it cannot be. It stays
+// open until releaseConsole.
 ce::HANDLE openSerialPort();
-// Closes and forgets the shared COM1 handle, so that the next openSerialPort opens
-// the port afresh (a new simulated device in tests).
-void closeSerialPort();
 
 // The single UART console for a processor kind, made on first demand; null for an
 // unknown kind.

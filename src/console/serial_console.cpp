@@ -38,7 +38,7 @@ ce::HANDLE openSerialPort() {
     return sharedPort;
 }
 
-void closeSerialPort() {
+void releaseSerialPort() {
     if (sharedPort != ce::INVALID_HANDLE_VALUE) ce::CloseHandle(sharedPort);
     sharedPort = ce::INVALID_HANDLE_VALUE;
 }

@@ -9,6 +9,9 @@ namespace quorvel {
 // Bytes of the 8-bit form of one print, terminator included.
 constexpr int SERIAL_TEXT_SIZE = 256;
 
+// Closes the COM1 handle openSerialPort shares; for releaseConsole at exit.
+void releaseSerialPort();
+
 class SerialConsole : public Console {
 public:
     SerialConsole();

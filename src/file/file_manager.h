@@ -10,10 +10,9 @@ namespace quorvel {
 
 class Console;
 
-using FileManagerKind = std::uint32_t;
-constexpr FileManagerKind FILE_MANAGER_FAT = 0;
-constexpr FileManagerKind FILE_MANAGER_UFS = 1;
-constexpr FileManagerKind FILE_MANAGER_HTTP = 2;
+// The backend a front is made with, chosen from the kernel directory.
+enum class FileManagerKind : std::uint32_t { FILE_MANAGER_FAT = 0, FILE_MANAGER_UFS = 1, FILE_MANAGER_HTTP = 2 };
+using enum FileManagerKind;
 
 constexpr std::size_t FILE_NAME_SIZE = 260;
 

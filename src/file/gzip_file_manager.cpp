@@ -44,8 +44,12 @@ FileManager* makeBackend(Console*& consoleSlot, FileManagerKind kind) {
     switch (kind) {
     case FILE_MANAGER_FAT: return new (std::nothrow) FatFileManager(consoleSlot);
     case FILE_MANAGER_HTTP: return new (std::nothrow) HttpFileManager(consoleSlot);
-    default: return new (std::nothrow) UfsFileManager(consoleSlot);
+    case FILE_MANAGER_UFS: return new (std::nothrow) UfsFileManager(consoleSlot);
     }
+    // Only a kind made from a bare number gets here: no backend, so every operation fails.
+    Console* console = consoleSlot ? consoleSlot : theConsole();
+    console->print(u"unknown file manager kind %d.\n", static_cast<int>(kind));
+    return nullptr;
 }
 
 }  // namespace

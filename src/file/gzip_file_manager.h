@@ -39,9 +39,6 @@ public:
     std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     ce::BOOL seek(std::uint32_t offset) override;
 
-    // The backend this front created for its kind.
-    FileManager* backendManager() const { return backend.get(); }
-
     // Bytes this front has inflated in its life, discarded ones included: what
     // seeking and size() cost on top of the data itself.
     std::uint64_t inflatedBytes() const { return inflated; }

@@ -84,13 +84,11 @@ ce::BOOL HttpFileManager::setLocation(const ce::WCHAR* directory) {
     const ce::WCHAR* hostStart = at;
     while (*at && !isSeparator(*at)) ++at;
     std::size_t hostLength = static_cast<std::size_t>(at - hostStart);
-    ce::WCHAR* hostText = new (std::nothrow) ce::WCHAR[hostLength + 1];
+    std::unique_ptr<ce::WCHAR[]> hostText(new (std::nothrow) ce::WCHAR[hostLength + 1]);
     if (!hostText) return 0;
-    std::memcpy(hostText, hostStart, hostLength * sizeof(ce::WCHAR));
+    std::memcpy(hostText.get(), hostStart, hostLength * sizeof(ce::WCHAR));
     hostText[hostLength] = u'\0';
-    ce::BOOL converted = convertToAscii(hostName, hostText, HOST_NAME_SIZE);
-    delete[] hostText;
-    if (!converted) return 0;
+    if (!convertToAscii(hostName, hostText.get(), HOST_NAME_SIZE)) return 0;
 
     // Only a colon right after the host introduces a port; a path segment is no port.
     std::uint32_t port = 80;

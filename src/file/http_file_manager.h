@@ -30,8 +30,6 @@ public:
     using StartupRoutine = int (*)(ce::WORD version, ce::WSADATA* data);
     using CleanupRoutine = int (*)();
 
-    const ce::sockaddr_in& serverAddress() const { return server; }
-
     static constexpr std::size_t HOST_NAME_SIZE = 260;
     // The longest response header a GET may carry before its blank line.
     static constexpr std::uint32_t RESPONSE_HEADER_LIMIT = 8192;

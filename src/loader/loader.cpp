@@ -19,7 +19,7 @@ constexpr std::uint64_t READABLE_END = 0x80000000u;
 constexpr std::uint32_t SCRATCH_SIZE = 4096;
 
 void writeLink(std::uint32_t vaddr, std::uint32_t next, std::uint32_t src, std::uint32_t dst, std::uint32_t size) {
-    const PageLink link{next, src, dst, size};
+    const PageLink link{.next = next, .src = src, .dst = dst, .size = size};
     std::memcpy(ce::pointerAt(vaddr), &link, sizeof link);
 }
 
@@ -82,11 +82,12 @@ bool Loader::endsCleanly() {
     return true;
 }
 
-int Loader::probeFormat(FileManager& file) {
+LoaderFormat Loader::probeFormat(FileManager& file) {
     std::uint8_t head[52] = {};
     const std::int32_t got = file.read(head, sizeof head, 0);
-    if (got < 4) return 0;
-    return head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' ? 1 : 0;
+    if (got < 4) return LoaderFormat::Unknown;
+    return head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' ? LoaderFormat::Elf
+                                                                                   : LoaderFormat::Unknown;
 }
 
 void Loader::startLinks() {

@@ -19,6 +19,9 @@ class MemoryManager;
 // pool's page size.
 constexpr std::uint32_t IMAGE_ALIGNMENT = 4096;
 
+// What a kernel file's first bytes show it to be; the values are the probe's numbers.
+enum class LoaderFormat : int { Unknown = 0, Elf = 1, Coff = 2 };
+
 class Loader {
 public:
     Loader(Console*& consoleSlot, MemoryManager*& memoryManagerSlot);
@@ -34,8 +37,7 @@ public:
     // place data, as far as the headers read so far tell; valid after neededMemory().
     virtual std::vector<AddressRange> destinations(std::uint32_t /*imageBytes*/) { return {}; }
 
-    // 1 for ELF, 0 for anything else.
-    static int probeFormat(FileManager& file);
+    static LoaderFormat probeFormat(FileManager& file);
     int loadFileSystemImage();
     void finishLinks();
     std::uint32_t linkHead() const { return headPaddr; }

@@ -36,10 +36,7 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t step) { return (value +
 MemoryManager::MemoryManager(Console*& consoleSlot, std::uint32_t pageSize)
     : pageSize(pageSize), pageShift(trailingZeros(pageSize)), consoleSlot(consoleSlot) {}
 
-MemoryManager::~MemoryManager() {
-    releasePool();
-    delete[] translationTable_;
-}
+MemoryManager::~MemoryManager() { releasePool(); }
 
 void MemoryManager::releasePool() {
     if (poolBase_) ce::VirtualFree(ce::pointerAt(poolBase_), 0, ce::MEM_RELEASE);
@@ -66,15 +63,14 @@ int MemoryManager::buildPool(std::uint32_t size, bool perPageCommit) {
 
     // A pool built again replaces the earlier one.
     releasePool();
-    delete[] translationTable_;
-    translationTable_ = nullptr;
+    translationTable_.reset();
     poolCount_ = 0;
     frontIndex_ = 0;
     tableEntries_ = 0;
     mappedEntries_ = 0;
     setAside_ = 0;
 
-    translationTable_ = new (std::nothrow) TranslationEntry[count]();
+    translationTable_.reset(new (std::nothrow) TranslationEntry[count]());
     if (!translationTable_) {
         console().print(u"can't allocate memory for translation table.\n");
         return 0;

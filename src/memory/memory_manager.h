@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "memory/address_range.h"
@@ -64,7 +65,7 @@ public:
     std::uint32_t poolBase() const { return poolBase_; }
     int poolCount() const { return poolCount_; }
     int frontIndex() const { return frontIndex_; }
-    const TranslationEntry* translationTable() const { return translationTable_; }
+    const TranslationEntry* translationTable() const { return translationTable_.get(); }
     std::uint32_t tableEntries() const { return tableEntries_; }
     // Entries buildPool wrote; the rest of the table holds nothing.
     std::uint32_t mappedEntries() const { return mappedEntries_; }
@@ -89,7 +90,7 @@ protected:
     int bankCount_ = 0;
     std::uint32_t poolBase_ = 0;
     int poolCount_ = 0;
-    TranslationEntry* translationTable_ = nullptr;
+    std::unique_ptr<TranslationEntry[]> translationTable_;
     int frontIndex_ = 0;
     std::uint32_t tableEntries_ = 0;
     std::uint32_t mappedEntries_ = 0;

@@ -166,17 +166,17 @@ void MainPage::fillPlatforms() {
     BootMenu& menu = theBootMenu();
     ce::HWND list = ce::GetDlgItem(window_, 1002);
     int count = 0;
-    while (menu.platformEntry(count, 0)) ++count;
-    int current = static_cast<int>(menu.platformEntry(0, 2));
+    while (menu.platformEntryName(count)) ++count;
+    int current = menu.selectedPlatformEntry();
     platformOrder_.reset(new (std::nothrow) PlatformOrder[static_cast<std::size_t>(count)]);
     if (!platformOrder_) {
         for (int i = 0; i < count; ++i)
-            ce::SendMessageW(list, ce::CB_ADDSTRING, 0, static_cast<ce::LPARAM>(menu.platformEntry(i, 0)));
+            ce::SendMessageW(list, ce::CB_ADDSTRING, 0, reinterpret_cast<ce::LPARAM>(menu.platformEntryName(i)));
         ce::SendMessageW(list, ce::CB_SETCURSEL, static_cast<ce::WPARAM>(current), 0);
         return;
     }
     for (int i = 0; i < count; ++i)
-        platformOrder_[i] = {i, reinterpret_cast<const ce::WCHAR*>(menu.platformEntry(i, 0))};
+        platformOrder_[i] = {i, menu.platformEntryName(i)};
     std::stable_sort(platformOrder_.get(), platformOrder_.get() + count,
                      [](const PlatformOrder& a, const PlatformOrder& b) { return ce::wcscmp(a.name, b.name) < 0; });
     int selected = 0;
@@ -217,7 +217,7 @@ void MainPage::collect() {
     auto position = ce::SendDlgItemMessageW(window_, 1002, ce::CB_GETCURSEL, 0, 0);
     if (position != ce::CB_ERR) {
         int index = platformOrder_ ? platformOrder_[position].index : static_cast<int>(position);
-        menu.platformEntry(index, 1);
+        menu.selectPlatformEntry(index);
     }
     for (int id = 101; id <= 106; ++id) {
         if (!isChecked(id)) continue;

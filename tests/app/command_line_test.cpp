@@ -107,6 +107,10 @@ protected:
 TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
     writeHostFile(file("not-a-disk"), textData(4096, 3));
     writeHostFile(file("root.fs"), randomData(20000, 4));
+    // The sample kernel made by gzip, its stored CRC then spoiled.
+    std::string damaged = readHostFile(sampleKernelGzPath());
+    damaged[damaged.size() - 5] = static_cast<char>(damaged[damaged.size() - 5] ^ 1);
+    writeHostFile(file("crc.gz"), damaged);
     // A device whose card already holds another file of the kernel's name.
     writeHostFile(file("taken") / "Storage Card" / "spin", "someone else's spin");
     struct Case {
@@ -139,6 +143,8 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"kernel's name taken on the device",
          {"boot", "--device", file("taken").string(), "--platform", "9", file("spin").string(), "--yes"}, 1, "",
          "exists on the device already"},
+        {"damaged kernel: the log's reason shown without --log", {"boot", file("crc.gz").string(), "--yes"}, 1, "",
+         "quorvel: log: crc.gz: CRC mismatch"},
         {"host image missing", {"boot", gz, "--image", "/nonexistent/root.fs", "--yes"}, 1, "",
          "no image file at /nonexistent/root.fs"},
         {"unknown platform, near ones listed", {"boot", gz, "--platform", "jornada 999", "--yes"}, 2, "",

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "boot/platform_id.h"
 #include "sim/handheld.h"
@@ -36,7 +37,7 @@ const std::string& image() {
     return bytes;
 }
 
-bool isPxa(const quorvel::PlatformId& id) { return (id.cpu & 0xFFF00000u) == 0x0C200000u; }
+bool isPxa(const quorvel::PlatformId& id) { return (id.cpu & 0xFFF00000u) == quorvel::CPU_WORD_XSCALE; }
 
 std::uint32_t mainIdOf(const quorvel::PlatformId& id) { return sim::mainIdFor(id.cpu); }
 
@@ -100,9 +101,9 @@ std::vector<PlatformBoot> everyPlatform() {
         }
     }
     // The other frame order: a 128 MB PXA-2x0 handheld whose pool comes from its top bank.
-    boots.push_back({"WZero3TopDown_128MB", {0x0C208000, 0x01040100}, u"Sharp W-ZERO3 (WS003SH)", 128 * MB, 5,
+    boots.push_back({"WZero3TopDown_128MB", {quorvel::CPU_WORD_PXA270, 0x01040100}, u"Sharp W-ZERO3 (WS003SH)", 128 * MB, 5,
                      sim::FrameOrder::TopDown});
-    boots.push_back({"Jornada720TopDown_32MB", {0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB, 5,
+    boots.push_back({"Jornada720TopDown_32MB", {quorvel::CPU_WORD_SA1110, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB, 5,
                      sim::FrameOrder::TopDown});
     return boots;
 }
@@ -144,8 +145,8 @@ TEST(EveryPlatformWorstCase, FramesInsideTheDestinationsAreSetAsideAndTheBootSuc
         quorvel::PlatformId platform;
         std::u16string platformName;
     } cases[] = {
-        {"SA-11x0", {0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK)"},
-        {"PXA-2x0", {0x0C208000, 0x01040100}, u"Sharp W-ZERO3 (WS003SH)"},
+        {"SA-11x0", {quorvel::CPU_WORD_SA1110, 0x02C20201}, u"HP Jornada 720 (US/UK)"},
+        {"PXA-2x0", {quorvel::CPU_WORD_PXA270, 0x01040100}, u"Sharp W-ZERO3 (WS003SH)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -185,20 +186,20 @@ TEST(EveryPlatformRefusal, LayoutsThatCannotBeHandedOverAreRefusedBeforeAnything
         std::string reason;            // the log line that says why
         bool loaded;                   // whether the kernel was loaded before the refusal
     } cases[] = {
-        {"kernel linked at 0", {0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB, QUORVEL_KERNEL_AT_0, 0,
+        {"kernel linked at 0", {quorvel::CPU_WORD_SA1110, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB, QUORVEL_KERNEL_AT_0, 0,
          u"Can't jump to the kernel.\n", "destination 0x00200000-0x0020197b is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n",
          true},
-        {"kernel linked beyond a 32 MB handheld's RAM", {0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB,
+        {"kernel linked beyond a 32 MB handheld's RAM", {quorvel::CPU_WORD_SA1110, 0x02C20201}, u"HP Jornada 720 (US/UK)", 32 * MB,
          QUORVEL_KERNEL_AT_C8, 0, u"Can't jump to the kernel.\n",
          "destination 0xc8200000-0xc820197b is outside RAM (RAM: 0xc0000000-0xc1ffffff).\n", true},
-        {"image that folds the layout onto itself on the PXA-2x0", {0x0C208000, 0x01040100},
+        {"image that folds the layout onto itself on the PXA-2x0", {quorvel::CPU_WORD_PXA270, 0x01040100},
          u"Sharp W-ZERO3 (WS003SH)", 64 * MB, sampleKernelPath(), 16 * MB, u"Can't allocate memory.\n",
          "kernel layout 0xc0200000-0xc1202fff is longer than the 16 MB the loader folds it into.\n", false},
-        {"image whose tail the PXA-2x0 loader would fold round to the start of SDRAM", {0x0C208000, 0x01040100},
+        {"image whose tail the PXA-2x0 loader would fold round to the start of SDRAM", {quorvel::CPU_WORD_PXA270, 0x01040100},
          u"Sharp W-ZERO3 (WS003SH)", 64 * MB, sampleKernelPath(), 14 * MB, u"Can't allocate memory.\n",
          "destination 0xc0203000-0xc1002fff crosses 0xc1000000, where the loader folds it back into the same 16 MB.\n",
          false},
-        {"RAM too small for a pool outside the destinations", {0x0C108000, 0x02C20201}, u"HP Jornada 720 (US/UK)",
+        {"RAM too small for a pool outside the destinations", {quorvel::CPU_WORD_SA1110, 0x02C20201}, u"HP Jornada 720 (US/UK)",
          4 * MB, sampleKernelPath(), 1900 * 1024, u"Can't allocate memory.\n",
          "more pages outside the kernel's destinations", false},
     };

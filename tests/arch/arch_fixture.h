@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "arch/arm/arm_architecture.h"
+#include "arch/arm/cpu_models.h"
 #include "arch/arm/pxa2x0_architecture.h"
 #include "arch/arm/sa11x0_architecture.h"
 #include "boot/boot_menu.h"
@@ -85,7 +86,7 @@ inline const CpuCase SA11X0{"SA11x0",
                             &quorvel::SecondStageLoader_sa11x0_size,
                             "FlatJump_sa11x0",
                             false,
-                            {0x0C108000, 0},
+                            {quorvel::CPU_WORD_SA1110, 0},
                             &makeSa11x0};
 
 inline const CpuCase PXA2X0{"PXA2x0",
@@ -100,7 +101,7 @@ inline const CpuCase PXA2X0{"PXA2x0",
                             &quorvel::SecondStageLoader_pxa2x0_size,
                             "FlatJump_pxa2x0",
                             true,
-                            {0x0C204000, 0},
+                            {quorvel::CPU_WORD_PXA250, 0},
                             &makePxa2x0};
 
 inline std::string cpuName(const ::testing::TestParamInfo<const CpuCase*>& info) { return info.param->name; }

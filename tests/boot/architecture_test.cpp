@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "boot/architecture.h"
 #include "boot/boot_info.h"
 #include "boot/boot_menu.h"
@@ -188,7 +189,7 @@ TEST(ArchitectureParameterPage, HoldsTheCallRecordArgumentsAndBootInformation) {
     std::u16string extra = u" -x  y";
     std::copy(extra.begin(), extra.end(), menu.extraKernelOptions);
     menu.extraKernelOptions[extra.size()] = 0;
-    menu.platform = {0x0C108000, 0x02C20201};
+    menu.platform = {CPU_WORD_SA1110, 0x02C20201};
     menu.reverseVideo = 0;
 
     ASSERT_TRUE(bench.architecture.reserveMemory(0));
@@ -219,7 +220,7 @@ TEST(ArchitectureParameterPage, HoldsTheCallRecordArgumentsAndBootInformation) {
     EXPECT_EQ(info.length, 36);
     EXPECT_EQ(info.magic, BOOTINFO_SIGNATURE);
     EXPECT_EQ(info.consoleKind, CONSOLE_SERIAL);
-    EXPECT_EQ(info.platform, (PlatformId{0x0C108000, 0x02C20201}));
+    EXPECT_EQ(info.platform, (PlatformId{CPU_WORD_SA1110, 0x02C20201}));
 
     EXPECT_EQ(serial.lines, (std::vector<std::u16string>{u"framebuffer: 640x240 type=5 linebytes=1280 addr=0x48200000\n",
                                                          u"console = 2\n"}));

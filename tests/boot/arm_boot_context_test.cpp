@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "arch/arm/pxa2x0_architecture.h"
 #include "arch/arm/sa11x0_architecture.h"
 #include "boot/arm_boot_context.h"
@@ -50,14 +51,13 @@ class ArmBootContextTest : public ::testing::Test {
 public:
     explicit ArmBootContextTest(sim::DeviceSettings settings = {}) : device(std::move(settings)) {
         setText(menu.kernelDirectory, u"\\Storage Card\\");
-        menu.platform = {0x0C108000, 0x02C20201};  // an SA-1110 machine
+        menu.platform = {CPU_WORD_SA1110, 0x02C20201};  // an SA-1110 machine
         menu.serialConsole = ce::FALSE;
     }
     ~ArmBootContextTest() override {
         context.reset();
         releaseBootContext();
-        closeSerialPort();
-        setConsole(nullptr);
+        releaseConsole();
     }
 
     // A context made as start-up makes it, after the options are set.
@@ -88,12 +88,12 @@ TEST_F(ArmBootContextTest, SetupDerivesTheProcessorFamilyAndCreateTheMatchingArc
         std::u16string cpuLine;
     };
     const Case cases[] = {
-        {"SA-1100", {0x0C104000, 0x02C10101}, true, 0x0C104000, u"SA-11x0 CPU.\n"},
-        {"SA-1110 cpu word", {0x0C108000, 0x02C20201}, true, 0x0C104000, u"SA-11x0 CPU.\n"},
-        {"PXA-250", {0x0C204000, 0x04C10101}, true, 0x0C204000, u"PXA-2x0 CPU.\n"},
-        {"PXA-270", {0x0C208000, 0x04C20101}, true, 0x0C208000, u"PXA-2x0 CPU.\n"},
+        {"SA-1100", {CPU_WORD_SA1100, 0x02C10101}, true, CPU_KIND_SA11X0, u"SA-11x0 CPU.\n"},
+        {"SA-1110 cpu word", {CPU_WORD_SA1110, 0x02C20201}, true, CPU_KIND_SA11X0, u"SA-11x0 CPU.\n"},
+        {"PXA-250", {CPU_WORD_PXA250, 0x04C10101}, true, CPU_KIND_PXA250, u"PXA-2x0 CPU.\n"},
+        {"PXA-270", {CPU_WORD_PXA270, 0x04C20101}, true, CPU_KIND_PXA270, u"PXA-2x0 CPU.\n"},
         {"unset platform", {0, 0}, false, 0, u""},
-        {"XScale without a model", {0x0C200000, 0}, false, 0, u""},
+        {"XScale without a model", {CPU_WORD_XSCALE, 0}, false, 0, u""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -182,8 +182,9 @@ TEST_F(ArmBootContextTest, SerialConsoleThatCannotBeSetUpLeavesTheAttemptOnTheLc
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        context.reset();
         releaseUartConsole();
-        closeSerialPort();
+        releaseConsole();
         device->faults().clear();
         c.arrange(*this);
         menu.serialConsole = ce::TRUE;
@@ -322,9 +323,9 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Machines, ArmBootContextBootTest,
-                         ::testing::Values(Machine{"SA1110", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110, {0x0C108000, 0}},
-                                           Machine{"PXA250", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, {0x0C204000, 0}},
-                                           Machine{"PXA270", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, {0x0C208000, 0}}),
+                         ::testing::Values(Machine{"SA1110", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110, {CPU_WORD_SA1110, 0}},
+                                           Machine{"PXA250", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, {CPU_WORD_PXA250, 0}},
+                                           Machine{"PXA270", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, {CPU_WORD_PXA270, 0}}),
                          [](const ::testing::TestParamInfo<Machine>& info) { return std::string(info.param.name); });
 
 TEST_P(ArmBootContextBootTest, TheHookBootsTheSampleKernelThroughTheContext) {

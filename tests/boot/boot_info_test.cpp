@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_info.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
+#include "platform/little_endian.h"
 #include "support/device.h"
 #include "ui/main_window.h"
 
@@ -262,17 +264,17 @@ TEST_F(BootInfoTest, FramebufferComesFromTheTableOrTheScreen) {
     device->settings().screenWidth = 320;
     device->settings().screenHeight = 200;
     const FramebufferCase cases[] = {
-        {"Jornada 720 variant, 16 bpp", {0x0C108000, 0x02C20201}, 16,
-         {{0x0C108000, 0x02C20200}, 16, 640, 240, 1280, 0x48200000}, false},
-        {"Jornada 720 variant, 8 bpp: the row as fallback", {0x0C108000, 0x02C20205}, 8,
-         {{0x0C108000, 0x02C20200}, 16, 640, 240, 1280, 0x48200000}, false},
-        {"Jornada 820, 8 bpp", {0x0C104000, 0x02C20301}, 8, {{0x0C104000, 0x02C20301}, 8, 640, 480, 0, 0}, false},
-        {"Jornada 820 (Japanese), 16 bpp", {0x0C104000, 0x02C20302}, 16,
-         {{0x0C104000, 0x02C20302}, 8, 640, 480, 0, 0}, false},
-        {"iPAQ H3600", {0x0C108000, 0x01C40201}, 16, {{0x0C108000, 0x01C40201}, 16, 320, 240, 640, 0}, false},
-        {"iPAQ H3900", {0x0C204000, 0x01C40301}, 16, {{0x0C204000, 0x01C40301}, 16, 320, 240, 640, 0}, false},
-        {"NETBOOK PRO", {0x0C204000, 0x04010100}, 16, {{0x0C204000, 0x04010100}, 16, 800, 600, 1600, 0x14200000}, false},
-        {"iPAQ H3660 has no row", {0x0C108000, 0x01C40202}, 16, {{0x0C108000, 0x01C40202}, 16, 320, 200, 0, 0}, true},
+        {"Jornada 720 variant, 16 bpp", {CPU_WORD_SA1110, 0x02C20201}, 16,
+         {{CPU_WORD_SA1110, 0x02C20200}, 16, 640, 240, 1280, 0x48200000}, false},
+        {"Jornada 720 variant, 8 bpp: the row as fallback", {CPU_WORD_SA1110, 0x02C20205}, 8,
+         {{CPU_WORD_SA1110, 0x02C20200}, 16, 640, 240, 1280, 0x48200000}, false},
+        {"Jornada 820, 8 bpp", {CPU_WORD_SA1100, 0x02C20301}, 8, {{CPU_WORD_SA1100, 0x02C20301}, 8, 640, 480, 0, 0}, false},
+        {"Jornada 820 (Japanese), 16 bpp", {CPU_WORD_SA1100, 0x02C20302}, 16,
+         {{CPU_WORD_SA1100, 0x02C20302}, 8, 640, 480, 0, 0}, false},
+        {"iPAQ H3600", {CPU_WORD_SA1110, 0x01C40201}, 16, {{CPU_WORD_SA1110, 0x01C40201}, 16, 320, 240, 640, 0}, false},
+        {"iPAQ H3900", {CPU_WORD_PXA250, 0x01C40301}, 16, {{CPU_WORD_PXA250, 0x01C40301}, 16, 320, 240, 640, 0}, false},
+        {"NETBOOK PRO", {CPU_WORD_PXA250, 0x04010100}, 16, {{CPU_WORD_PXA250, 0x04010100}, 16, 800, 600, 1600, 0x14200000}, false},
+        {"iPAQ H3660 has no row", {CPU_WORD_SA1110, 0x01C40202}, 16, {{CPU_WORD_SA1110, 0x01C40202}, 16, 320, 200, 0, 0}, true},
         {"no platform", {0, 0}, 4, {{0, 0}, 4, 320, 200, 0, 0}, true},
     };
     for (const FramebufferCase& c : cases) {
@@ -314,11 +316,8 @@ TEST(FramebufferType, TakesReverseVideoFromTheBootMenu) {
     releaseBootMenu();
 }
 
-std::uint16_t half(const std::uint8_t* p, int offset) { return static_cast<std::uint16_t>(p[offset] | (p[offset + 1] << 8)); }
-std::uint32_t whole(const std::uint8_t* p, int offset) {
-    return static_cast<std::uint32_t>(p[offset] | (p[offset + 1] << 8) | (p[offset + 2] << 16)) |
-           (static_cast<std::uint32_t>(p[offset + 3]) << 24);
-}
+std::uint16_t half(const std::uint8_t* p, int offset) { return quorvel::readLe16(p + offset); }
+std::uint32_t whole(const std::uint8_t* p, int offset) { return quorvel::readLe32(p + offset); }
 
 TEST_F(BootInfoTest, BootInfoRecordDescribesScreenPlatformAndTimeZone) {
     struct Case {
@@ -333,13 +332,13 @@ TEST_F(BootInfoTest, BootInfoRecordDescribesScreenPlatformAndTimeZone) {
         std::int16_t lineBytes, fbWidth, fbHeight, fbType;
         std::int32_t timezone;
     } cases[] = {
-        {"Jornada 720 variant, 16 bpp", {0x0C108000, 0x02C20201}, 16, 320, 240, false, 300, -60, false,
+        {"Jornada 720 variant, 16 bpp", {CPU_WORD_SA1110, 0x02C20201}, 16, 320, 240, false, 300, -60, false,
          0x48200000, 1280, 640, 240, 5, 300},
-        {"Jornada 720 variant, 8 bpp, reversed", {0x0C108000, 0x02C20204}, 8, 320, 240, true, 300, -60, false,
+        {"Jornada 720 variant, 8 bpp, reversed", {CPU_WORD_SA1110, 0x02C20204}, 8, 320, 240, true, 300, -60, false,
          0x48200000, 1280, 640, 240, 6, 300},
-        {"daylight time", {0x0C108000, 0x02C20201}, 16, 320, 240, false, 300, -60, true,
+        {"daylight time", {CPU_WORD_SA1110, 0x02C20201}, 16, 320, 240, false, 300, -60, true,
          0x48200000, 1280, 640, 240, 5, 240},
-        {"daylight bias of its own", {0x0C204000, 0x04010100}, 16, 640, 480, false, -60, -30, true,
+        {"daylight bias of its own", {CPU_WORD_PXA250, 0x04010100}, 16, 640, 480, false, -60, -30, true,
          0x14200000, 1600, 800, 600, 5, -90},
         {"4 bpp screen, no row", {0, 0}, 4, 320, 240, false, -540, -60, false, 0, 0, 320, 240, 10, -540},
         {"24 bpp screen", {0, 0}, 24, 640, 480, false, 0, -60, false, 0, 0, 640, 480, 2, 0},

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
 #include "sim/utf.h"
@@ -55,7 +56,7 @@ Options anotherRun() {
     o.kernelDirectory = u"http://192.168.0.1/pub/";
     o.kernelNameSet = 1;
     o.kernelName = u"tamsel-\u30AB.gz";
-    o.cpu = 0x0C108000;
+    o.cpu = CPU_WORD_SA1110;
     o.machine = 0x02C20201;
     o.rootFileSystem = 2;
     o.fileSystemImage = u"root.fs.gz";
@@ -591,7 +592,7 @@ TEST_F(BootMenuTest, PlatformEntryEdges) {
     EXPECT_EQ(menu.platformEntry(0, 2), 0u);  // (0, 0) is no selectable entry
 
     menu.platformEntry(9, 1);
-    const PlatformId jornada720 = {0x0C108000, 0x02C20201};
+    const PlatformId jornada720 = {CPU_WORD_SA1110, 0x02C20201};
     EXPECT_EQ(menu.platform, jornada720);
     EXPECT_EQ(menu.platformEntry(19, 1), 0u);
     EXPECT_EQ(menu.platform, jornada720);
@@ -601,11 +602,11 @@ TEST_F(BootMenuTest, PlatformEntryEdges) {
     EXPECT_EQ(menu.platformEntry(3, -1), 0u);
     EXPECT_EQ(menu.platform, jornada720);
 
-    menu.platform = {0x0C108000, 0};  // a row, but not a selectable one
+    menu.platform = {CPU_WORD_SA1110, 0};  // a row, but not a selectable one
     EXPECT_EQ(menu.platformEntry(0, 2), 0u);
-    menu.platform = {0x0C108000, 0x02C20209};  // no row at all
+    menu.platform = {CPU_WORD_SA1110, 0x02C20209};  // no row at all
     EXPECT_EQ(menu.platformEntry(0, 2), 0u);
-    menu.platform = {0x0C204000, 0x04010100};
+    menu.platform = {CPU_WORD_PXA250, 0x04010100};
     EXPECT_EQ(menu.platformEntry(0, 2), 18u);
 }
 
@@ -614,7 +615,7 @@ void recordHook(std::uint32_t argument) { hookCalls.push_back(argument); }
 
 TEST_F(BootMenuTest, StartBootAlwaysReachesTheHook) {
     BootMenu menu;
-    const PlatformId platforms[] = {{0, 0}, {0x0C108000, 0x02C20201}, {0x0C208000, 0x01040500}, {0x12345678, 0x9ABCDEF0}};
+    const PlatformId platforms[] = {{0, 0}, {CPU_WORD_SA1110, 0x02C20201}, {CPU_WORD_PXA270, 0x01040500}, {0x12345678, 0x9ABCDEF0}};
     for (ce::BOOL safety : {ce::TRUE, ce::FALSE}) {
         for (const PlatformId& platform : platforms) {
             SCOPED_TRACE(testing::Message() << safety << " " << std::hex << platform.cpu << "/" << platform.machine);

@@ -13,8 +13,7 @@ protected:
     explicit ConsoleTest(sim::DeviceSettings settings = {}) : device(std::move(settings)) {}
     ~ConsoleTest() override {
         quorvel::releaseUartConsole();
-        quorvel::closeSerialPort();
-        quorvel::setConsole(nullptr);
+        quorvel::releaseConsole();
     }
 
     testing_support::TestDevice device;

@@ -35,6 +35,16 @@ TEST_F(SerialConsoleTest, OpeningSetsTheSpeedAndSendsTheBannerOnce) {
     EXPECT_EQ(device->com1().writes, std::vector<std::string>{BANNER});
 }
 
+// At exit the port is closed with the consoles; a later open is a fresh one.
+TEST_F(SerialConsoleTest, ReleasingTheConsolesClosesCom1) {
+    ASSERT_NE(openSerialPort(), ce::INVALID_HANDLE_VALUE);
+    releaseConsole();
+    EXPECT_FALSE(device->com1().open);
+    ASSERT_NE(openSerialPort(), ce::INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(device->com1().open);
+    EXPECT_EQ(device->com1().writes, (std::vector<std::string>{BANNER, BANNER}));
+}
+
 TEST_F(SerialConsoleTest, APortThatCannotBeSetUpIsClosedAgain) {
     for (const char* service : {"CreateFileW", "GetCommState", "SetCommState"}) {
         SCOPED_TRACE(service);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "console/uart_console.h"
 #include "console_fixture.h"
@@ -15,10 +16,6 @@ using namespace quorvel;
 using sim::RegisterAccess;
 
 namespace {
-
-constexpr std::uint32_t CPU_SA11X0 = 0x0C104000;
-constexpr std::uint32_t CPU_PXA250 = 0x0C204000;
-constexpr std::uint32_t CPU_PXA270 = 0x0C208000;
 
 struct UartCase {
     const char* name;
@@ -184,11 +181,11 @@ TEST_P(UartConsoleTest, NoCom1NoRegisters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cpus, UartConsoleTest,
-                         ::testing::Values(UartCase{"SA1110", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110, CPU_SA11X0,
+                         ::testing::Values(UartCase{"SA1110", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110, CPU_KIND_SA11X0,
                                                     0x80050000},
-                                           UartCase{"PXA250", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, CPU_PXA250,
+                                           UartCase{"PXA250", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, CPU_KIND_PXA250,
                                                     0x40100000},
-                                           UartCase{"PXA270", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, CPU_PXA270,
+                                           UartCase{"PXA270", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, CPU_KIND_PXA270,
                                                     0x40100000}),
                          [](const ::testing::TestParamInfo<UartCase>& info) { return std::string(info.param.name); });
 
@@ -198,25 +195,25 @@ protected:
 };
 
 TEST_F(UartConsoleHolderTest, UnknownProcessorsGetNoneAndHoldNothing) {
-    for (std::uint32_t cpuKind : {0x0C108000u, 0u, 0x0C304000u}) {
+    for (std::uint32_t cpuKind : {CPU_WORD_SA1110, 0u, 0x0C304000u}) {
         SCOPED_TRACE(cpuKind);
         EXPECT_EQ(uartConsole(memoryManagerSlot, cpuKind), nullptr);
     }
-    Console* console = uartConsole(memoryManagerSlot, CPU_PXA250);
+    Console* console = uartConsole(memoryManagerSlot, CPU_KIND_PXA250);
     EXPECT_NE(dynamic_cast<PXA2x0UartConsole*>(console), nullptr);
 }
 
 TEST_F(UartConsoleHolderTest, TheFirstConsoleIsKeptWhateverTheProcessor) {
-    Console* first = uartConsole(memoryManagerSlot, CPU_SA11X0);
+    Console* first = uartConsole(memoryManagerSlot, CPU_KIND_SA11X0);
     ASSERT_NE(dynamic_cast<SA11x0UartConsole*>(first), nullptr);
-    EXPECT_EQ(uartConsole(memoryManagerSlot, CPU_PXA270), first);
+    EXPECT_EQ(uartConsole(memoryManagerSlot, CPU_KIND_PXA270), first);
     EXPECT_EQ(uartConsole(memoryManagerSlot, 0), first);
     releaseUartConsole();
-    EXPECT_NE(dynamic_cast<PXA2x0UartConsole*>(uartConsole(memoryManagerSlot, CPU_PXA270)), nullptr);
+    EXPECT_NE(dynamic_cast<PXA2x0UartConsole*>(uartConsole(memoryManagerSlot, CPU_KIND_PXA270)), nullptr);
 }
 
 TEST_F(UartConsoleHolderTest, ReleasingTheCurrentUartConsoleLeavesTheLcdConsoleCurrent) {
-    Console* uart = uartConsole(memoryManagerSlot, CPU_SA11X0);
+    Console* uart = uartConsole(memoryManagerSlot, CPU_KIND_SA11X0);
     setConsole(uart);
     releaseUartConsole();
     EXPECT_EQ(theConsole(), lcdConsole());

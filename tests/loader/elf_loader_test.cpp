@@ -560,11 +560,11 @@ TEST_F(ElfLoaderTest, KernelThatDeliversLessThanItsSizeFailsTheLoad) {
 
 TEST_F(ElfLoaderTest, TextFileProbesAsNotElfAndGzipKernelAsElf) {
     serve("plain text\n");
-    EXPECT_EQ(quorvel::Loader::probeFormat(*fileManagerSlot), 0);
+    EXPECT_EQ(quorvel::Loader::probeFormat(*fileManagerSlot), quorvel::LoaderFormat::Unknown);
     serve(testKernel("kernel.elf"));
-    EXPECT_EQ(quorvel::Loader::probeFormat(*fileManagerSlot), 1);
+    EXPECT_EQ(quorvel::Loader::probeFormat(*fileManagerSlot), quorvel::LoaderFormat::Elf);
     serveFromCard("kernel.gz", testKernel("kernel.elf.gz"));
-    EXPECT_EQ(quorvel::Loader::probeFormat(*fileManagerSlot), 1);
+    EXPECT_EQ(quorvel::Loader::probeFormat(*fileManagerSlot), quorvel::LoaderFormat::Elf);
 }
 
 }  // namespace

@@ -35,15 +35,15 @@ TEST_F(LoaderBase, ProbeFormatLooksAtTheFirstFourBytes) {
     const struct {
         const char* name;
         std::string bytes;
-        int format;
+        quorvel::LoaderFormat format;
     } cases[] = {
-        {"ELF magic", std::string("\x7f" "ELF", 4) + std::string(60, '\0'), 1},
-        {"magic alone", std::string("\x7f" "ELF", 4), 1},
-        {"three bytes", std::string("\x7f" "EL", 3), 0},
-        {"empty", "", 0},
-        {"lower case", std::string("\x7f" "elf", 4) + std::string(60, '\0'), 0},
-        {"gzip bytes", std::string("\x1f\x8b\x08\x00", 4) + std::string(60, '\0'), 0},
-        {"text", "#!/bin/sh\necho hello\n", 0},
+        {"ELF magic", std::string("\x7f" "ELF", 4) + std::string(60, '\0'), quorvel::LoaderFormat::Elf},
+        {"magic alone", std::string("\x7f" "ELF", 4), quorvel::LoaderFormat::Elf},
+        {"three bytes", std::string("\x7f" "EL", 3), quorvel::LoaderFormat::Unknown},
+        {"empty", "", quorvel::LoaderFormat::Unknown},
+        {"lower case", std::string("\x7f" "elf", 4) + std::string(60, '\0'), quorvel::LoaderFormat::Unknown},
+        {"gzip bytes", std::string("\x1f\x8b\x08\x00", 4) + std::string(60, '\0'), quorvel::LoaderFormat::Unknown},
+        {"text", "#!/bin/sh\necho hello\n", quorvel::LoaderFormat::Unknown},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

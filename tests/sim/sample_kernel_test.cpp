@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "arch/arm/cpu_models.h"
 #include "platform/cpu.h"
 #include "sim/arm_images.h"
 #include "loader/elf.h"
@@ -107,10 +108,10 @@ struct Cpu {
 
 const Cpu CPUS[] = {
     {"SA11x0", sim::CpuFamily::SA11x0, sim::MAIN_ID_SA1110, 0xC0000000, &quorvel::secondStageImage_sa11x0,
-     quorvel::FlatJump_sa11x0, 0x0C108000, 0x02C20201,
+     quorvel::FlatJump_sa11x0, quorvel::CPU_WORD_SA1110, 0x02C20201,
      "sample kernel at 0xC0200000 linked at 0xC0200000 on SA-11x0"},
     {"PXA2x0", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA270, 0xA0000000, &quorvel::secondStageImage_pxa2x0,
-     quorvel::FlatJump_pxa2x0, 0x0C208000, 0x01040200,
+     quorvel::FlatJump_pxa2x0, quorvel::CPU_WORD_PXA270, 0x01040200,
      "sample kernel at 0xA0200000 linked at 0xC0200000 on PXA-2x0"},
 };
 

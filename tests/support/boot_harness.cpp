@@ -97,7 +97,6 @@ BootRun bootOnDevice(TestDevice& device, const std::function<void(quorvel::BootM
         if (auto* front = dynamic_cast<quorvel::GzipFileManager*>(quorvel::theBootContext().fileManagerSlot))
             run.inflatedBytes = front->inflatedBytes();
         quorvel::releaseBootContext();
-        quorvel::closeSerialPort();
     }
     quorvel::releaseConsole();
     quorvel::releaseBootMenu();

@@ -188,10 +188,7 @@ ce::BOOL DoubleBootContext::setup() {
 ce::BOOL DoubleBootContext::create() {
     if (script_.record("context.create")) return ce::FALSE;
     // The previous attempt's components go, as they do in the real context.
-    delete loader;
-    loader = nullptr;
-    delete fileManagerSlot;
-    fileManagerSlot = nullptr;
+    releaseFileAndLoader();
     delete architecture;
     delete memoryManagerSlot;
 
@@ -206,10 +203,10 @@ ce::BOOL DoubleBootContext::create() {
     return ce::TRUE;
 }
 
-quorvel::Loader* DoubleBootContext::makeLoader(int format) {
+std::unique_ptr<quorvel::Loader> DoubleBootContext::makeLoader(quorvel::LoaderFormat format) {
     probedFormats.push_back(format);
     if (script_.record("context.makeLoader")) return nullptr;
-    auto* made = new LoaderDouble(script_, consoleSlot, memoryManagerSlot);
+    auto made = std::make_unique<LoaderDouble>(script_, consoleSlot, memoryManagerSlot);
     made->needed = settings.neededMemory;
     made->entry = settings.entryAddress;
     return made;
@@ -217,7 +214,7 @@ quorvel::Loader* DoubleBootContext::makeLoader(int format) {
 
 ArchitectureDouble* DoubleBootContext::architectureDouble() const { return static_cast<ArchitectureDouble*>(architecture); }
 FileManagerDouble* DoubleBootContext::fileDouble() const { return static_cast<FileManagerDouble*>(fileManagerSlot); }
-LoaderDouble* DoubleBootContext::loaderDouble() const { return static_cast<LoaderDouble*>(loader); }
+LoaderDouble* DoubleBootContext::loaderDouble() const { return static_cast<LoaderDouble*>(loader.get()); }
 MemoryManagerDouble* DoubleBootContext::memoryDouble() const {
     return static_cast<MemoryManagerDouble*>(memoryManagerSlot);
 }

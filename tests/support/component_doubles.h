@@ -163,10 +163,10 @@ public:
 
     DoubleSettings settings;
     // Formats the base probe reported, one per makeLoader.
-    std::vector<int> probedFormats;
+    std::vector<quorvel::LoaderFormat> probedFormats;
 
 protected:
-    quorvel::Loader* makeLoader(int format) override;
+    std::unique_ptr<quorvel::Loader> makeLoader(quorvel::LoaderFormat format) override;
 
 private:
     Script& script_;

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/little_endian.h"
 #include "support/child_process.h"
 
 namespace testing_support {
@@ -55,11 +56,11 @@ bool makeMbrDisk(const std::filesystem::path& image, std::uint32_t sectors, cons
 }
 
 void sealBsdLabel(std::vector<std::uint8_t>& label) {
-    std::size_t entries = static_cast<std::size_t>(label[138] | (label[139] << 8));
+    std::size_t entries = quorvel::readLe16(label.data() + 138);
     put16(label, 136, 0);
     std::uint16_t sum = 0;
     std::size_t end = std::min<std::size_t>(148 + 16 * entries, label.size());
-    for (std::size_t at = 0; at + 1 < end; at += 2) sum ^= static_cast<std::uint16_t>(label[at] | (label[at + 1] << 8));
+    for (std::size_t at = 0; at + 1 < end; at += 2) sum ^= quorvel::readLe16(label.data() + at);
     put16(label, 136, sum);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/little_endian.h"
 #include "sim/utf.h"
 #include "support/boot_harness.h"
 
@@ -37,7 +38,7 @@ protected:
         auto pixel = [&](int x, int y) {
             sim::PhysicalAddress p(address + static_cast<unsigned>(y * line + x * 2));
             const std::uint8_t* bytes = device_->memory().host(p);
-            return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+            return quorvel::readLe16(bytes);
         };
         EXPECT_EQ(pixel(0, 0), 0xFFE0);
         EXPECT_EQ(pixel(width - 1, height - 1), 0xFFE0);

@@ -6,6 +6,10 @@
 
 namespace quorvel {
 
+// The families without a model: the name table's rows for any StrongARM, any XScale.
+constexpr std::uint32_t CPU_WORD_STRONGARM = 0x0C100000;
+constexpr std::uint32_t CPU_WORD_XSCALE = 0x0C200000;
+
 constexpr std::uint32_t CPU_WORD_SA1100 = 0x0C104000;
 constexpr std::uint32_t CPU_WORD_SA1110 = 0x0C108000;
 constexpr std::uint32_t CPU_WORD_PXA250 = 0x0C204000;

@@ -13,12 +13,15 @@ namespace quorvel {
 
 const CpuParameters& PXA2x0Architecture::parameters() {
     static const CpuParameters cpu{
-        {{0xA0000000, 0x04000000}, {0xA4000000, 0x04000000}, {0xA8000000, 0x04000000}, {0xAC000000, 0x04000000}},
-        65536,
-        SecondStageLoader_pxa2x0,
-        SecondStageLoader_pxa2x0_size,
-        &FlatJump_pxa2x0,
-        true,
+        .banks = {{.address = 0xA0000000, .size = 0x04000000},
+                  {.address = 0xA4000000, .size = 0x04000000},
+                  {.address = 0xA8000000, .size = 0x04000000},
+                  {.address = 0xAC000000, .size = 0x04000000}},
+        .dcacheSize = 65536,
+        .secondStage = SecondStageLoader_pxa2x0,
+        .secondStageSize = SecondStageLoader_pxa2x0_size,
+        .flatJump = &FlatJump_pxa2x0,
+        .foldsDestinations = true,
     };
     return cpu;
 }

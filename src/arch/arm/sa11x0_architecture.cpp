@@ -17,12 +17,15 @@ constexpr std::uint32_t LCD_DBAR1 = 0xB0100010;
 
 const CpuParameters& SA11x0Architecture::parameters() {
     static const CpuParameters cpu{
-        {{0xC0000000, 0x08000000}, {0xC8000000, 0x08000000}, {0xD0000000, 0x08000000}, {0xD8000000, 0x08000000}},
-        8192,
-        SecondStageLoader_sa11x0,
-        SecondStageLoader_sa11x0_size,
-        &FlatJump_sa11x0,
-        false,
+        .banks = {{.address = 0xC0000000, .size = 0x08000000},
+                  {.address = 0xC8000000, .size = 0x08000000},
+                  {.address = 0xD0000000, .size = 0x08000000},
+                  {.address = 0xD8000000, .size = 0x08000000}},
+        .dcacheSize = 8192,
+        .secondStage = SecondStageLoader_sa11x0,
+        .secondStageSize = SecondStageLoader_sa11x0_size,
+        .flatJump = &FlatJump_sa11x0,
+        .foldsDestinations = false,
     };
     return cpu;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/disk.h"
 #include "platform/types.h"
@@ -41,9 +42,12 @@ struct DiskDevice {
 };
 
 struct FileContext {
+    // Where the file state is a complete type (the UFS reader).
+    ~FileContext();
+
     const BlockDriver* driver = nullptr;
-    DiskDevice* device = nullptr;  // owned; none until a device is opened
-    UfsFile* file = nullptr;       // owned; none until a file is opened
+    std::unique_ptr<DiskDevice> device;  // none until a device is opened
+    std::unique_ptr<UfsFile> file;       // none until a file is opened
 };
 
 }  // namespace quorvel

@@ -1,50 +1,41 @@
 // MBR partition scan and BSD disk label checks.
 #include "file/ufs/disk_label.h"
 
+#include "platform/little_endian.h"
+
 namespace quorvel {
-
-namespace {
-
-std::uint16_t word16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-std::uint32_t word32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-}  // namespace
 
 bool findBsdPartition(const std::uint8_t* partitionTable, std::uint32_t* startSector) {
     bool found = false;
     for (int i = 0; i < 4; ++i) {
         const std::uint8_t* entry = partitionTable + 16 * i;
         if (entry[4] == PARTITION_TYPE_PREFERRED) {
-            *startSector = word32(entry + 8);
+            *startSector = readLe32(entry + 8);
             return true;
         }
         if (entry[4] == PARTITION_TYPE_FALLBACK) {
-            *startSector = word32(entry + 8);
+            *startSector = readLe32(entry + 8);
             found = true;
         }
     }
     return found;
 }
 
-std::uint16_t diskLabelPartitions(const std::uint8_t* label) { return word16(label + 138); }
+std::uint16_t diskLabelPartitions(const std::uint8_t* label) { return readLe16(label + 138); }
 
 bool diskLabelValid(const std::uint8_t* label, std::size_t size) {
     if (size < DISKLABEL_HEADER_SIZE) return false;
-    if (word32(label) != DISKLABEL_MAGIC || word32(label + 132) != DISKLABEL_MAGIC) return false;
+    if (readLe32(label) != DISKLABEL_MAGIC || readLe32(label + 132) != DISKLABEL_MAGIC) return false;
     // A label claiming more entries than the copy holds is not trusted.
     std::size_t entries = diskLabelPartitions(label);
     if (entries > DISKLABEL_MAX_PARTITIONS || (size - DISKLABEL_HEADER_SIZE) / DISKLABEL_ENTRY_SIZE < entries) return false;
     std::uint16_t sum = 0;
-    for (std::size_t at = 0; at < DISKLABEL_HEADER_SIZE + DISKLABEL_ENTRY_SIZE * entries; at += 2) sum ^= word16(label + at);
+    for (std::size_t at = 0; at < DISKLABEL_HEADER_SIZE + DISKLABEL_ENTRY_SIZE * entries; at += 2) sum ^= readLe16(label + at);
     return sum == 0;
 }
 
 std::uint32_t diskLabelPartitionStart(const std::uint8_t* label, int index) {
-    return word32(label + DISKLABEL_HEADER_SIZE + DISKLABEL_ENTRY_SIZE * static_cast<std::size_t>(index) + 4);
+    return readLe32(label + DISKLABEL_HEADER_SIZE + DISKLABEL_ENTRY_SIZE * static_cast<std::size_t>(index) + 4);
 }
 
 }  // namespace quorvel

@@ -18,7 +18,7 @@ bool isUnit(char c) { return c >= '1' && c <= '9'; }
 }  // namespace
 
 UfsFileManager::UfsFileManager(Console*& consoleSlot) : FileManager(consoleSlot) {
-    context = new (std::nothrow) FileContext;
+    context.reset(new (std::nothrow) FileContext);
     if (context) context->driver = &winblkDriver;
     debugLevel = 1;
     say(u"FileManager: UFS\n");
@@ -26,10 +26,9 @@ UfsFileManager::UfsFileManager(Console*& consoleSlot) : FileManager(consoleSlot)
 
 UfsFileManager::~UfsFileManager() {
     if (!context) return;
-    ufsClose(context);
+    ufsClose(context.get());
     // The device handle goes with the backend rather than outliving it.
-    if (context->device) context->driver->closeDevice(context);
-    delete context;
+    if (context->device) context->driver->closeDevice(context.get());
 }
 
 ce::BOOL UfsFileManager::setLocation(const ce::WCHAR* directory) {
@@ -47,12 +46,12 @@ ce::BOOL UfsFileManager::setLocation(const ce::WCHAR* directory) {
             unit = text[3] - '0';
         }
     }
-    return context->driver->openDevice(context, prefix, unit, 0) == UFS_OK ? 1 : 0;
+    return context->driver->openDevice(context.get(), prefix, unit, 0) == UFS_OK ? 1 : 0;
 }
 
 ce::BOOL UfsFileManager::open(const ce::WCHAR* name, int) {
     if (!convertToAscii(fileName, name, FILE_NAME_SIZE)) return 0;
-    int error = context ? ufsOpen(fileName, context) : UFS_NO_MEMORY;
+    int error = context ? ufsOpen(fileName, context.get()) : UFS_NO_MEMORY;
     say(u"open file \"%s\" ", name);
     if (error) {
         say(u"failed.\n");
@@ -62,14 +61,14 @@ ce::BOOL UfsFileManager::open(const ce::WCHAR* name, int) {
     return 1;
 }
 
-std::uint32_t UfsFileManager::storedSize() { return static_cast<std::uint32_t>(ufsSize(context)); }
+std::uint32_t UfsFileManager::storedSize() { return static_cast<std::uint32_t>(ufsSize(context.get())); }
 
-int UfsFileManager::close() { return ufsClose(context); }
+int UfsFileManager::close() { return ufsClose(context.get()); }
 
 std::int32_t UfsFileManager::read(void* buffer, std::uint32_t length, std::int32_t offset) {
-    if (offset != -1) ufsSeek(context, offset, UFS_SEEK_SET);
+    if (offset != -1) ufsSeek(context.get(), offset, UFS_SEEK_SET);
     std::uint32_t residual = length;
-    int error = ufsRead(context, buffer, length, &residual);
+    int error = ufsRead(context.get(), buffer, length, &residual);
     if (!error) return static_cast<std::int32_t>(length - residual);
     say(u"UFS read error %d.\n", error);
     // What arrived before the error is delivered; a read that failed at once is an
@@ -78,14 +77,14 @@ std::int32_t UfsFileManager::read(void* buffer, std::uint32_t length, std::int32
 }
 
 std::int32_t UfsFileManager::write(const void* buffer, std::uint32_t length, std::int32_t offset) {
-    if (offset != -1) ufsSeek(context, offset, UFS_SEEK_SET);
+    if (offset != -1) ufsSeek(context.get(), offset, UFS_SEEK_SET);
     std::uint32_t residual = length;
-    ufsWrite(context, buffer, length, &residual);
+    ufsWrite(context.get(), buffer, length, &residual);
     return 0;
 }
 
 ce::BOOL UfsFileManager::seek(std::uint32_t offset) {
-    ufsSeek(context, offset, UFS_SEEK_SET);
+    ufsSeek(context.get(), offset, UFS_SEEK_SET);
     return 1;
 }
 

@@ -24,7 +24,7 @@ public:
     ce::BOOL seek(std::uint32_t offset) override;
 
     // The device and file the backend reads through; none when allocation failed.
-    FileContext* fileContext() const { return context; }
+    FileContext* fileContext() const { return context.get(); }
 
 private:
     template <typename... Args>
@@ -32,7 +32,7 @@ private:
         if (Console* console = consoleSlot) console->print(format, args...);
     }
 
-    FileContext* context = nullptr;
+    std::unique_ptr<FileContext> context;
 };
 
 }  // namespace quorvel

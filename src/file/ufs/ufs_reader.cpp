@@ -7,6 +7,7 @@
 #include <new>
 
 #include "file/ufs/error_numbers.h"
+#include "platform/little_endian.h"
 
 namespace quorvel {
 
@@ -17,13 +18,6 @@ constexpr std::uint32_t MODE_DIRECTORY = 0x4000;
 constexpr std::uint32_t MODE_SYMLINK = 0xA000;
 constexpr std::uint32_t INODE_LINK_BYTES = 60;  // the block numbers hold a short link
 constexpr std::int64_t POSITION_LIMIT = 0x7FFFFFFF;
-
-std::uint16_t get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t get32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t get64(const std::uint8_t* p) { return get32(p) | (static_cast<std::uint64_t>(get32(p + 4)) << 32); }
 
 bool powerOfTwo(std::uint32_t value) { return value && !(value & (value - 1)); }
 
@@ -39,23 +33,23 @@ std::uint32_t log2Of(std::uint32_t value) {
 // Takes the fields the reader relies on, refusing any that would make it read
 // outside its buffers or walk without end.
 bool readGeometry(const std::uint8_t* sb, UfsGeometry* fs) {
-    if (get32(sb + 1372) != UFS1_MAGIC) return false;
-    fs->firstInodeFragment = get32(sb + 16);
-    fs->groupOffset = get32(sb + 24);
-    fs->groupMask = get32(sb + 28);
-    fs->groups = get32(sb + 44);
-    fs->blockSize = get32(sb + 48);
-    fs->fragmentMask = get32(sb + 76);
-    fs->blockShift = get32(sb + 80);
-    fs->fragmentShift = get32(sb + 96);
-    fs->sectorShift = get32(sb + 100);
-    fs->pointersPerBlock = get32(sb + 116);
-    fs->inodesPerBlock = get32(sb + 120);
-    fs->inodesPerGroup = get32(sb + 184);
-    fs->fragmentsPerGroup = get32(sb + 188);
-    fs->maxInodeLink = static_cast<std::int32_t>(get32(sb + 1320));
-    fs->blockOffsetMask = get64(sb + 1336);
-    fs->fragmentOffsetMask = get64(sb + 1344);
+    if (readLe32(sb + 1372) != UFS1_MAGIC) return false;
+    fs->firstInodeFragment = readLe32(sb + 16);
+    fs->groupOffset = readLe32(sb + 24);
+    fs->groupMask = readLe32(sb + 28);
+    fs->groups = readLe32(sb + 44);
+    fs->blockSize = readLe32(sb + 48);
+    fs->fragmentMask = readLe32(sb + 76);
+    fs->blockShift = readLe32(sb + 80);
+    fs->fragmentShift = readLe32(sb + 96);
+    fs->sectorShift = readLe32(sb + 100);
+    fs->pointersPerBlock = readLe32(sb + 116);
+    fs->inodesPerBlock = readLe32(sb + 120);
+    fs->inodesPerGroup = readLe32(sb + 184);
+    fs->fragmentsPerGroup = readLe32(sb + 188);
+    fs->maxInodeLink = static_cast<std::int32_t>(readLe32(sb + 1320));
+    fs->blockOffsetMask = readLe64(sb + 1336);
+    fs->fragmentOffsetMask = readLe64(sb + 1344);
 
     if (fs->blockSize < 1376 || fs->blockSize > 65536 || !powerOfTwo(fs->blockSize)) return false;
     if (fs->blockShift >= 32 || (1u << fs->blockShift) != fs->blockSize) return false;
@@ -74,8 +68,8 @@ bool readGeometry(const std::uint8_t* sb, UfsGeometry* fs) {
     return true;
 }
 
-std::uint16_t inodeMode(const UfsFile* file) { return get16(file->inode); }
-std::uint64_t inodeSize(const UfsFile* file) { return get64(file->inode + 8); }
+std::uint16_t inodeMode(const UfsFile* file) { return readLe16(file->inode); }
+std::uint64_t inodeSize(const UfsFile* file) { return readLe64(file->inode + 8); }
 bool isDirectory(const UfsFile* file) { return (inodeMode(file) & MODE_TYPE_MASK) == MODE_DIRECTORY; }
 bool isSymlink(const UfsFile* file) { return (inodeMode(file) & MODE_TYPE_MASK) == MODE_SYMLINK; }
 
@@ -87,7 +81,7 @@ int readSectorsAt(UfsFile* file, const FileContext* context, std::uint64_t secto
     if (file->workLeft < count) return UFS_NOT_FOUND;
     file->workLeft -= count;
     std::uint32_t done = 0;
-    int error = context->driver->readBlocks(context->device, BLOCK_READ, static_cast<std::uint32_t>(sector), count,
+    int error = context->driver->readBlocks(context->device.get(), BLOCK_READ, static_cast<std::uint32_t>(sector), count,
                                             buffer, &done);
     if (error) return error;
     return done < count ? UFS_IO_ERROR : UFS_OK;
@@ -251,8 +245,8 @@ int lookup(UfsFile* file, const FileContext* context, const char* name, std::siz
         available = std::min(available, blockRest);
         std::uint32_t at = 0;
         while (available - at >= 8) {
-            std::uint32_t number = get32(data + at);
-            std::uint32_t recordLength = get16(data + at + 4);
+            std::uint32_t number = readLe32(data + at);
+            std::uint32_t recordLength = readLe16(data + at + 4);
             // A corrupt entry ends the scan of this block.
             if (recordLength < 8 || available - at < recordLength) break;
             std::uint32_t nameLength = oldFormat ? data[at + 6] : data[at + 7];
@@ -293,7 +287,7 @@ int openPath(UfsFile* file, const FileContext* context, const char* name) {
     file->superblock.reset(new (std::nothrow) std::uint8_t[SUPERBLOCK_SIZE]);
     if (!file->superblock) return UFS_NO_MEMORY;
     std::uint32_t done = 0;
-    int error = context->driver->readBlocks(context->device, BLOCK_READ, SUPERBLOCK_SECTOR, SUPERBLOCK_SIZE,
+    int error = context->driver->readBlocks(context->device.get(), BLOCK_READ, SUPERBLOCK_SECTOR, SUPERBLOCK_SIZE,
                                             file->superblock.get(), &done);
     if (error) return error;
     if (done < SUPERBLOCK_SIZE || !readGeometry(file->superblock.get(), &file->fs)) return UFS_INVALID;
@@ -354,11 +348,11 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
     // `from` on; each stands for `span` file blocks.
     auto zerosFrom = [](const std::uint8_t* entries, std::uint64_t from, std::uint64_t count) {
         std::uint64_t next = from;
-        while (next < count && get32(entries + 4 * next) == 0) ++next;
+        while (next < count && readLe32(entries + 4 * next) == 0) ++next;
         return next - from;
     };
     if (fileBlock < DIRECT_BLOCKS) {
-        *blockNumber = get32(file->inode + 40 + 4 * fileBlock);
+        *blockNumber = readLe32(file->inode + 40 + 4 * fileBlock);
         if (*blockNumber == 0) holes = zerosFrom(file->inode + 40, fileBlock, DIRECT_BLOCKS);
         if (holeBlocks) *holeBlocks = holes;
         return UFS_OK;
@@ -383,7 +377,7 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
         level += shift;
         if (level > 3 * shift) return UFS_FILE_TOO_BIG;
     }
-    std::uint32_t number = get32(file->inode + 88 + 4 * (level / shift - 1));
+    std::uint32_t number = readLe32(file->inode + 88 + 4 * (level / shift - 1));
     if (number == 0) {
         // A missing indirect block is a hole of its whole range.
         *blockNumber = 0;
@@ -401,7 +395,7 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
         const std::uint8_t* block = file->metadataBuffer.get();
         entry = index >> level;
         index &= (1ull << level) - 1;
-        number = get32(block + 4 * entry);
+        number = readLe32(block + 4 * entry);
         if (number == 0 && level > 0) {
             *blockNumber = 0;
             if (holeBlocks) *holeBlocks = (zerosFrom(block, entry, entries) << level) - index;
@@ -410,7 +404,7 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
     } while (level > 0);
     std::uint64_t firstOfGroup = entry & ~static_cast<std::uint64_t>(INDIRECT_CACHE_SIZE - 1);
     for (std::uint32_t i = 0; i < INDIRECT_CACHE_SIZE; ++i) {
-        file->indirectCache[i] = get32(file->metadataBuffer.get() + 4 * (firstOfGroup + i));
+        file->indirectCache[i] = readLe32(file->metadataBuffer.get() + 4 * (firstOfGroup + i));
     }
     file->cachedIndirectGroup = group;
     *blockNumber = number;
@@ -419,30 +413,29 @@ int ufsMapBlock(UfsFile* file, const FileContext* context, std::uint32_t fileBlo
     return UFS_OK;
 }
 
+FileContext::~FileContext() = default;
+
 int ufsOpen(const char* path, FileContext* context) {
     if (!context || !context->driver || !path) return UFS_INVALID;
     if (context->file) ufsClose(context);
     if (!context->device) return UFS_NO_DEVICE;
-    UfsFile* file = new (std::nothrow) UfsFile;
-    if (!file) return UFS_NO_MEMORY;
-    context->file = file;
-    int error = openPath(file, context, path);
+    context->file.reset(new (std::nothrow) UfsFile);
+    if (!context->file) return UFS_NO_MEMORY;
+    int error = openPath(context->file.get(), context, path);
     if (error) ufsClose(context);
     return error;
 }
 
 int ufsClose(FileContext* context) {
     if (!context) return UFS_OK;
-    UfsFile* file = context->file;
-    context->file = nullptr;
-    delete file;
+    context->file.reset();
     return UFS_OK;
 }
 
 int ufsRead(FileContext* context, void* buffer, std::uint32_t length, std::uint32_t* residual) {
     *residual = length;
     if (!context || !context->file) return UFS_INVALID;
-    UfsFile* file = context->file;
+    UfsFile* file = context->file.get();
     if (file->position < 0) return UFS_INVALID;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint32_t remaining = length;
@@ -472,7 +465,7 @@ int ufsWrite(FileContext*, const void*, std::uint32_t length, std::uint32_t* res
 
 std::int64_t ufsSeek(FileContext* context, std::int64_t offset, int mode) {
     if (!context || !context->file) return -1;
-    UfsFile* file = context->file;
+    UfsFile* file = context->file.get();
     std::int64_t base = 0;
     switch (mode) {
     case UFS_SEEK_SET: break;
@@ -493,7 +486,7 @@ std::int64_t ufsSeek(FileContext* context, std::int64_t offset, int mode) {
 }
 
 std::uint64_t ufsSize(const FileContext* context) {
-    return context && context->file ? inodeSize(context->file) : 0;
+    return context && context->file ? inodeSize(context->file.get()) : 0;
 }
 
 }  // namespace quorvel

@@ -12,7 +12,13 @@
 
 namespace quorvel {
 
-const BlockDriver winblkDriver = {"winblk", readBlocks, openDevice, closeDevice, deviceControl};
+const BlockDriver winblkDriver = {
+    .name = "winblk",
+    .readBlocks = readBlocks,
+    .openDevice = openDevice,
+    .closeDevice = closeDevice,
+    .deviceControl = deviceControl,
+};
 
 namespace {
 
@@ -21,8 +27,7 @@ char upperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c -
 void releaseDevice(FileContext* context) {
     if (!context->device) return;
     if (context->device->handle != ce::INVALID_HANDLE_VALUE) ce::CloseHandle(context->device->handle);
-    delete context->device;
-    context->device = nullptr;
+    context->device.reset();
 }
 
 int failOpen(FileContext* context, int error) {
@@ -35,9 +40,9 @@ int failOpen(FileContext* context, int error) {
 int openDevice(FileContext* context, const char* prefix, int unit, int index) {
     // A context opened again lets go of its earlier device first.
     releaseDevice(context);
-    DiskDevice* device = new (std::nothrow) DiskDevice;
-    if (!device) return UFS_NO_MEMORY;
-    context->device = device;
+    context->device.reset(new (std::nothrow) DiskDevice);
+    if (!context->device) return UFS_NO_MEMORY;
+    DiskDevice* device = context->device.get();
     if (!prefix || std::strlen(prefix) != 3 || unit < 0 || unit > 9) return failOpen(context, UFS_NO_DEVICE);
 
     ce::WCHAR name[16];

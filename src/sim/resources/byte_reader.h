@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
+#include "platform/little_endian.h"
 #include "sim/resources/dialog_template.h"
 
 namespace sim {
@@ -31,9 +31,24 @@ public:
         return misalignment == 0 || skip(alignment - misalignment);
     }
 
-    bool u16(std::uint16_t& value) { return read(value); }
-    bool u32(std::uint32_t& value) { return read(value); }
-    bool i16(std::int16_t& value) { return read(value); }
+    bool u16(std::uint16_t& value) {
+        if (remaining() < 2) return false;
+        value = quorvel::readLe16(here());
+        offset_ += 2;
+        return true;
+    }
+    bool u32(std::uint32_t& value) {
+        if (remaining() < 4) return false;
+        value = quorvel::readLe32(here());
+        offset_ += 4;
+        return true;
+    }
+    bool i16(std::int16_t& value) {
+        std::uint16_t bits;
+        if (!u16(bits)) return false;
+        value = static_cast<std::int16_t>(bits);
+        return true;
+    }
 
     // A NUL-terminated UTF-16 string; the terminator is consumed, not kept.
     bool string(std::u16string& text) {
@@ -74,15 +89,6 @@ public:
     }
 
 private:
-    template <typename T>
-    bool read(T& value) {
-        if (remaining() < sizeof(T)) return false;
-        // Resource bytes are little-endian, as are the hosts this runs on.
-        std::memcpy(&value, bytes_ + offset_, sizeof(T));
-        offset_ += sizeof(T);
-        return true;
-    }
-
     const std::uint8_t* bytes_;
     std::size_t size_;
     std::size_t offset_ = 0;

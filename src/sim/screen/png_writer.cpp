@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "platform/little_endian.h"
+
 namespace sim {
 
 namespace {
@@ -41,7 +43,7 @@ bool frameToRgb(const FrameBuffer& frame, std::vector<std::uint32_t>& pixels) {
                 out[x] = rgb(widen(p[0] >> 5, 3), widen((p[0] >> 2) & 7, 3), widen(p[0] & 3, 2));
                 break;
             case 16: {
-                std::uint32_t v = p[0] | p[1] << 8;
+                std::uint32_t v = quorvel::readLe16(p);
                 out[x] = rgb(widen(v >> 11, 5), widen((v >> 5) & 0x3F, 6), widen(v & 0x1F, 5));
                 break;
             }

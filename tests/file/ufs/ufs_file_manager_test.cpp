@@ -16,6 +16,7 @@
 #include "file/ufs/ufs_reader.h"
 #include "file/ufs/winblk.h"
 #include "platform/coredll.h"
+#include "platform/little_endian.h"
 #include "sim/utf.h"
 #include "support/device.h"
 #include "support/disk_images.h"
@@ -53,9 +54,7 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::uint32_t get32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
-}
+std::uint32_t get32(const std::vector<std::uint8_t>& bytes, std::size_t at) { return quorvel::readLe32(bytes.data() + at); }
 
 std::vector<std::uint8_t> le32(std::uint32_t value) {
     return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value >> 16),
@@ -333,7 +332,7 @@ TEST_F(UfsImage, MapsBlocksUpToTheTripleIndirectRange) {
     TestDevice device(settingsFor(disk));
     auto manager = backend(device);
     ASSERT_EQ(manager->open(u"/big", 3), 1);
-    UfsFile* file = manager->fileContext()->file;
+    UfsFile* file = manager->fileContext()->file.get();
     std::uint32_t number = 0;
     // The big file has no triple indirect block: its range reads as a hole.
     const std::uint32_t triple = 12 + 1024 + 1024 * 1024;
@@ -357,7 +356,7 @@ TEST_F(UfsImage, ReadsTheOldDirectoryFormat) {
         bool dotdot = dot && p[18] == 4 && p[19] == 2 && p[20] == '.' && p[21] == '.';
         if (!dotdot) continue;
         for (std::size_t entry = 0; entry < 512;) {
-            std::uint16_t length = static_cast<std::uint16_t>(p[entry + 4] | (p[entry + 5] << 8));
+            std::uint16_t length = quorvel::readLe16(p + entry + 4);
             if (length == 0) break;
             all[at + entry + 6] = p[entry + 7];
             all[at + entry + 7] = 0;
@@ -554,7 +553,7 @@ TEST_F(UfsImage, AFailedReadLeavesNoStaleBlockInTheBuffer) {
     ASSERT_EQ(manager->open(u"/big", 3), 1);
     FileContext* context = manager->fileContext();
     std::uint32_t block12 = 0;
-    ASSERT_EQ(ufsMapBlock(context->file, context, 12, &block12), UFS_OK);
+    ASSERT_EQ(ufsMapBlock(context->file.get(), context, 12, &block12), UFS_OK);
     std::uint32_t sector = PARTITION + block12;  // fragments of one sector
     // Opened afresh, so that the indirect entries are not cached yet.
     manager->close();

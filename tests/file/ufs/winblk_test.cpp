@@ -12,6 +12,7 @@
 
 #include "file/ufs/disk_label.h"
 #include "file/ufs/error_numbers.h"
+#include "file/ufs/ufs_reader.h"
 #include "platform/coredll.h"
 #include "support/device.h"
 #include "support/disk_images.h"
@@ -274,7 +275,7 @@ TEST_F(WinblkDevice, ReadsWholeSectorsThenThePartOfTheNext) {
         requested.clear();
         std::vector<std::uint8_t> buffer(c.count + 16, 0xEE);
         std::uint32_t done = 0;
-        ASSERT_EQ(readBlocks(context.device, BLOCK_READ, c.sector, c.count, buffer.data(), &done), UFS_OK);
+        ASSERT_EQ(readBlocks(context.device.get(), BLOCK_READ, c.sector, c.count, buffer.data(), &done), UFS_OK);
         EXPECT_EQ(done, c.count);
         EXPECT_EQ(requested, c.requests);
         EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + c.count),
@@ -282,8 +283,8 @@ TEST_F(WinblkDevice, ReadsWholeSectorsThenThePartOfTheNext) {
         EXPECT_EQ(buffer[c.count], 0xEE);
     }
     std::uint8_t byte;
-    EXPECT_EQ(readBlocks(context.device, 2, 0, 1, &byte, nullptr), UFS_READ_ONLY);
-    EXPECT_EQ(readBlocks(context.device, BLOCK_READ, 0xFFFFFFF0u, 512, &byte, nullptr), UFS_INVALID);
+    EXPECT_EQ(readBlocks(context.device.get(), 2, 0, 1, &byte, nullptr), UFS_READ_ONLY);
+    EXPECT_EQ(readBlocks(context.device.get(), BLOCK_READ, 0xFFFFFFF0u, 512, &byte, nullptr), UFS_INVALID);
     EXPECT_EQ(deviceControl(&context, 0, nullptr), UFS_IO_ERROR);
     closeDevice(&context);
 }
