@@ -41,6 +41,8 @@ int main() {
         });
         std::printf("%4dx%-5d %14.3f %14.3f %12ju\n", screen.width, screen.height, widen.seconds * 1000 / 10,
                     write.seconds * 1000, static_cast<std::uintmax_t>(std::filesystem::file_size(png)));
+        std::printf("row|screen %dx%d: widen a frame, PNG screenshot|%.3f ms, %.3f ms|-|-\n", screen.width, screen.height,
+                    widen.seconds * 1000 / 10, write.seconds * 1000);
     }
     std::filesystem::remove(png);
     return 0;

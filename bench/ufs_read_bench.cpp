@@ -111,5 +111,9 @@ int main() {
     std::printf("  dd of the image, 64 KB blocks   : %8.4f s  %8.1f MB/s\n", dd.seconds, imageMb / dd.seconds);
     std::printf("  ratio backend (4080) / dd       : %8.2f\n", pages.seconds / dd.seconds);
     std::printf("  ratio backend (64 KB) / dd      : %8.2f\n", large.seconds / dd.seconds);
+    std::printf("row|UFS read of %.0f MB in 4080-byte reads|%.1f ms|dd of the image %.1f ms|%.2f\n", mb, pages.seconds * 1e3,
+                dd.seconds * 1e3, pages.seconds / dd.seconds);
+    std::printf("row|UFS read of %.0f MB in 64 KB reads|%.1f ms|dd of the image %.1f ms|%.2f\n", mb, large.seconds * 1e3,
+                dd.seconds * 1e3, large.seconds / dd.seconds);
     return 0;
 }

@@ -16,8 +16,8 @@
      check <name>: ok | check <name>: FAIL <reason>
                                       for bss, data, argv, bootinfo, ksyms, stack
                                       (and large data), in that order
-     drew border and colour bars at 0xXXXXXXXX   when an argument is "draw" and the
-                                      screen is 16 bits a pixel
+     drew border and colour bars at 0xXXXXXXXX   when the boot information is sound
+                                      and names a 16-bit screen at an address
      OK | FAIL                         the verdict: OK only when every check is ok
 
    Built position-independent: it runs at its link address in SA-11x0 RAM and at the
@@ -173,10 +173,6 @@ static const char* check_data(void) {
     return data_marker == DATA_MARKER ? 0 : "marker";
 }
 
-/* Drawing is asked for: the boot information may name a screen the machine at hand
-   does not have, and a write there would be the kernel's last. */
-static int draw_asked;
-
 static const char* check_argv(u32 argc, u32 argv) {
     put("argc ");
     put_dec((s32)argc);
@@ -197,9 +193,6 @@ static const char* check_argv(u32 argc, u32 argv) {
             failure = failure ? failure : "string";
             continue;
         }
-        if (length == 4 && ((const char*)string)[0] == 'd' && ((const char*)string)[1] == 'r' &&
-            ((const char*)string)[2] == 'a' && ((const char*)string)[3] == 'w')
-            draw_asked = 1;
         put("argv[");
         put_dec((s32)i);
         put("] \"");
@@ -383,12 +376,43 @@ static const char* check_ksyms(u32 k, u32 limit, u32 delta, u32* end) {
 }
 
 #ifdef LARGE_DATA
+/* Eight words a round, loaded by one instruction: the same two sums in half the
+   instructions, which counts when the words run into millions. */
+#define SUM_WORD(w) \
+    do {            \
+        a += (w);   \
+        b += a;     \
+    } while (0)
+
 static const char* check_large_data(void) {
     u32 a = 0, b = 0;
-    for (u32 i = 0; i < large_data_words; ++i) {
-        a += large_data[i];
-        b += a;
+    const u32* p = large_data;
+    const u32* end = large_data + large_data_words;
+    while ((u32)(end - p) >= 8) {
+        /* ldm fills the lowest-numbered register from the lowest address: the
+           registers are named so that w0..w7 are the words in order. */
+        register u32 w0 __asm__("r2");
+        register u32 w1 __asm__("r3");
+        register u32 w2 __asm__("r4");
+        register u32 w3 __asm__("r5");
+        register u32 w4 __asm__("r6");
+        register u32 w5 __asm__("r7");
+        register u32 w6 __asm__("r8");
+        register u32 w7 __asm__("r9");
+        __asm__("ldmia %[p]!, {%[w0], %[w1], %[w2], %[w3], %[w4], %[w5], %[w6], %[w7]}"
+                : [p] "+r"(p), [w0] "=r"(w0), [w1] "=r"(w1), [w2] "=r"(w2), [w3] "=r"(w3), [w4] "=r"(w4),
+                  [w5] "=r"(w5), [w6] "=r"(w6), [w7] "=r"(w7)
+                : "m"(*(const u32(*)[8])p));
+        SUM_WORD(w0);
+        SUM_WORD(w1);
+        SUM_WORD(w2);
+        SUM_WORD(w3);
+        SUM_WORD(w4);
+        SUM_WORD(w5);
+        SUM_WORD(w6);
+        SUM_WORD(w7);
     }
+    while (p < end) SUM_WORD(*p++);
     put("large data ");
     put_dec((s32)large_data_words);
     put(" words");
@@ -440,7 +464,9 @@ void kernel_main(u32 argc, u32 argv, u32 bootinfo, u32 sp) {
 #ifdef LARGE_DATA
     report("large data", large);
 #endif
-    if (!info && draw_asked) draw_screen(bootinfo);
+    /* The screen is wherever the boot information says: a record that failed its
+       check is not trusted with a write. */
+    if (!info) draw_screen(bootinfo);
     put(failures ? "FAIL" : "OK");
     end_line();
 }

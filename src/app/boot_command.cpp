@@ -27,6 +27,7 @@
 
 #include "app/demo_device.h"
 #include "app/hand_over_report.h"
+#include "app/platform_screen.h"
 #include "app/terminal.h"
 #include "arch/arm/cpu_models.h"
 #include "boot/boot_context.h"
@@ -544,13 +545,14 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         settings.screenHeight = *a.screenHeight;
         settings.bitsPerPixel = *a.screenBits;
     }
+    placeScreenFor(menu.platform, settings, a.screenWidth.has_value());
     if (a.com1) settings.com1Output = *a.com1;
     for (const auto& [name, image] : a.disks) settings.disks[wide(name)] = image;
 
     int status = 1;
     {
         sim::Handheld device(settings);
-        device.messageBoxes().setPolicy(terminalMessageBoxes(in, err, {a.yes, a.terminalInput, a.quiet}));
+        device.messageBoxes().setPolicy(terminalMessageBoxes(in, err, {a.yes, a.terminalInput, a.quiet, a.dryRun}));
         sim::EmulationSettings& emulation = device.cpu().emulation;
         emulation.instructionBudget = a.maxInstructions;
         emulation.timeoutSeconds = a.timeoutSeconds;
@@ -566,12 +568,13 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             kernelSpoke = true;
             serial << bytes << std::flush;
         };
-        TerminalMainWindow window;
+        // No main window: the boxes go to the terminal, and the "[progress] N" lines
+        // of the log stand for the bar.
         menu.consoleTab = &consolePage;
-        menu.mainWindow = &window;
         theBootContext();
 
-        bool go = ui::confirmBoot(menu, window.handle());
+        // A dry run loses nothing in memory: the safety question is not asked.
+        bool go = a.dryRun || ui::confirmBoot(menu, nullptr);
         std::optional<sim::HandOverResult> result;
         if (go) {
             // Flags change this boot only; the device keeps its options unless asked.
@@ -637,7 +640,6 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
         }
         releaseBootContext();
         menu.consoleTab = nullptr;
-        menu.mainWindow = nullptr;
         releaseConsole();
     }
     releaseBootMenu();
@@ -672,6 +674,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         settings.screenHeight = *a.screenHeight;
         settings.bitsPerPixel = *a.screenBits;
     }
+    placeScreenFor(platform, settings, a.screenWidth.has_value());
     if (a.com1) settings.com1Output = *a.com1;
     for (const auto& [name, image] : a.disks) settings.disks[wide(name)] = image;
 
@@ -683,8 +686,6 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
     BootMenu& menu = theBootMenu();
     // A device that never chose a platform starts on the demo device's.
     if (menu.platform.cpu == 0 && menu.platform.machine == 0) menu.platform = platform;
-    // On the demo device the sample kernel is asked to show its picture.
-    if (demo && menu.extraKernelOptions[0] == 0) ce::wcsncpy(menu.extraKernelOptions, u"draw", EXTRA_OPTIONS_SIZE - 1);
 
     // A boot that reaches the kernel ends the window's loop with the kernel's status.
     ui::setBootRunner([](BootMenu& m) {
@@ -704,7 +705,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         if (a.tab && *a.tab != "main") {
             int index = *a.tab == "option" ? 1 : 2;
             steps.push_back([&windows, index] {
-                auto* window = dynamic_cast<ui::MainWindow*>(theBootMenu().mainWindow);
+                ui::MainWindow* window = theBootMenu().mainWindow;
                 if (!window || !window->tabWindow()) return;
                 ce::HWND tabs = window->tabWindow()->handle();
                 sim::TabGeometry g = sim::tabGeometry(*windows.window(tabs));

@@ -13,8 +13,9 @@ namespace {
 constexpr int STAGES = 11;
 }
 
-void TerminalConsolePage::appendLog(const ce::WCHAR* text, bool) {
+void TerminalConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
     appendBytes(sim::toUtf8(std::u16string_view(text, ce::wcslen(text))));
+    ui::ConsolePage::appendLog(text, toWindow);
 }
 
 void TerminalConsolePage::appendBytes(const std::string& bytes) {
@@ -53,23 +54,23 @@ void TerminalConsolePage::endBar() {
     barShown_ = false;
 }
 
-ce::HWND TerminalMainWindow::handle() const {
-    // Any non-null token: the boxes it owns go to the terminal.
-    return reinterpret_cast<ce::HWND>(const_cast<TerminalMainWindow*>(this));
-}
-
 sim::MessageBoxes::Policy terminalMessageBoxes(std::istream& in, std::ostream& out, BoxManners manners) {
     return [&in, &out, manners](const sim::MessageBoxRecord& box) {
         std::uint32_t buttons = box.type & ce::MB_TYPEMASK;
         bool question = buttons == ce::MB_YESNO || buttons == 3;
         std::string caption = sim::toUtf8(box.caption);
         bool failure = caption == "BOOT FAILED";
-        if (manners.quiet && !failure && (!question || manners.yes)) return question ? ce::IDYES : ce::IDOK;
+        if (manners.quiet && !failure && (!question || manners.yes || manners.dryRun))
+            return question ? ce::IDYES : ce::IDOK;
         out << "\n[" << caption << "] " << sim::toUtf8(box.text);
         if (!question) {
             if (!box.text.empty() && box.text.back() != u'\n') out << "\n";
             out << std::flush;
             return ce::IDOK;
+        }
+        if (manners.dryRun) {
+            out << " (yes: a dry run stops before the jump)\n" << std::flush;
+            return ce::IDYES;
         }
         if (manners.yes) {
             out << " (yes)\n" << std::flush;

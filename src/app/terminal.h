@@ -1,5 +1,5 @@
-// The terminal as the main window: the log shown as the Console page would show it
-// (or only its progress, as a bar), message boxes printed with their caption and
+// The terminal in place of the window: the log shown as the Console page would show
+// it (or only its progress, as a bar), message boxes printed with their caption and
 // answered on the terminal (or YES, or NO when nobody can answer).
 #pragma once
 
@@ -8,8 +8,8 @@
 
 #include "platform/types.h"
 #include "sim/handheld.h"
-#include "ui/main_window.h"
-#include "ui/tab_page.h"
+#include "ui/app_window.h"
+#include "ui/pages.h"
 
 namespace quorvel::app {
 
@@ -20,10 +20,11 @@ enum class LogView {
     Quiet,     // nothing
 };
 
-class TerminalConsolePage : public ConsolePage {
+// The Console page without its dialog, whose log the terminal shows.
+class TerminalConsolePage : private ui::WindowlessTabs, public ui::ConsolePage {
 public:
-    TerminalConsolePage(std::ostream& out, LogView view) : out_(out), view_(view) {}
-    void appendLog(const ce::WCHAR* text, bool toFileOnly) override;
+    TerminalConsolePage(std::ostream& out, LogView view) : ui::ConsolePage(tabs), out_(out), view_(view) {}
+    void appendLog(const ce::WCHAR* text, bool toWindow) override;
     // Text that belongs to the log but did not come through the page (the UART
     // console's lines).
     void appendBytes(const std::string& bytes);
@@ -40,18 +41,11 @@ private:
     bool barShown_ = false;
 };
 
-class TerminalMainWindow : public MainWindow {
-public:
-    ce::HWND handle() const override;
-    // The "[progress] N" lines of the log stand for the bar on a terminal.
-    void progress() override {}
-    void progressDone() override {}
-};
-
 struct BoxManners {
     bool yes = false;          // every question is answered YES
     bool canAsk = false;       // standard input is a terminal
     bool quiet = false;        // only failures are shown
+    bool dryRun = false;       // nothing is lost and no jump is made: questions need no one
 };
 
 // Prints each box; questions are answered YES when `yes`, otherwise asked on the

@@ -6,8 +6,8 @@
 
 #include "console/console.h"
 #include "platform/coredll.h"
-#include "ui/main_window.h"
-#include "ui/tab_page.h"
+#include "ui/app_window.h"
+#include "ui/pages.h"
 
 namespace quorvel {
 
@@ -258,8 +258,8 @@ int BootMenu::selectedPlatformEntry() const {
 }
 
 void BootMenu::collectOptions() {
-    if (mainTab) mainTab->collectOptions(*this);
-    if (optionTab) optionTab->collectOptions(*this);
+    if (mainTab) mainTab->collect();
+    if (optionTab) optionTab->collect();
 }
 
 void BootMenu::logText(const ce::WCHAR* text) {
@@ -267,14 +267,18 @@ void BootMenu::logText(const ce::WCHAR* text) {
 }
 
 void BootMenu::progress(const char* label) {
+    if (mainWindow) {
+        mainWindow->progressStep(label);
+        return;
+    }
+    // No window to show the bar: the log still says how far the boot came.
     if (label) {
         if (Console* console = theConsole()) console->print(u"[progress] %S\n", label);
     }
-    if (mainWindow) mainWindow->progress();
 }
 
 void BootMenu::progressDone() {
-    if (mainWindow) mainWindow->progressDone();
+    if (mainWindow) mainWindow->progressReset();
 }
 
 void BootMenu::startBoot() {

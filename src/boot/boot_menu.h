@@ -12,9 +12,11 @@
 
 namespace quorvel {
 
+namespace ui {
 class MainWindow;
 class TabPage;
 class ConsolePage;
+}  // namespace ui
 
 enum RootFileSystem : std::int32_t { ROOT_WD = 0, ROOT_SD = 1, ROOT_MD = 2, ROOT_NFS = 3, ROOT_DK = 4, ROOT_LD = 5 };
 
@@ -108,10 +110,10 @@ public:
 
     ce::HWND mainWindowHandle() const;
 
-    MainWindow* mainWindow = nullptr;
-    TabPage* mainTab = nullptr;
-    TabPage* optionTab = nullptr;
-    ConsolePage* consoleTab = nullptr;
+    ui::MainWindow* mainWindow = nullptr;
+    ui::TabPage* mainTab = nullptr;
+    ui::TabPage* optionTab = nullptr;
+    ui::ConsolePage* consoleTab = nullptr;
     BootHook bootHook = nullptr;
     std::uint32_t bootHookArgument = 0;
     DebugHook debugHooks[4] = {};

@@ -1,6 +1,7 @@
 // The gzip front: picks the backend for its kind, recognises gzip framing, inflates
-// member by member with CRC-32 and length checks, and emulates seeking, resuming
-// from inflate snapshots rather than from the start where it can.
+// member by member with CRC-32 and length checks, and emulates seeking: reading back
+// from the inflated bytes it kept, else resuming from inflate snapshots rather than
+// from the start where it can.
 #include "file/gzip_file_manager.h"
 
 #include <zlib.h>
@@ -28,6 +29,16 @@ constexpr int FLAG_HEADER_CRC = 0x02;
 constexpr int FLAG_EXTRA = 0x04;
 constexpr int FLAG_NAME = 0x08;
 constexpr int FLAG_COMMENT = 0x10;
+
+// The emulator's library exports a crc32 of its own, a byte at a time, and the link
+// may bind the name to it before zlib's; crc32_z is zlib's alone.
+uLong crcOf(uLong crc, const Bytef* data, std::size_t length) {
+#if ZLIB_VERNUM >= 0x1290
+    return crc32_z(crc, data, length);
+#else
+    return crc32(crc, data, static_cast<uInt>(length));
+#endif
+}
 
 FileManager* makeBackend(Console*& consoleSlot, FileManagerKind kind) {
     switch (kind) {
@@ -68,8 +79,7 @@ GzipFileManager::GzipFileManager(Console*& consoleIn, FileManagerKind kind)
 GzipFileManager::GzipFileManager(Console*& consoleIn, FileManager* source)
     : FileManager(consoleIn), stream(new (std::nothrow) z_stream{}), backend(source) {
     if (!stream) {
-        delete backend;
-        backend = nullptr;  // every operation then fails
+        this->backend.reset();  // every operation then fails
         return;
     }
     resetStream();
@@ -77,9 +87,8 @@ GzipFileManager::GzipFileManager(Console*& consoleIn, FileManager* source)
 
 GzipFileManager::~GzipFileManager() {
     dropCheckpoints();
+    dropCache();
     if (stream) endInflate();
-    delete stream;
-    delete backend;
 }
 
 // The first sign that the open file is bad is logged, naming the file; the front
@@ -97,7 +106,7 @@ void GzipFileManager::fail(const ce::WCHAR* format, Args... args) {
 void GzipFileManager::resetStream() {
     // A front opened again without a close must not leak zlib's state.
     endInflate();
-    std::memset(stream, 0, sizeof *stream);
+    std::memset(stream.get(), 0, sizeof *stream);
     status = Z_OK;
     endOfInput = 0;
     crc = 0;
@@ -110,13 +119,13 @@ void GzipFileManager::resetStream() {
 bool GzipFileManager::startInflate() {
     // The device's zlib is 1.2.3 and is passed "1.2.3" with its 56-byte record; here
     // the host's own version and record size.
-    inflating = inflateInit2_(stream, WINDOW_BITS, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) == Z_OK;
+    inflating = inflateInit2_(stream.get(), WINDOW_BITS, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) == Z_OK;
     return inflating;
 }
 
 void GzipFileManager::endInflate() {
     if (!inflating) return;
-    inflateEnd(stream);
+    inflateEnd(stream.get());
     inflating = false;
 }
 
@@ -127,7 +136,7 @@ std::int32_t GzipFileManager::backendRead(void* buffer, std::uint32_t length) {
         recordingFirstFill = false;
         std::uint32_t taken = got > 0 ? std::min(static_cast<std::uint32_t>(got), length) : 0;
         identity.fillSize = taken;
-        identity.fillCrc = static_cast<std::uint32_t>(crc32(0, static_cast<const Bytef*>(buffer), taken));
+        identity.fillCrc = static_cast<std::uint32_t>(crcOf(0, static_cast<const Bytef*>(buffer), taken));
     }
     return got;
 }
@@ -265,8 +274,8 @@ bool GzipFileManager::finishMember() {
     }
     checkHeader();
     if (status != Z_OK) return false;
-    inflateReset(stream);
-    crc = static_cast<std::uint32_t>(crc32(0, Z_NULL, 0));  // zlib's uLong holds a 32-bit CRC
+    inflateReset(stream.get());
+    crc = static_cast<std::uint32_t>(crcOf(0, Z_NULL, 0));
     return true;
 }
 
@@ -328,10 +337,10 @@ std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t l
             }
         }
         Bytef* before = stream->next_out;
-        status = inflate(stream, Z_NO_FLUSH);
+        status = inflate(stream.get(), Z_NO_FLUSH);
         inflated += static_cast<std::uint64_t>(stream->next_out - before);
         if (status == Z_STREAM_END) {
-            crc = static_cast<std::uint32_t>(crc32(crc, start, static_cast<uInt>(stream->next_out - start)));
+            crc = static_cast<std::uint32_t>(crcOf(crc, start, static_cast<std::size_t>(stream->next_out - start)));
             start = stream->next_out;
             if (finishMember()) continue;
             break;
@@ -347,7 +356,7 @@ std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t l
         }
         if (endOfInput) break;
     }
-    crc = static_cast<std::uint32_t>(crc32(crc, start, static_cast<uInt>(stream->next_out - start)));
+    crc = static_cast<std::uint32_t>(crcOf(crc, start, static_cast<std::size_t>(stream->next_out - start)));
     if (inputFailed) fail(u"%s: read error after 0x%x bytes.\n", here());
     std::int32_t count = delivered();
     // Nothing delivered because the data proved bad is an error, not the end.
@@ -355,8 +364,9 @@ std::int32_t GzipFileManager::inflateData(unsigned char* buffer, std::uint32_t l
     return count;
 }
 
-// Reading plus what seeking and size() live on: snapshots, and the data's length.
-std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t length) {
+// Reading from the stream plus what seeking and size() live on: snapshots, and the
+// data's length.
+std::int32_t GzipFileManager::streamRead(unsigned char* buffer, std::uint32_t length) {
     std::int32_t got = inflateData(buffer, length);
     if (!gzipData) return got;
     if (got > 0) takeCheckpoint();
@@ -388,13 +398,10 @@ void GzipFileManager::takeCheckpoint() {
     auto area = reinterpret_cast<std::uintptr_t>(inputArea);
     if (at < area || at - area + stream->avail_in > sizeof inputArea) return;
     std::uint32_t inputOffset = static_cast<std::uint32_t>(at - area);
-    Checkpoint* checkpoint = new (std::nothrow) Checkpoint;
+    std::unique_ptr<Checkpoint> checkpoint(new (std::nothrow) Checkpoint);
     if (!checkpoint) return;
     // Without memory for zlib's copy there is no snapshot, only the old way back.
-    if (inflateCopy(&checkpoint->inflater, stream) != Z_OK) {
-        delete checkpoint;
-        return;
-    }
+    if (inflateCopy(&checkpoint->inflater, stream.get()) != Z_OK) return;
     checkpoint->position = position;
     checkpoint->storedPosition = storedPosition;
     checkpoint->crc = crc;
@@ -404,7 +411,7 @@ void GzipFileManager::takeCheckpoint() {
     checkpoint->inputOffset = inputOffset;
     checkpoint->inputCount = stream->avail_in;
     if (stream->avail_in) std::memcpy(checkpoint->input, stream->next_in, stream->avail_in);
-    checkpoints[checkpointCount++] = checkpoint;
+    checkpoints[checkpointCount++] = std::move(checkpoint);
 }
 
 // Keeps every second snapshot, so those left still cover the whole file evenly.
@@ -412,13 +419,12 @@ void GzipFileManager::thinCheckpoints() {
     std::uint32_t kept = 0;
     for (std::uint32_t i = 0; i < checkpointCount; ++i) {
         if (i % 2 == 1) {
-            checkpoints[kept++] = checkpoints[i];
+            checkpoints[kept++] = std::move(checkpoints[i]);
             continue;
         }
         inflateEnd(&checkpoints[i]->inflater);
-        delete checkpoints[i];
+        checkpoints[i].reset();
     }
-    for (std::uint32_t i = kept; i < checkpointCount; ++i) checkpoints[i] = nullptr;
     checkpointCount = kept;
     checkpointSpacing *= 2;
 }
@@ -426,8 +432,7 @@ void GzipFileManager::thinCheckpoints() {
 void GzipFileManager::dropCheckpoints() {
     for (std::uint32_t i = 0; i < checkpointCount; ++i) {
         inflateEnd(&checkpoints[i]->inflater);
-        delete checkpoints[i];
-        checkpoints[i] = nullptr;
+        checkpoints[i].reset();
     }
     checkpointCount = 0;
     checkpointSpacing = GZIP_CHECKPOINT_SPACING;
@@ -437,7 +442,7 @@ void GzipFileManager::dropCheckpoints() {
 
 GzipFileManager::Checkpoint* GzipFileManager::checkpointAtOrBefore(std::uint32_t offset) const {
     Checkpoint* best = nullptr;
-    for (std::uint32_t i = 0; i < checkpointCount && checkpoints[i]->position <= offset; ++i) best = checkpoints[i];
+    for (std::uint32_t i = 0; i < checkpointCount && checkpoints[i]->position <= offset; ++i) best = checkpoints[i].get();
     return best;
 }
 
@@ -445,7 +450,7 @@ GzipFileManager::Checkpoint* GzipFileManager::checkpointAtOrBefore(std::uint32_t
 bool GzipFileManager::resumeFrom(Checkpoint& checkpoint) {
     if (!backend->seek(checkpoint.storedPosition)) return false;
     endInflate();
-    if (inflateCopy(stream, &checkpoint.inflater) != Z_OK) return false;
+    if (inflateCopy(stream.get(), &checkpoint.inflater) != Z_OK) return false;
     inflating = true;
     stream->next_in = inputArea + checkpoint.inputOffset;
     stream->avail_in = checkpoint.inputCount;
@@ -462,18 +467,157 @@ bool GzipFileManager::resumeFrom(Checkpoint& checkpoint) {
 
 // Reads on until `count` bytes are gone, the data ends (a read of nothing) or an
 // error. A short read alone is no end: the next one may still report the data bad.
+// While the stream's bytes are kept, they are inflated straight into their chunk.
 std::int64_t GzipFileManager::discard(std::uint64_t count) {
     unsigned char scratch[SCRATCH_SIZE];
     std::int64_t total = 0;
     while (count > 0) {
-        std::uint32_t ask = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, SCRATCH_SIZE));
-        std::int32_t got = readData(scratch, ask);
+        unsigned char* into = scratch;
+        std::uint32_t room = SCRATCH_SIZE;
+        const std::uint32_t from = position;
+        unsigned char* chunk = keeping && from == keptEnd ? keptChunk(from) : nullptr;
+        if (chunk) {
+            into = chunk + from % GZIP_CACHE_CHUNK;
+            room = GZIP_CACHE_CHUNK - from % GZIP_CACHE_CHUNK;
+        }
+        std::uint32_t ask = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, room));
+        std::int32_t got = streamRead(into, ask);
         if (got < 0) return got;
         if (got == 0) break;
+        if (chunk) {
+            keptEnd = from + static_cast<std::uint32_t>(got);
+        } else {
+            keep(into, from, static_cast<std::uint32_t>(got));
+        }
         count -= static_cast<std::uint32_t>(got);
         total += got;
     }
     return failed ? -1 : total;
+}
+
+// The chunk that holds `offset`, made when there is none yet. Without memory for it
+// (or past the limit) every kept byte is let go: reading back then inflates again,
+// as it always could.
+unsigned char* GzipFileManager::keptChunk(std::uint32_t offset) {
+    const std::uint32_t index = offset / GZIP_CACHE_CHUNK;
+    if (index >= chunkSlots) {
+        std::uint32_t slots = chunkSlots ? chunkSlots : 64;
+        while (slots <= index) slots *= 2;
+        std::unique_ptr<std::unique_ptr<unsigned char[]>[]> grown(new (std::nothrow) std::unique_ptr<unsigned char[]>[slots]);
+        if (!grown) {
+            dropCache();
+            return nullptr;
+        }
+        for (std::uint32_t i = 0; i < chunkSlots; ++i) grown[i] = std::move(chunks[i]);
+        chunks = std::move(grown);
+        chunkSlots = slots;
+    }
+    if (!chunks[index]) {
+        if (cacheLimit < GZIP_CACHE_CHUNK || cacheBytes > cacheLimit - GZIP_CACHE_CHUNK) {
+            dropCache();
+            return nullptr;
+        }
+        chunks[index].reset(new (std::nothrow) unsigned char[GZIP_CACHE_CHUNK]);
+        if (!chunks[index]) {
+            dropCache();
+            return nullptr;
+        }
+        cacheBytes += GZIP_CACHE_CHUNK;
+        cachePeak = std::max(cachePeak, cacheBytes);
+    }
+    return chunks[index].get();
+}
+
+// Keeps what the stream delivered from `from` on, as far as it extends the kept bytes.
+void GzipFileManager::keep(const unsigned char* data, std::uint32_t from, std::uint32_t count) {
+    if (!keeping || count == 0) return;
+    if (from > keptEnd) {
+        keeping = false;  // the stream jumped ahead: the kept bytes would have a gap
+        return;
+    }
+    if (count <= keptEnd - from) return;
+    const std::uint32_t skip = keptEnd - from;
+    data += skip;
+    count -= skip;
+    while (count > 0) {
+        unsigned char* chunk = keptChunk(keptEnd);
+        if (!chunk) return;
+        const std::uint32_t at = keptEnd % GZIP_CACHE_CHUNK;
+        const std::uint32_t n = std::min(count, GZIP_CACHE_CHUNK - at);
+        std::memcpy(chunk + at, data, n);
+        keptEnd += n;
+        data += n;
+        count -= n;
+    }
+}
+
+void GzipFileManager::dropCache() {
+    chunks.reset();
+    chunkSlots = 0;
+    keeping = false;
+    cacheInUse = false;
+    keptEnd = 0;
+    cacheBytes = 0;
+    runStart = runEnd = 0;
+}
+
+bool GzipFileManager::servable(std::uint32_t offset) const {
+    if (!cacheInUse || offset >= keptEnd) return false;
+    const std::uint32_t index = offset / GZIP_CACHE_CHUNK;
+    return index < chunkSlots && chunks[index] != nullptr;
+}
+
+// Copies kept bytes from the cursor on, as far as they go without a gap.
+std::uint32_t GzipFileManager::readKept(unsigned char* buffer, std::uint32_t length) {
+    const std::uint32_t from = cursor;
+    std::uint32_t done = 0;
+    while (done < length && servable(cursor)) {
+        const std::uint32_t at = cursor % GZIP_CACHE_CHUNK;
+        const std::uint32_t n = std::min({length - done, GZIP_CACHE_CHUNK - at, keptEnd - cursor});
+        std::memcpy(buffer + done, chunks[cursor / GZIP_CACHE_CHUNK].get() + at, n);
+        cursor += n;
+        done += n;
+    }
+    if (done > 0) freeReadChunks(from, cursor);
+    return done;
+}
+
+// A chunk read through from its first byte to its last in one run of reads is done
+// with: the reader has moved on.
+void GzipFileManager::freeReadChunks(std::uint32_t from, std::uint32_t to) {
+    if (from != runEnd) runStart = from;
+    runEnd = to;
+    const std::uint32_t first = std::max((runStart + GZIP_CACHE_CHUNK - 1) / GZIP_CACHE_CHUNK, from / GZIP_CACHE_CHUNK);
+    for (std::uint32_t index = first; index < to / GZIP_CACHE_CHUNK && index < chunkSlots; ++index) {
+        if (!chunks[index]) continue;
+        chunks[index].reset();
+        cacheBytes -= GZIP_CACHE_CHUNK;
+    }
+}
+
+// What the caller reads: kept bytes where there are some, else the stream, brought
+// to the cursor first when it stands elsewhere.
+std::int32_t GzipFileManager::readData(unsigned char* buffer, std::uint32_t length) {
+    if (!gzipData || (cursor == position && !servable(cursor))) {
+        const std::uint32_t from = position;
+        std::int32_t got = streamRead(buffer, length);
+        if (got > 0 && gzipData) keep(buffer, from, static_cast<std::uint32_t>(got));
+        cursor = position;
+        return got;
+    }
+    if (failed) return -1;
+    std::uint32_t done = readKept(buffer, length);
+    if (done == length) return static_cast<std::int32_t>(done);
+    if (cursor != position && !moveStream(cursor)) {
+        cursor = position;
+        return done > 0 ? static_cast<std::int32_t>(done) : -1;
+    }
+    const std::uint32_t from = position;
+    std::int32_t got = streamRead(buffer + done, length - done);
+    if (got > 0) keep(buffer + done, from, static_cast<std::uint32_t>(got));
+    cursor = position;
+    if (got < 0) return done > 0 ? static_cast<std::int32_t>(done) : -1;
+    return static_cast<std::int32_t>(done) + got;
 }
 
 void GzipFileManager::rewind() {
@@ -499,6 +643,9 @@ ce::BOOL GzipFileManager::setLocation(const ce::WCHAR* directory) {
 
 ce::BOOL GzipFileManager::open(const ce::WCHAR* file, int mode) {
     dropCheckpoints();
+    dropCache();
+    cachePeak = 0;
+    cursor = 0;
     failed = false;
     if (!backend || !backend->open(file, mode)) return 0;
     resetStream();
@@ -515,6 +662,7 @@ ce::BOOL GzipFileManager::open(const ce::WCHAR* file, int mode) {
     checkHeader();
     recordingFirstFill = false;
     gzipData = compressed != 0;
+    keeping = gzipData;
     if (gzipData && !failed && rememberedValid && identity == rememberedIdentity &&
         ce::wcscmp(rememberedName, name) == 0) {
         lengthKnown = true;
@@ -528,16 +676,26 @@ std::uint32_t GzipFileManager::storedSize() { return backend ? backend->storedSi
 std::uint32_t GzipFileManager::size() {
     if (!backend || failed) return SIZE_UNKNOWN;
     if (!gzipData) return storedSize();
-    if (lengthKnown && position <= dataLength) return dataLength - position;
-    std::uint32_t from = position;
-    std::int64_t total = discard(DISCARD_ALL);
+    // A reader that asks the length reads on in order (an image): keeping more of
+    // it would only cost memory.
+    keeping = false;
+    if (lengthKnown && cursor <= dataLength) return dataLength - cursor;
+    const std::uint32_t from = cursor;
+    std::int64_t rest = discard(DISCARD_ALL);
     // A length that ended in an error is no length at all.
-    if (total < 0 || failed || !seek(from)) return SIZE_UNKNOWN;
-    return static_cast<std::uint32_t>(total);
+    if (rest < 0 || failed) return SIZE_UNKNOWN;
+    const std::uint32_t total = position - from;
+    if (!servable(from)) {
+        if (!moveStream(from)) return SIZE_UNKNOWN;
+        cursor = position;
+    }
+    return total;
 }
 
 int GzipFileManager::close() {
     dropCheckpoints();
+    dropCache();
+    cursor = 0;
     endInflate();
     failed = false;
     return backend ? backend->close() : 0;
@@ -565,20 +723,37 @@ ce::BOOL GzipFileManager::seek(std::uint32_t offset) {
         }
         return 1;
     }
+    if (servable(offset)) {
+        cursor = offset;
+        return 1;
+    }
+    const bool moved = moveStream(offset);
+    cursor = position;
+    return moved ? 1 : 0;
+}
+
+// Brings the stream itself to `offset`: back through a snapshot or from the start,
+// forwards by inflating (and keeping) what lies between.
+bool GzipFileManager::moveStream(std::uint32_t offset) {
+    if (failed) return false;
     if (offset < position) {
         Checkpoint* checkpoint = checkpointAtOrBefore(offset);
         if (!checkpoint || !resumeFrom(*checkpoint)) rewind();
     } else if (offset > position && healthy()) {
-        // A snapshot between here and the target saves inflating up to it.
+        // A snapshot between here and the target saves inflating up to it, unless the
+        // bytes on the way are being kept.
         Checkpoint* checkpoint = checkpointAtOrBefore(offset);
-        if (checkpoint && checkpoint->position > position && !resumeFrom(*checkpoint)) rewind();
+        if (checkpoint && checkpoint->position > position && (!keeping || checkpoint->position <= keptEnd) &&
+            !resumeFrom(*checkpoint))
+            rewind();
     }
-    if (failed) return 0;
+    if (failed) return false;
     if (offset > position) {
         std::uint32_t wanted = offset - position;
-        return discard(wanted) == static_cast<std::int64_t>(wanted) ? 1 : 0;
+        if (keeping && wanted >= GZIP_CACHE_CHUNK) cacheInUse = true;
+        return discard(wanted) == static_cast<std::int64_t>(wanted);
     }
-    return 1;
+    return true;
 }
 
 }  // namespace quorvel

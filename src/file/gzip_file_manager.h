@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "file/file_manager.h"
 
@@ -15,6 +16,9 @@ constexpr std::uint32_t GZIP_INPUT_SIZE = 1024;
 // in delivered bytes, and how many one open file keeps (about 41 KB each).
 constexpr std::uint32_t GZIP_CHECKPOINT_SPACING = 1u << 20;
 constexpr std::uint32_t GZIP_CHECKPOINT_LIMIT = 8;
+// Inflated bytes are kept for reading again in chunks of this size. A forward skip of
+// at least one chunk puts them to use: shorter ones cost little to inflate again.
+constexpr std::uint32_t GZIP_CACHE_CHUNK = 16u << 10;
 
 class GzipFileManager : public FileManager {
 public:
@@ -39,6 +43,13 @@ public:
     // seeking and size() cost on top of the data itself.
     std::uint64_t inflatedBytes() const { return inflated; }
 
+    // The most memory the kept inflated bytes may take; past it they are dropped, as
+    // when memory runs out, and going back inflates again.
+    void setCacheLimit(std::uint64_t bytes) { cacheLimit = bytes; }
+    // Memory the kept inflated bytes take now, and the most they took since open.
+    std::uint64_t cachedBytes() const { return cacheBytes; }
+    std::uint64_t cachedBytesPeak() const { return cachePeak; }
+
 private:
     struct Checkpoint;
 
@@ -54,8 +65,16 @@ private:
     void checkHeader();
     bool finishMember();
     std::int32_t inflateData(unsigned char* buffer, std::uint32_t length);
+    std::int32_t streamRead(unsigned char* buffer, std::uint32_t length);
     std::int32_t readData(unsigned char* buffer, std::uint32_t length);
     std::int64_t discard(std::uint64_t count);
+    bool moveStream(std::uint32_t offset);
+    bool servable(std::uint32_t offset) const;
+    std::uint32_t readKept(unsigned char* buffer, std::uint32_t length);
+    void keep(const unsigned char* data, std::uint32_t from, std::uint32_t count);
+    unsigned char* keptChunk(std::uint32_t offset);
+    void freeReadChunks(std::uint32_t from, std::uint32_t to);
+    void dropCache();
     bool healthy() const;
     void takeCheckpoint();
     void thinCheckpoints();
@@ -67,7 +86,7 @@ private:
     // Bytes delivered so far, the read under way included.
     std::uint32_t here() const;
 
-    z_stream_s* stream = nullptr;
+    std::unique_ptr<z_stream_s> stream;
     int magic[2] = {0x1f, 0x8b};
     int status = 0;
     ce::BOOL endOfInput = 0;
@@ -78,12 +97,15 @@ private:
     unsigned char* const inputBuffer = inputArea + GIVE_BACK_ROOM;
     std::uint32_t crc = 0;
     ce::BOOL compressed = 0;
-    FileManager* backend = nullptr;
+    std::unique_ptr<FileManager> backend;
 
     // Set when the data began with a gzip header; positions then count the bytes
     // delivered since the start, across members and any plain tail.
     bool gzipData = false;
+    // Where the stream stands, and where the next read of the caller starts: the
+    // same, or the caller is reading kept bytes behind the stream.
     std::uint32_t position = 0;
+    std::uint32_t cursor = 0;
     bool inflating = false;
     // The backend reported a read error: the data ends in an error, not in an end.
     bool inputFailed = false;
@@ -98,7 +120,7 @@ private:
     std::uint32_t storedPosition = 0;
     // Snapshots of the open file in ascending position, to resume from instead of
     // rewinding to the start.
-    Checkpoint* checkpoints[GZIP_CHECKPOINT_LIMIT] = {};
+    std::unique_ptr<Checkpoint> checkpoints[GZIP_CHECKPOINT_LIMIT];
     std::uint32_t checkpointCount = 0;
     std::uint64_t checkpointSpacing = GZIP_CHECKPOINT_SPACING;
     // The delivered length, once a pass has met the end of the data.
@@ -120,6 +142,21 @@ private:
     ce::WCHAR rememberedName[FILE_NAME_SIZE] = {};
     Identity rememberedIdentity;
     std::uint32_t rememberedLength = 0;
+
+    // The inflated bytes [0, keptEnd) of the open file, in chunks, so that reading
+    // back after a skip forwards costs no second pass. A chunk that the caller has
+    // read through from its start to its end is freed: the loader reads on.
+    std::unique_ptr<std::unique_ptr<unsigned char[]>[]> chunks;
+    std::uint32_t chunkSlots = 0;
+    bool keeping = false;     // what the stream delivers is still being kept
+    bool cacheInUse = false;  // a skip forwards has made the kept bytes worth reading
+    std::uint32_t keptEnd = 0;
+    std::uint64_t cacheBytes = 0;
+    std::uint64_t cachePeak = 0;
+    std::uint64_t cacheLimit = UINT64_MAX;
+    // The caller's latest run of reads from kept bytes, one after the other.
+    std::uint32_t runStart = 0;
+    std::uint32_t runEnd = 0;
 };
 
 }  // namespace quorvel

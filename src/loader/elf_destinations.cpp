@@ -12,7 +12,7 @@ std::vector<AddressRange> ElfLoader::destinations(std::uint32_t imageBytes) {
     std::uint32_t end = 0;  // endAddress as the loader will leave it
     for (int i = 0; programHeaders && i < header.e_phnum; ++i) {
         Elf32Phdr ph;
-        std::memcpy(&ph, programHeaders + static_cast<std::size_t>(i) * sizeof ph, sizeof ph);
+        std::memcpy(&ph, programHeaders.get() + static_cast<std::size_t>(i) * sizeof ph, sizeof ph);
         if (ph.p_type != PT_LOAD) continue;
         // A file part longer than the memory size is loaded whole.
         const std::uint32_t length = ph.p_filesz > ph.p_memsz ? ph.p_filesz : ph.p_memsz;

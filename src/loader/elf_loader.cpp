@@ -32,21 +32,17 @@ ElfLoader::ElfLoader(Console*& consoleIn, MemoryManager*& memoryManagerIn)
     console().print(u"Loader: ELF\n");
 }
 
-ElfLoader::~ElfLoader() {
-    delete[] symbolBlock;
-    delete[] programHeaders;
-    delete[] sectionHeaders;
-}
+ElfLoader::~ElfLoader() = default;
 
 Elf32Phdr ElfLoader::programHeader(int i) const {
     Elf32Phdr ph;
-    std::memcpy(&ph, programHeaders + static_cast<std::size_t>(i) * PHDR_SIZE, sizeof ph);
+    std::memcpy(&ph, programHeaders.get() + static_cast<std::size_t>(i) * PHDR_SIZE, sizeof ph);
     return ph;
 }
 
 Elf32Shdr ElfLoader::sectionHeader(int i) const {
     Elf32Shdr sh;
-    std::memcpy(&sh, sectionHeaders + static_cast<std::size_t>(i) * SHDR_SIZE, sizeof sh);
+    std::memcpy(&sh, sectionHeaders.get() + static_cast<std::size_t>(i) * SHDR_SIZE, sizeof sh);
     return sh;
 }
 
@@ -88,32 +84,30 @@ int ElfLoader::attachFile(FileManager*& fileManagerSlot) {
 }
 
 int ElfLoader::readTables() {
-    delete[] sectionHeaders;
-    sectionHeaders = nullptr;
-    delete[] programHeaders;
-    programHeaders = nullptr;
+    sectionHeaders.reset();
+    programHeaders.reset();
 
     // Section headers of another size cannot be read as such; the kernel then loads
     // without symbols (prepareSymbolBlock says so).
     const bool withSections = header.e_shnum != 0 && header.e_shentsize == SHDR_SIZE;
     const std::uint32_t sectionsSize = std::uint32_t{header.e_shnum} * SHDR_SIZE;
     if (withSections) {
-        sectionHeaders = new (std::nothrow) std::uint8_t[sectionsSize];
+        sectionHeaders.reset(new (std::nothrow) std::uint8_t[sectionsSize]);
         if (!sectionHeaders) {
             console().print(u"can't allocate section header table.\n");
             return 0;
         }
     }
     const std::uint32_t programsSize = std::uint32_t{header.e_phnum} * PHDR_SIZE;
-    programHeaders = new (std::nothrow) std::uint8_t[programsSize];
+    programHeaders.reset(new (std::nothrow) std::uint8_t[programsSize]);
     if (!programHeaders) {
         console().print(u"can't allocate program header table.\n");
         return 0;
     }
 
     // The program headers near the start first, so that a gzip kernel is read forwards.
-    const bool programsRead = readExactly(programHeaders, programsSize, header.e_phoff);
-    if (withSections && !readExactly(sectionHeaders, sectionsSize, header.e_shoff)) {
+    const bool programsRead = readExactly(programHeaders.get(), programsSize, header.e_phoff);
+    if (withSections && !readExactly(sectionHeaders.get(), sectionsSize, header.e_shoff)) {
         console().print(u"section header read error.\n");
         return 0;
     }
@@ -183,8 +177,7 @@ std::uint32_t ElfLoader::neededMemory() {
 }
 
 void ElfLoader::dropSymbolBlock() {
-    delete[] symbolBlock;
-    symbolBlock = nullptr;
+    symbolBlock.reset();
     symbolsReady = false;
     strtabHeader = symtabHeader = nullptr;
     strtabOffset = symtabOffset = 0;
@@ -224,26 +217,26 @@ std::uint32_t ElfLoader::prepareSymbolBlock() {
     const std::uint32_t B = static_cast<std::uint32_t>(B64);
     symbolBlockSize = B;
 
-    symbolBlock = new (std::nothrow) std::uint8_t[B];
+    symbolBlock.reset(new (std::nothrow) std::uint8_t[B]);
     if (!symbolBlock) {
         warn(u"Can't determine symbol block size.", u"WARNING", ce::MB_ICONEXCLAMATION);
         return 0;
     }
-    std::memset(symbolBlock, 0, B);
+    std::memset(symbolBlock.get(), 0, B);
 
     Elf32Ehdr copy = header;
     copy.e_phnum = 0;
     copy.e_entry = 0;
     copy.e_shoff = EHDR_SIZE;
     copy.e_phoff = 0;
-    std::memcpy(symbolBlock, &copy, sizeof copy);
-    std::memcpy(symbolBlock + EHDR_SIZE, sectionHeaders, T);
+    std::memcpy(symbolBlock.get(), &copy, sizeof copy);
+    std::memcpy(symbolBlock.get() + EHDR_SIZE, sectionHeaders.get(), T);
 
     // Only the table's own bytes; the padding up to N stays zero.
-    if (!readExactly(symbolBlock + H, names.sh_size, names.sh_offset))
+    if (!readExactly(symbolBlock.get() + H, names.sh_size, names.sh_offset))
         return withoutSymbols(u"section name table read error");
 
-    const char* nameTable = reinterpret_cast<const char*>(symbolBlock + H);
+    const char* nameTable = reinterpret_cast<const char*>(symbolBlock.get() + H);
     auto named = [&](std::uint32_t at, const char* wanted) {
         const std::uint32_t length = static_cast<std::uint32_t>(std::strlen(wanted)) + 1;
         return inside(names.sh_size, at, length) && std::memcmp(nameTable + at, wanted, length) == 0;
@@ -252,7 +245,7 @@ std::uint32_t ElfLoader::prepareSymbolBlock() {
     std::uint32_t symtabSize = 0;
     std::uint32_t strtabSize = 0;
     for (int i = 0; i < header.e_shnum; ++i) {
-        auto* sh = reinterpret_cast<Elf32Shdr*>(symbolBlock + EHDR_SIZE + static_cast<std::size_t>(i) * SHDR_SIZE);
+        auto* sh = reinterpret_cast<Elf32Shdr*>(symbolBlock.get() + EHDR_SIZE + static_cast<std::size_t>(i) * SHDR_SIZE);
         if (named(sh->sh_name, ".strtab")) {
             strtabHeader = sh;
             strtabOffset = sh->sh_offset;
@@ -328,7 +321,7 @@ void ElfLoader::loadSymbolBlock(std::uint32_t kernelEnd) {
     console().print(u"ksyms\n");
     const std::uint32_t symtabSize = symtabHeader->sh_size;
     const std::uint32_t strtabSize = strtabHeader->sh_size;
-    loadMemory(kernelEnd, symbolBlockSize, symbolBlock);
+    loadMemory(kernelEnd, symbolBlockSize, symbolBlock.get());
     loadSegment(kernelEnd + symbolBlockSize, symtabSize, symtabOffset, symtabSize);
     loadSegment(kernelEnd + strtabHeader->sh_offset, strtabSize, strtabOffset, strtabSize);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "loader/elf.h"
 #include "loader/loader.h"
@@ -31,10 +32,10 @@ public:
     void loadSymbolBlock(std::uint32_t kernelEnd);
 
     Elf32Ehdr header = {};
-    std::uint8_t* programHeaders = nullptr;
-    std::uint8_t* sectionHeaders = nullptr;
+    std::unique_ptr<std::uint8_t[]> programHeaders;
+    std::unique_ptr<std::uint8_t[]> sectionHeaders;
     bool symbolsReady = false;
-    std::uint8_t* symbolBlock = nullptr;
+    std::unique_ptr<std::uint8_t[]> symbolBlock;
     std::uint32_t symbolBlockSize = 0;
     Elf32Shdr* strtabHeader = nullptr;
     std::uint32_t strtabOffset = 0;

@@ -57,7 +57,8 @@ AddressSpace::AddressSpace(PhysicalMemory& memory, std::vector<Device*> devices,
 
 AddressSpace::~AddressSpace() {
     for (auto& [base, region] : regions_) {
-        for (std::uint32_t i = 0; i < region.pages.size(); ++i) unmapPage(base + i * PAGE, region.pages[i]);
+        for (std::uint32_t i = 0; i < region.pages.size(); ++i) unmapPage(base + i * PAGE, region.pages[i], false);
+        makeInaccessible(base, region.size);
     }
 }
 
@@ -87,16 +88,16 @@ std::uint32_t AddressSpace::findGap(std::uint32_t size) const {
     return candidate + size <= end ? static_cast<std::uint32_t>(candidate) : 0;
 }
 
-void AddressSpace::unmapPage(std::uint32_t address, Page& page) {
+void AddressSpace::unmapPage(std::uint32_t address, Page& page, bool hostToo) {
     if (page.kind != PageKind::Reserved) tables_.unmap(address, PAGE);
     if (page.kind == PageKind::Committed) memory_.freeFrame(PhysicalAddress(page.physical));
-    if (page.kind == PageKind::Committed || page.kind == PageKind::Ram) makeInaccessible(address, PAGE);
+    if (hostToo && (page.kind == PageKind::Committed || page.kind == PageKind::Ram)) makeInaccessible(address, PAGE);
     page = Page{};
 }
 
-bool AddressSpace::mapFrame(std::uint32_t address, std::uint32_t physical, bool writable) {
+bool AddressSpace::mapFrame(std::uint32_t address, std::uint32_t physical, bool writable, std::uint32_t size) {
     int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
-    void* p = mmap(at(address), PAGE, protection, MAP_SHARED | MAP_FIXED, memory_.backingFd(),
+    void* p = mmap(at(address), size, protection, MAP_SHARED | MAP_FIXED, memory_.backingFd(),
                    static_cast<off_t>(memory_.backingOffset(PhysicalAddress(physical))));
     return p == at(address);
 }
@@ -152,7 +153,7 @@ std::uint32_t AddressSpace::allocate(std::uint32_t address, std::uint32_t size, 
             return 0;
         }
         std::memset(memory_.host(*frame), 0, PAGE);  // committed pages start zeroed
-        mapFrame(base + i * PAGE, frame->value(), true);
+        mapFrame(base + i * PAGE, frame->value(), true, PAGE);
         page = Page{PageKind::Committed, frame->value(), nullptr};
         fresh.push_back(i);
     }
@@ -171,7 +172,9 @@ bool AddressSpace::free(std::uint32_t address, std::uint32_t size, std::uint32_t
             error = ce::ERROR_INVALID_PARAMETER;
             return false;
         }
-        for (std::uint32_t i = 0; i < region->pages.size(); ++i) unmapPage(base + i * PAGE, region->pages[i]);
+        // One host mapping for the whole region: thousands of page-sized ones cost.
+        for (std::uint32_t i = 0; i < region->pages.size(); ++i) unmapPage(base + i * PAGE, region->pages[i], false);
+        makeInaccessible(base, region->size);
         regions_.erase(base);
         return true;
     }
@@ -182,7 +185,8 @@ bool AddressSpace::free(std::uint32_t address, std::uint32_t size, std::uint32_t
         }
         std::uint32_t first = (address - base) / PAGE;
         std::uint32_t last = (address - base + size - 1) / PAGE;
-        for (std::uint32_t i = first; i <= last; ++i) unmapPage(base + i * PAGE, region->pages[i]);
+        for (std::uint32_t i = first; i <= last; ++i) unmapPage(base + i * PAGE, region->pages[i], false);
+        makeInaccessible(base + first * PAGE, (last - first + 1) * PAGE);
         return true;
     }
     error = ce::ERROR_INVALID_PARAMETER;
@@ -207,12 +211,21 @@ bool AddressSpace::copy(std::uint32_t dest, std::uint64_t physical, std::uint32_
         }
     }
     bool writable = (protect & ce::PAGE_READWRITE) != 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; i < count;) {
         std::uint32_t p = static_cast<std::uint32_t>(physical) + i * PAGE;
         Page& page = region->pages[first + i];
-        if (memory_.contains(PhysicalAddress(p), PAGE) && mapFrame(dest + i * PAGE, p, writable)) {
-            page = Page{PageKind::Ram, p, nullptr};
-            continue;
+        if (memory_.contains(PhysicalAddress(p), PAGE)) {
+            // RAM that lies in one piece of the backing is mapped in one go.
+            std::uint32_t run = 1;
+            const std::uint64_t offset = memory_.backingOffset(PhysicalAddress(p));
+            while (i + run < count && memory_.contains(PhysicalAddress(p + run * PAGE), PAGE) &&
+                   memory_.backingOffset(PhysicalAddress(p + run * PAGE)) == offset + std::uint64_t{run} * PAGE)
+                ++run;
+            if (mapFrame(dest + i * PAGE, p, writable, run * PAGE)) {
+                for (std::uint32_t k = 0; k < run; ++k) region->pages[first + i + k] = Page{PageKind::Ram, p + k * PAGE, nullptr};
+                i += run;
+                continue;
+            }
         }
         Device* device = nullptr;
         for (Device* d : devices_) {
@@ -224,6 +237,7 @@ bool AddressSpace::copy(std::uint32_t dest, std::uint64_t physical, std::uint32_
             return false;
         }
         page = Page{PageKind::Device, p, device};
+        ++i;
     }
     if (!tables_.map(dest, static_cast<std::uint32_t>(physical), count * PAGE,
                      {writable, (protect & ce::PAGE_NOCACHE) == 0})) {

@@ -67,8 +67,9 @@ private:
     Region* regionOf(std::uint32_t address, std::uint32_t& base);
     const Region* regionOf(std::uint32_t address, std::uint32_t& base) const;
     std::uint32_t findGap(std::uint32_t size) const;
-    void unmapPage(std::uint32_t address, Page& page);
-    bool mapFrame(std::uint32_t address, std::uint32_t physical, bool writable);
+    // hostToo false leaves the host mapping to the caller, who clears a whole range.
+    void unmapPage(std::uint32_t address, Page& page, bool hostToo = true);
+    bool mapFrame(std::uint32_t address, std::uint32_t physical, bool writable, std::uint32_t size);
 
     PhysicalMemory& memory_;
     PageTables tables_;

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 #include "sim/disassembly.h"
@@ -90,6 +91,65 @@ double threadCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// A block that is exactly one of these loops (the second-stage loader's copy and
+// clear, or any code of the same shape):
+//     ldmia rS!, {list}    (copy only)
+//     stmia rD!, {list}
+//     subs  rC, rC, #4 * |list|
+//     bhs   <the first instruction>
+// Debian's Unicorn takes a slow path for every store to RAM, so the emulator
+// performs such a loop natively: the same memory, registers, flags and instruction
+// count as emulating every round.
+struct StoreLoop {
+    bool copy = false;
+    int source = -1;  // rS, for a copy
+    int destination = 0;
+    int counter = 0;
+    std::uint16_t list = 0;
+    std::uint32_t stride = 0;  // bytes a round
+};
+
+std::optional<StoreLoop> storeLoop(const std::uint32_t* code, std::uint32_t words) {
+    if (words != 3 && words != 4) return std::nullopt;
+    StoreLoop loop;
+    loop.copy = words == 4;
+    std::size_t i = 0;
+    if (loop.copy) {
+        if ((code[0] & 0xFFF00000u) != 0xE8B00000u) return std::nullopt;  // ldmia rS!, {list}
+        loop.source = static_cast<int>((code[0] >> 16) & 0xF);
+        i = 1;
+    }
+    if ((code[i] & 0xFFF00000u) != 0xE8A00000u) return std::nullopt;  // stmia rD!, {list}
+    loop.destination = static_cast<int>((code[i] >> 16) & 0xF);
+    loop.list = static_cast<std::uint16_t>(code[i] & 0xFFFF);
+    if (loop.copy && (code[0] & 0xFFFF) != loop.list) return std::nullopt;
+    const std::uint32_t subs = code[i + 1];
+    if ((subs & 0xFFF00000u) != 0xE2500000u || ((subs >> 12) & 0xF) != ((subs >> 16) & 0xF)) return std::nullopt;
+    loop.counter = static_cast<int>((subs >> 12) & 0xF);
+    const std::uint32_t rotate = 2 * ((subs >> 8) & 0xF);
+    const std::uint32_t immediate = subs & 0xFF;
+    const std::uint32_t amount = rotate ? (immediate >> rotate) | (immediate << (32 - rotate)) : immediate;
+    // bhs back to the first instruction: the offset counts from that branch plus 8.
+    const std::uint32_t back = 0x2A000000u | ((0x1000000u - (words + 1)) & 0xFFFFFFu);
+    if (code[i + 2] != back) return std::nullopt;
+    loop.stride = 4u * static_cast<std::uint32_t>(__builtin_popcount(loop.list));
+    if (loop.stride == 0 || amount != loop.stride) return std::nullopt;
+    // Registers that are both moved and stored (or the pc) make other loops.
+    std::uint32_t used = (1u << loop.destination) | (1u << loop.counter) | (loop.copy ? 1u << loop.source : 0u);
+    int distinct = __builtin_popcount(used);
+    if (distinct != (loop.copy ? 3 : 2) || (used & loop.list) != 0 || (used | loop.list) & 0x8000u) return std::nullopt;
+    return loop;
+}
+
+int armRegister(int n) {
+    switch (n) {
+    case 13: return UC_ARM_REG_SP;
+    case 14: return UC_ARM_REG_LR;
+    case 15: return UC_ARM_REG_PC;
+    default: return UC_ARM_REG_R0 + n;
+    }
 }
 
 std::atomic<bool> stopRequested{false};
@@ -200,6 +260,8 @@ struct Emulator::Engine {
         if (self->settings.timeoutSeconds > 0 && (++self->blocks & 0x3FFF) == 0 &&
             std::chrono::steady_clock::now() > self->deadline)
             return self->decideBefore(HaltReason::TimedOut, address);
+        if ((size == 12 || size == 16) && self->blockInstructions * 4 == size && self->runStoreLoop(address, size))
+            return;
         // A branch to itself is a block of its own once it has been reached.
         if (size == 4) {
             // RAM is read where it lies; the emulator's own read looks the region up.
@@ -218,6 +280,68 @@ struct Emulator::Engine {
                 if (previousLast == address) self->result.instructions -= self->blockInstructions;
             }
         }
+    }
+
+    // Performs a store loop that starts this block natively, when it can be told
+    // exactly what emulating it would do; false leaves it to the emulator.
+    bool runStoreLoop(std::uint64_t address, std::uint32_t size) {
+        // Watched reads must all be seen.
+        if (!settings.watchReads.empty()) return false;
+        PhysicalMemory& memory = device.memory();
+        const auto at = static_cast<std::uint32_t>(address);
+        if (!memory.contains(PhysicalAddress(at), size)) return false;
+        std::uint32_t code[4];
+        std::memcpy(code, memory.host(PhysicalAddress(at)), size);
+        const std::optional<StoreLoop> loop = storeLoop(code, size / 4);
+        if (!loop) return false;
+
+        const std::uint32_t counter = readRegister(uc, armRegister(loop->counter));
+        const std::uint64_t rounds = counter / loop->stride + 1;
+        const std::uint64_t bytes = rounds * loop->stride;
+        const std::uint32_t to = readRegister(uc, armRegister(loop->destination));
+        const std::uint32_t from = loop->copy ? readRegister(uc, armRegister(loop->source)) : 0;
+        // Whole words in RAM, the copy's two ranges apart and away from this code;
+        // anything else is emulated as it comes.
+        if (bytes > 0xFFFFFFFFu || (to & 3) || (from & 3)) return false;
+        const auto length = static_cast<std::uint32_t>(bytes);
+        if (!memory.contains(PhysicalAddress(to), length)) return false;
+        auto apart = [](std::uint64_t a, std::uint64_t aLength, std::uint64_t b, std::uint64_t bLength) {
+            return a + aLength <= b || b + bLength <= a;
+        };
+        if (!apart(to, length, at, size)) return false;
+        if (loop->copy && (!memory.contains(PhysicalAddress(from), length) || !apart(to, length, from, length))) return false;
+        const std::uint64_t more = (rounds - 1) * (size / 4);
+        if (settings.instructionBudget && result.instructions + more > settings.instructionBudget) return false;
+
+        std::uint8_t* target = memory.host(PhysicalAddress(to));
+        std::uint32_t last[16] = {};
+        if (loop->copy) {
+            std::memcpy(target, memory.host(PhysicalAddress(from)), length);
+            std::memcpy(last, target + length - loop->stride, loop->stride);
+        } else {
+            std::uint32_t k = 0;
+            for (int r = 0; r < 16; ++r)
+                if (loop->list & (1u << r)) last[k++] = readRegister(uc, armRegister(r));
+            for (std::uint32_t offset = 0; offset < length; offset += loop->stride) std::memcpy(target + offset, last, loop->stride);
+        }
+        // Code translated from what was there before must not run.
+        uc_ctl_remove_cache(uc, to, static_cast<std::uint64_t>(to) + length);
+
+        std::uint32_t k = 0;
+        for (int r = 0; r < 16; ++r)
+            if (loop->list & (1u << r)) writeRegister(uc, armRegister(r), last[k++]);
+        writeRegister(uc, armRegister(loop->destination), to + length);
+        if (loop->copy) writeRegister(uc, armRegister(loop->source), from + length);
+        // The last subs: the counter was below the stride, so it borrowed.
+        const std::uint32_t before = counter - (length - loop->stride);
+        const std::uint32_t after = before - loop->stride;
+        writeRegister(uc, armRegister(loop->counter), after);
+        std::uint32_t flags = (after & 0x80000000u) | (after == 0 ? 0x40000000u : 0) | (before >= loop->stride ? 0x20000000u : 0) |
+                              ((((before ^ loop->stride) & (before ^ after)) >> 3) & 0x10000000u);
+        writeRegister(uc, UC_ARM_REG_CPSR, (readRegister(uc, UC_ARM_REG_CPSR) & 0x0FFFFFFFu) | flags);
+        result.instructions += more;
+        writeRegister(uc, UC_ARM_REG_PC, at + size);
+        return true;
     }
 
     static void onInterrupt(uc_engine* uc, std::uint32_t number, void* data) {

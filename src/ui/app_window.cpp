@@ -103,6 +103,7 @@ bool TabStrip::tabKeyDown(int key, ce::HWND cancel) {
 MainWindow::MainWindow(Application* application) : Window(nullptr, application) {}
 
 MainWindow::~MainWindow() {
+    if (!created_) return;  // never made its window: nothing recorded anywhere
     // The window may outlive this object until the process ends: no message reaches it.
     if (window_) ce::SetWindowLongW(window_, 0, 0);
     BootMenu& menu = theBootMenu();
@@ -110,11 +111,11 @@ MainWindow::~MainWindow() {
     bootButton_.reset();
     cancelButton_.reset();
     progressBar_.reset();
-    if (menu.mainTab == mainPage_.get()) menu.mainTab = nullptr;
+    if (mainPage_ && menu.mainTab == mainPage_.get()) menu.mainTab = nullptr;
     mainPage_.reset();
-    if (menu.optionTab == optionPage_.get()) menu.optionTab = nullptr;
+    if (optionPage_ && menu.optionTab == optionPage_.get()) menu.optionTab = nullptr;
     optionPage_.reset();
-    if (menu.consoleTab == dynamic_cast<quorvel::ConsolePage*>(consolePage_.get())) menu.consoleTab = nullptr;
+    if (consolePage_ && menu.consoleTab == consolePage_.get()) menu.consoleTab = nullptr;
     consolePage_.reset();
     tabWindow_.reset();
 }
@@ -140,6 +141,7 @@ bool MainWindow::createWindow() {
 }
 
 void MainWindow::create(const ce::CREATESTRUCTW& create) {
+    created_ = true;
     application_->commandBar = ce::CommandBar_Create(create.hInstance, window_, COMMAND_BAR_ID);
     ce::CommandBar_AddAdornments(application_->commandBar, 0, 0);
     commandBarHeight_ = ce::CommandBar_Height(application_->commandBar);
@@ -237,7 +239,10 @@ void MainWindow::bootCommand() {
     startBootSteps(menu);
 }
 
-void MainWindow::progressStep(const char*) {
+void MainWindow::progressStep(const char* label) {
+    if (label) {
+        if (Console* console = theConsole()) console->print(u"[progress] %S\n", label);
+    }
     if (progressBar_) ce::SendMessageW(progressBar_->handle(), ce::PBM_STEPIT, 0, 0);
 }
 

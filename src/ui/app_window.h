@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "platform/types.h"
-#include "ui/main_window.h"
 #include "ui/window.h"
 
 namespace quorvel::ui {
@@ -72,19 +71,17 @@ private:
     ce::HIMAGELIST images_ = nullptr;
 };
 
-class MainWindow : public Window, public quorvel::MainWindow {
+class MainWindow : public Window {
 public:
     explicit MainWindow(Application* application);
     ~MainWindow() override;
     virtual bool createWindow();
     ce::LRESULT handleMessage(ce::HWND window, ce::UINT message, ce::WPARAM wParam, ce::LPARAM lParam) override;
 
-    ce::HWND handle() const override { return window_; }
-    void progress() override { progressStep(nullptr); }
-    void progressDone() override { progressReset(); }
-    // The label is printed by the BootMenu's `progress` when it comes that way.
-    void progressStep(const char* label);
-    void progressReset();
+    // Behind the BootMenu's `progress` and `progressDone`: "[progress] label" in the
+    // log and one step of the bar; the bar back to 0.
+    virtual void progressStep(const char* label);
+    virtual void progressReset();
     bool preTranslate(ce::MSG* message);
 
     int buttonWidth() const { return buttonWidth_; }
@@ -112,6 +109,7 @@ private:
     std::int32_t buttonWidth_ = 50;
     std::int32_t commandBarHeight_ = 0;
     ce::HWND savedFocus_ = nullptr;
+    bool created_ = false;  // WM_CREATE ran: the children exist and the BootMenu knows them
 };
 
 // The system's whole life on the device: start-up, the message loop, shut-down.

@@ -347,12 +347,14 @@ void ConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
                 ce::DWORD written = 0;
                 ce::WriteFile(logFile_, &byte, 1, &written, nullptr);
             }
+            ce::FlushFileBuffers(logFile_);
             return;
         }
         saveToFile_ = 0;
         setChecked(321, false);
         ce::EnableWindow(logNameEdit_, ce::FALSE);
     }
+    if (!logView_) return;  // a page whose dialog could not be made shows nothing
     std::size_t length = ce::wcslen(text), feeds = std::count(text, text + length, u'\n');
     std::unique_ptr<ce::WCHAR[]> copy(new (std::nothrow) ce::WCHAR[length + feeds + 1]);
     if (!copy) return;

@@ -7,14 +7,14 @@
 
 #include "boot/boot_menu.h"
 #include "platform/types.h"
-#include "ui/tab_page.h"
+#include "ui/app_window.h"
 #include "ui/window.h"
 
 namespace quorvel::ui {
 
 class TabStrip;
 
-class TabPage : public Window, public quorvel::TabPage {
+class TabPage : public Window {
 public:
     TabPage(TabStrip& tabs, int pageIndex, const ce::WCHAR* templateName);
     ~TabPage() override;
@@ -24,7 +24,9 @@ public:
     virtual void command(int id, int code);
     virtual void hidePage();
     virtual void showPage();
-    void collectOptions(BootMenu&) override {}
+    // Writes the page's controls into the BootMenu (`collectOptions`); the Console
+    // page has nothing to write.
+    virtual void collect() {}
 
     bool isChecked(int id) const;
     void setChecked(int id, bool flag) const;
@@ -51,8 +53,7 @@ public:
     explicit MainPage(TabStrip& tabs) : TabPage(tabs, 0, u"WMain") {}
     void initPage(ce::HWND dialog) override;
     void command(int id, int code) override;
-    void collect();
-    void collectOptions(BootMenu&) override { collect(); }
+    void collect() override;
 
 private:
     void fillPlatforms();
@@ -67,23 +68,22 @@ public:
     explicit OptionPage(TabStrip& tabs) : TabPage(tabs, 1, u"WOption") {}
     void initPage(ce::HWND dialog) override;
     void command(int id, int code) override;
-    void collect();
-    void collectOptions(BootMenu&) override { collect(); }
+    void collect() override;
 
 private:
     ce::HWND autoBootEdit_ = nullptr;
     ce::HWND autoBootSpin_ = nullptr;
 };
 
-class ConsolePage : public TabPage, public quorvel::ConsolePage {
+class ConsolePage : public TabPage {
 public:
-    explicit ConsolePage(TabStrip& tabs) : ui::TabPage(tabs, 2, u"WConsole") {}
+    explicit ConsolePage(TabStrip& tabs) : TabPage(tabs, 2, u"WConsole") {}
     ~ConsolePage() override;
     void initPage(ce::HWND dialog) override;
     void command(int id, int code) override;
-    // toWindow true: the page's own messages, always to the view.
-    void appendLog(const ce::WCHAR* text, bool toWindow) override;
-    void collectOptions(BootMenu&) override {}
+    // toWindow false: what the LCD console prints (`logText`), to the file while
+    // "save to file" is on; true: the page's own messages, always to the view.
+    virtual void appendLog(const ce::WCHAR* text, bool toWindow);
     bool savingToFile() const { return saveToFile_ != 0; }
 
 private:
@@ -92,6 +92,13 @@ private:
     ce::BOOL saveToFile_ = 0;
     ce::HANDLE logFile_ = ce::INVALID_HANDLE_VALUE;
     ce::HWND logView_ = nullptr;
+};
+
+// A tab control that is never made, for a page that lives without a screen (the
+// command line's Console page): the page then has no dialog and shows nothing.
+struct WindowlessTabs {
+    Application noScreen{nullptr};
+    TabStrip tabs{ce::RECT{}, nullptr, &noScreen};
 };
 
 // The page for index 0, 1 or 2 with its tab inserted and recorded in the BootMenu;

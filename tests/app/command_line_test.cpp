@@ -295,6 +295,13 @@ TEST_F(CommandLine, DryRunShowsTheHandOverWithoutJumping) {
                              "second-stage loader page", "loader stack", "kernel entry 0xc0200000"})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
     EXPECT_EQ(r.out.find("sample kernel at"), std::string::npos) << "the kernel ran";
+
+    // Nothing is lost and nothing jumps: no one need answer, and no one is asked.
+    r = run({"boot", sampleKernelPath(), "--dry-run"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("PageLink list"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find("Data in memory will be lost"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("[y/N]"), std::string::npos) << r.err;
 }
 
 TEST_F(CommandLine, InterruptStopsTheKernelLiveOutputFirstAndLeavesNoTemporaryFolder) {

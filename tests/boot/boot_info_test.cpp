@@ -13,7 +13,7 @@
 #include "platform/coredll.h"
 #include "platform/little_endian.h"
 #include "support/device.h"
-#include "ui/main_window.h"
+#include "support/windowless_ui.h"
 
 using namespace quorvel;
 using testing_support::TestDevice;
@@ -24,11 +24,9 @@ constexpr std::uint32_t PAGE_SIZE = 4096;
 constexpr std::uint32_t PAGE_PHYS = 0xC0A3F000;
 constexpr std::uint8_t UNTOUCHED = 0xEE;
 
-class FakeMainWindow : public MainWindow {
+class FakeMainWindow : public testing_support::WindowlessMainWindow {
 public:
-    ce::HWND handle() const override { return reinterpret_cast<ce::HWND>(static_cast<std::uintptr_t>(0x4242)); }
-    void progress() override {}
-    void progressDone() override {}
+    FakeMainWindow() : WindowlessMainWindow(0x4242) {}
 };
 
 // A boot information page as fillParameterPage lays it out: argv at offset 52.

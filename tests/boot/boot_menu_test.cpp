@@ -18,8 +18,8 @@
 #include "sim/utf.h"
 #include "support/device.h"
 #include "support/log_capture.h"
-#include "ui/main_window.h"
-#include "ui/tab_page.h"
+#include "support/windowless_ui.h"
+#include "ui/pages.h"
 
 using namespace quorvel;
 using testing_support::LogCapture;
@@ -633,22 +633,32 @@ TEST_F(BootMenuTest, StartBootAlwaysReachesTheHook) {
     menu.startBoot();  // nothing to start
 }
 
-class FakeMainWindow : public MainWindow {
+// The main window object, windowless, counting what the BootMenu asks of it.
+class FakeMainWindow : public testing_support::WindowlessMainWindow {
 public:
-    ce::HWND handle() const override { return reinterpret_cast<ce::HWND>(static_cast<std::uintptr_t>(0x4242)); }
-    void progress() override { ++steps; }
-    void progressDone() override { ++resets; }
+    FakeMainWindow() : WindowlessMainWindow(0x4242) {}
+    void progressStep(const char* label) override {
+        ++steps;
+        WindowlessMainWindow::progressStep(label);
+    }
+    void progressReset() override {
+        ++resets;
+        WindowlessMainWindow::progressReset();
+    }
     int steps = 0;
     int resets = 0;
 };
 
-class RecordingTab : public TabPage {
+// A windowless tab page noting each time it is asked to collect.
+class RecordingTab : private ui::WindowlessTabs, public ui::TabPage {
 public:
-    RecordingTab(std::vector<std::string>& journal, std::string label) : calls(journal), name(std::move(label)) {}
-    void collectOptions(BootMenu& menu) override {
+    RecordingTab(BootMenu& target, std::vector<std::string>& journal, std::string label, int index)
+        : ui::TabPage(tabs, index, u"WMain"), menu(target), calls(journal), name(std::move(label)) {}
+    void collect() override {
         calls.push_back(name);
         menu.autoBootSeconds += 1;
     }
+    BootMenu& menu;
     std::vector<std::string>& calls;
     std::string name;
 };
@@ -657,8 +667,8 @@ TEST_F(BootMenuTest, CollectOptionsAsksTheMainThenTheOptionTab) {
     BootMenu menu;
     menu.collectOptions();  // no tabs yet
     std::vector<std::string> calls;
-    RecordingTab mainTab(calls, "main");
-    RecordingTab optionTab(calls, "option");
+    RecordingTab mainTab(menu, calls, "main", 0);
+    RecordingTab optionTab(menu, calls, "option", 1);
     menu.optionTab = &optionTab;
     menu.collectOptions();
     menu.mainTab = &mainTab;
@@ -667,11 +677,13 @@ TEST_F(BootMenuTest, CollectOptionsAsksTheMainThenTheOptionTab) {
     EXPECT_EQ(menu.autoBootSeconds, 3);
 }
 
-class RecordingConsolePage : public ConsolePage {
+class RecordingConsolePage : private ui::WindowlessTabs, public ui::ConsolePage {
 public:
+    RecordingConsolePage() : ui::ConsolePage(tabs) {}
     void appendLog(const ce::WCHAR* text, bool toWindow) override {
         texts.emplace_back(text);
         flags.push_back(toWindow);
+        ui::ConsolePage::appendLog(text, toWindow);
     }
     std::vector<std::u16string> texts;
     std::vector<bool> flags;

@@ -194,13 +194,13 @@ TEST_P(HandOverTest, ZeroFillClearsWholeWords) {
     }
 }
 
-TEST_P(HandOverTest, CopyStoresItsSizeAndReadsTheSourceInPairsOfWords) {
+TEST_P(HandOverTest, CopyStoresItsSizeAndReadsTheSourceInWholeWords) {
     struct Case {
         std::uint32_t size;
         std::uint32_t stored;  // bytes
         std::uint32_t read;    // bytes of the source, in whole words
     };
-    const Case cases[] = {{12, 12, 16}, {16, 16, 16}, {5, 8, 8}, {4, 4, 8}, {0, 0, 0}};
+    const Case cases[] = {{12, 12, 12}, {16, 16, 16}, {5, 8, 8}, {4, 4, 4}, {0, 0, 0}};
     const std::uint32_t source[6] = {0x03020100, 0x07060504, 0x0B0A0908, 0x0F0E0D0C, 0x13121110, 0x17161514};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
@@ -219,6 +219,44 @@ TEST_P(HandOverTest, CopyStoresItsSizeAndReadsTheSourceInPairsOfWords) {
         for (std::uint32_t offset = 0; offset < c.read; offset += 4) expected.push_back({data + offset, 4});
         EXPECT_EQ(result.reads, expected);
     }
+}
+
+// The loader's eight-word copy and four-word clear rounds are run natively unless
+// reads are watched; both ways must leave the same memory, registers, flags and count.
+TEST_P(HandOverTest, StoreLoopsRunNativelyLeaveWhatEmulatingLeaves) {
+    const std::uint32_t target = at(0x00400000);
+    auto run = [&](bool watched) {
+        std::vector<std::uint32_t> words(0x2000);
+        std::uint32_t seed = 0x12345678;
+        for (std::uint32_t& w : words) w = seed = seed * 1664525u + 1013904223u;
+        std::memcpy(host(data), words.data(), words.size() * 4);
+        std::memset(host(target), 0xCC, 0x10000);
+        chain({{0, data, target, 100},                 // three rounds and a word tail
+               {0, data + 0x100, target + 0x100, 4080},  // a page's data
+               {0, ZERO, target + 0x1100, 4096 + 20},  // a clear with a tail
+               {0, data + 0x3000, target + 0x3000, 32},  // one round, no tail
+               {0, data + 0x4000, data + 0x4010, 96},  // overlapping: emulated either way
+               {0, data + 0x5000, target + 0x5000, 37}});
+        device->cpu().emulation.watchReads.clear();
+        if (watched) device->cpu().emulation.watchReads = {{at(0x01E00000), at(0x01E00004)}};
+        sim::HandOverResult result = jump(links, haltingKernel());
+        std::vector<std::uint8_t> memory(host(target), host(target) + 0x10000);
+        memory.insert(memory.end(), host(data), host(data) + 0x8000);
+        return std::make_pair(result, memory);
+    };
+    auto [emulated, emulatedMemory] = run(true);
+    auto [native, nativeMemory] = run(false);
+    ASSERT_EQ(emulated.reason, sim::HaltReason::Halted) << emulated.describe();
+    ASSERT_EQ(native.reason, sim::HaltReason::Halted) << native.describe();
+    EXPECT_EQ(native.r, emulated.r);
+    EXPECT_EQ(native.cpsr, emulated.cpsr);
+    EXPECT_EQ(native.instructions, emulated.instructions);
+    EXPECT_TRUE(native.instructionsExact);
+    EXPECT_TRUE(nativeMemory == emulatedMemory);
+    // And the copy is right: the 4080 bytes, the clear, the overlapped move.
+    EXPECT_EQ(std::memcmp(host(placed(target + 0x100)), host(data + 0x100), 4080), 0);
+    for (std::uint32_t i = 0; i < 4096 + 20; i += 4) ASSERT_EQ(get(placed(target + 0x1100 + i)), 0u) << i;
+    EXPECT_EQ(get(placed(target + 0x1100 + 4096 + 20)), 0xCCCCCCCCu);
 }
 
 TEST_P(HandOverTest, EntriesArePerformedInListOrder) {
@@ -294,7 +332,7 @@ TEST_P(HandOverTest, RunsThatGoWrongEndWithTheirCauseAndProgramCounter) {
         std::uint32_t faultAddress;
     };
     // The loader's ldmia that reads a link; the SA-11x0 loader's zero-fill store.
-    const std::uint32_t READ_LINK = cpu().loader->symbol("nextLink"), CLEAR_STORE = cpu().loader->symbol("clear");
+    const std::uint32_t READ_LINK = cpu().loader->symbol("nextLink"), CLEAR_STORE = cpu().loader->symbol("clearWord");
     const Case cases[] = {
         {"a list head where nothing is mapped", true,
          [](HandOverTest& t) {

@@ -232,7 +232,7 @@ void CapturingConsole::print(const ce::WCHAR* format, ...) {
 // --- Main window
 
 RecordingMainWindow::RecordingMainWindow(Script* script)
-    : script_(script), previous_(quorvel::theBootMenu().mainWindow) {
+    : WindowlessMainWindow(HANDLE), script_(script), previous_(quorvel::theBootMenu().mainWindow) {
     quorvel::theBootMenu().mainWindow = this;
 }
 
@@ -241,18 +241,18 @@ RecordingMainWindow::~RecordingMainWindow() {
     if (menu.mainWindow == this) menu.mainWindow = previous_;
 }
 
-ce::HWND RecordingMainWindow::handle() const { return reinterpret_cast<ce::HWND>(HANDLE); }
-
-void RecordingMainWindow::progress() {
+void RecordingMainWindow::progressStep(const char* label) {
     ++position;
     ++steps;
     if (script_) script_->note("window.progress");
+    WindowlessMainWindow::progressStep(label);
 }
 
-void RecordingMainWindow::progressDone() {
+void RecordingMainWindow::progressReset() {
     position = 0;
     ++resets;
     if (script_) script_->note("window.progressDone");
+    WindowlessMainWindow::progressReset();
 }
 
 }  // namespace testing_support

@@ -15,7 +15,7 @@
 #include "file/file_manager.h"
 #include "loader/loader.h"
 #include "memory/memory_manager.h"
-#include "ui/main_window.h"
+#include "support/windowless_ui.h"
 
 namespace testing_support {
 
@@ -180,27 +180,25 @@ public:
     std::vector<std::u16string> lines;
 };
 
-// A main window that counts its progress steps; installed as the BootMenu's main
-// window while it lives. Journal names: "window.progress", "window.progressDone".
-class RecordingMainWindow : public quorvel::MainWindow {
+// The main window object, windowless, counting its progress steps; installed as the
+// BootMenu's main window while it lives. Journal names: "window.progress",
+// "window.progressDone".
+class RecordingMainWindow : public WindowlessMainWindow {
 public:
+    static constexpr std::uintptr_t HANDLE = 0x4D57;
     explicit RecordingMainWindow(Script* script = nullptr);
     ~RecordingMainWindow() override;
-    RecordingMainWindow(const RecordingMainWindow&) = delete;
-    RecordingMainWindow& operator=(const RecordingMainWindow&) = delete;
 
-    ce::HWND handle() const override;
-    void progress() override;
-    void progressDone() override;
+    void progressStep(const char* label) override;
+    void progressReset() override;
 
-    static constexpr std::uintptr_t HANDLE = 0x4D57;
     int position = 0;
     int steps = 0;
     int resets = 0;
 
 private:
     Script* script_;
-    quorvel::MainWindow* previous_;
+    quorvel::ui::MainWindow* previous_;
 };
 
 }  // namespace testing_support

@@ -1,16 +1,16 @@
-// Captures what the LCD console prints: a Console tab page that keeps every
-// appended text, installed as the BootMenu's console tab while the object lives.
+// Captures what the LCD console prints: the Console page, windowless, keeping every
+// text appended to it, installed as the BootMenu's console tab while it lives.
 // Declare it after the test's device: the BootMenu it reaches needs one.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "ui/tab_page.h"
+#include "ui/pages.h"
 
 namespace testing_support {
 
-class LogCapture : public quorvel::ConsolePage {
+class LogCapture : private quorvel::ui::WindowlessTabs, public quorvel::ui::ConsolePage {
 public:
     LogCapture();
     ~LogCapture() override;
@@ -31,7 +31,7 @@ public:
 
 private:
     std::vector<std::u16string> entries_;
-    quorvel::ConsolePage* previous_ = nullptr;
+    quorvel::ui::ConsolePage* previous_ = nullptr;
 };
 
 }  // namespace testing_support

@@ -25,7 +25,7 @@ TEST_F(MainWindowTest, StartUpBuildsTheWindowAndShutDownUndoesIt) {
         EXPECT_EQ(ce::GetDlgCtrlID(w.progressBar()->handle()), 4);
         EXPECT_EQ(ce::GetDlgCtrlID(w.tabWindow()->handle()), 7);
         EXPECT_EQ(ce::SendMessageW(w.tabWindow()->handle(), ce::TCM_GETITEMCOUNT, 0, 0), 3);
-        EXPECT_EQ(theBootMenu().mainTab, static_cast<quorvel::TabPage*>(w.mainPage()));
+        EXPECT_EQ(theBootMenu().mainTab, static_cast<quorvel::ui::TabPage*>(w.mainPage()));
         EXPECT_TRUE(ce::IsWindowVisible(w.mainPage()->handle()));
         EXPECT_FALSE(ce::IsWindowVisible(w.optionPage()->handle()));
         EXPECT_EQ(ce::GetFocus(), w.bootButton()->handle());

@@ -168,6 +168,8 @@ TEST_F(PagesTest, LogGoesToTheViewOrToTheFile) {
          [&] {
              ASSERT_TRUE(console()->savingToFile());
              console()->appendLog(u"ab\n\u00e9", false);
+             // Each text is pushed through to the card, byte by byte then flushed.
+             EXPECT_EQ(device_->faults().calls("FlushFileBuffers"), 1u);
              // Only the page's own line reached the view.
              EXPECT_EQ(textOf(item(console(), 320)), u"ab\r\nlog file is \\Storage Card\\bootlog.txt\r\n");
          }});

@@ -59,7 +59,7 @@ TEST_F(WholeBootTest, BootButtonBootsWithWhatWasTyped) {
                         ASSERT_TRUE(ce::IsWindowVisible(mainWindow().optionPage()->handle()));
                         tapOn(item(mainWindow().optionPage(), 206));
                     },
-                    [&] { windows().type(u"draw"); },
+                    [&] { windows().type(u"quiet=1"); },
                     [&] { chooseTab(2); },
                     [&] {
                         tapOn(item(mainWindow().consolePage(), 300));
@@ -83,7 +83,7 @@ TEST_F(WholeBootTest, BootButtonBootsWithWhatWasTyped) {
     expectKernelPicture();
     // The saved options hold what was typed.
     quorvel::BootMenu& saved = theBootMenu();
-    EXPECT_EQ(std::u16string(saved.extraKernelOptions), u"draw");
+    EXPECT_EQ(std::u16string(saved.extraKernelOptions), u"quiet=1");
     EXPECT_EQ(std::u16string(saved.kernelName), u"tamsel.gz");
     quorvel::releaseBootMenu();
 }

@@ -29,7 +29,8 @@ IMAGE:
 1:  b       1b                          @ a kernel that returns spins here
 
 @ r0 KernelCallRecord, r1 first link. Touches nothing but the list, the sources and
-@ the destinations; the stack is not used before the kernel runs.
+@ the destinations; the stack is not used before the kernel runs, and nothing returns
+@ here, so every other register (lr too) carries data.
 performLinks:
     mov     r4, r0
     mov     r5, r1
@@ -40,24 +41,44 @@ nextLink:
     orr     r8, r8, #0xA0000000
 #endif
     add     r9, r8, r9                  @ end
-    cmp     r8, r9                      @ an empty entry stores nothing
-    beq     linkDone
+    sub     r5, r9, r8                  @ bytes to go (r5 is free until the next link);
+                                        @ an empty entry stores nothing
     cmn     r7, #1
     bne     copy
-    mov     r10, #0
-clear:
-    str     r10, [r8], #4
-    cmp     r8, r9
-    blo     clear
+    mov     r0, #0
+    mov     r1, #0
+    mov     r2, #0
+    mov     r3, #0
+    subs    r5, r5, #16
+    blo     clearWords
+clearBlocks:                            @ four words a round while as many are to go
+    stmia   r8!, {r0-r3}
+    subs    r5, r5, #16
+    bhs     clearBlocks
+clearWords:
+    adds    r5, r5, #16
+    beq     linkDone
+clearWord:                              @ whole words: the last may reach past the end
+    str     r0, [r8], #4
+    subs    r5, r5, #4
+    bhi     clearWord
     b       linkDone
 copy:
-    ldmia   r7!, {r10, r11}             @ two words a round; the second may lie past the end
+    subs    r5, r5, #32
+    blo     copyWords
+copyBlocks:                             @ eight words a round while as many are to go
+    ldmia   r7!, {r0-r3, r10-r12, lr}
+    stmia   r8!, {r0-r3, r10-r12, lr}
+    subs    r5, r5, #32
+    bhs     copyBlocks
+copyWords:
+    adds    r5, r5, #32
+    beq     linkDone
+copyWord:                               @ whole words: the last may reach past the end
+    ldr     r10, [r7], #4
     str     r10, [r8], #4
-    cmp     r8, r9
-    bhs     linkDone
-    str     r11, [r8], #4
-    cmp     r8, r9
-    blo     copy
+    subs    r5, r5, #4
+    bhi     copyWord
 linkDone:
     mov     r5, r6
     cmn     r5, #1

@@ -55,7 +55,7 @@ HWND WindowSystem::createDialog(const void* bytes, std::size_t size, HWND parent
     if (!bytes || !parseDialogTemplate(bytes, size, t)) return nullptr;
     // Positions are dialog units: x in quarters of the dialog font's average
     // character width, y in eighths of its height (base units baseX_ by baseY_:
-    // 7 by 13 pixels for the 8-point DejaVu Sans at 96 dots per inch).
+    // 6 by 13 pixels for the 8-point DejaVu Sans Condensed at 96 dots per inch).
     auto px = [&](int v) { return scale(v, baseX_, 4); };
     auto py = [&](int v) { return scale(v, baseY_, 8); };
     DWORD style = t.style & ~WS_VISIBLE;

@@ -19,7 +19,7 @@ using namespace ce;
 
 namespace {
 
-constexpr const char* FACE = "DejaVu Sans";
+constexpr const char* FACE = "DejaVu Sans Condensed";
 
 struct Colour {
     double r, g, b;

@@ -14,7 +14,7 @@ struct TextMetrics {
     int ascent;
 };
 
-// The dialog face (DejaVu Sans) at a pixel size.
+// The dialog face (DejaVu Sans Condensed) at a pixel size.
 TextMetrics measureFont(double pixels);
 double textWidth(const std::u16string& text, double pixels);
 

@@ -19,8 +19,9 @@ struct Placed {
 };
 
 TEST_F(DialogManagerTest, ControlsLandAtTheirDialogUnitRectangles) {
-    // 8-point DejaVu Sans at 96 dots per inch.
-    EXPECT_EQ(ws.baseUnitX(), 7);
+    // 8-point DejaVu Sans Condensed at 96 dots per inch, near the handheld's own
+    // dialog face, so a 120-unit control fits a 240-pixel screen beside the tabs.
+    EXPECT_EQ(ws.baseUnitX(), 6);
     EXPECT_EQ(ws.baseUnitY(), 13);
     HWND d = dialog(u"Boot", 0x1234);
     ASSERT_NE(d, nullptr);
@@ -32,15 +33,15 @@ TEST_F(DialogManagerTest, ControlsLandAtTheirDialogUnitRectangles) {
     for (const Placed& p : table) {
         SCOPED_TRACE(p.id);
         RECT r = ws.screenRect(GetDlgItem(d, p.id));
-        EXPECT_EQ(r.left - origin.left, units(p.x, 7, 4));
+        EXPECT_EQ(r.left - origin.left, units(p.x, 6, 4));
         EXPECT_EQ(r.top - origin.top, units(p.y, 13, 8));
-        EXPECT_EQ(r.right - r.left, units(p.cx, 7, 4));
+        EXPECT_EQ(r.right - r.left, units(p.cx, 6, 4));
         EXPECT_EQ(r.bottom - r.top, units(p.cy, 13, 8));
     }
     // A drop-down combo box is as tall as its field; the template's height is the open list's.
     RECT combo = ws.screenRect(GetDlgItem(d, 1001));
-    EXPECT_EQ(combo.left - origin.left, units(5, 7, 4));
-    EXPECT_EQ(combo.right - combo.left, units(70, 7, 4));
+    EXPECT_EQ(combo.left - origin.left, units(5, 6, 4));
+    EXPECT_EQ(combo.right - combo.left, units(70, 6, 4));
     EXPECT_EQ(combo.bottom - combo.top, units(12, 13, 8));
 
     // WM_INITDIALOG came with the creation parameter and the first tab stop.
@@ -68,7 +69,7 @@ protected:
 TEST_F(HighDpiTest, DialogUnitsGrowWithTheScreensDpi) {
     // The face is sized from the DPI, and the dialog units with it.
     EXPECT_NEAR(ws.fontPixels(), 8.0 * 192 / 72, 0.01);
-    EXPECT_NEAR(ws.baseUnitX(), 14, 1);
+    EXPECT_NEAR(ws.baseUnitX(), 12, 1);
     EXPECT_NEAR(ws.baseUnitY(), 26, 1);
     HWND d = dialog(u"Boot");
     RECT r = ws.screenRect(GetDlgItem(d, 107));
