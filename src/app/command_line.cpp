@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <map>
 
 namespace quorvel::app {
@@ -88,14 +90,34 @@ const CLI::Validator notNegative(
     [](std::string& text) { return !text.empty() && text[0] == '-' ? std::string("must not be negative") : std::string(); },
     "", "not negative");
 
+// A time limit must be a finite number: "nan" and "inf" parse as doubles.
+const CLI::Validator finiteSeconds(
+    [](std::string& text) {
+        char* end = nullptr;
+        double value = std::strtod(text.c_str(), &end);
+        return end != text.c_str() && *end == 0 && std::isfinite(value) ? std::string() : std::string("must be a finite number of seconds");
+    },
+    "", "finite");
+
+// A budget past 64 bits would otherwise be cut to the largest one silently.
+const CLI::Validator fitsSixtyFourBits(
+    [](std::string& text) {
+        std::uint64_t value = 0;
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() && end == text.data() + text.size() ? std::string() : std::string("must be a whole number below 2^64");
+    },
+    "", "64-bit");
+
 void addRunFlags(CLI::App* app, Arguments& a, Raw& raw) {
     app->add_option("kernel-file", raw.kernelFile, "a kernel on this computer, put on the storage card for this boot");
     app->add_flag("-y,--yes", a.yes, "answer every question with YES")->group("Run");
     app->add_option("--max-instructions", a.maxInstructions, "stop the emulated kernel after N instructions (0: no limit)")
         ->check(notNegative)
+        ->check(fitsSixtyFourBits)
         ->group("Run");
     app->add_option("--timeout", a.timeoutSeconds, "stop the emulated kernel after SECONDS (0: no limit)")
         ->check(notNegative)
+        ->check(finiteSeconds)
         ->group("Run");
     app->add_option("--stop-at", raw.stopAt, "stop at the flat jump or at the kernel's entry point")
         ->check(CLI::IsMember({"jump", "entry"}))
