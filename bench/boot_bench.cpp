@@ -13,6 +13,7 @@
 #include <regex>
 #include <string>
 
+#include "app/platform_screen.h"
 #include "boot/boot_menu.h"
 #include "boot/platform_id.h"
 #include "file/gzip_file_manager.h"
@@ -60,6 +61,7 @@ bool poolPagesSetAside() {
             settings.mainId = sim::mainIdFor(row.id->cpu);
             settings.seed = seed;
             seed += 7;
+            quorvel::app::placeScreenFor(*row.id, settings, false);
             const std::uint32_t bank = pxa ? 64 * MB : 128 * MB;
             for (std::uint32_t at = 0; at < ram; at += bank)
                 settings.ram.push_back({sim::dramBase(settings.cpu) + at, std::min(bank, ram - at)});
