@@ -15,6 +15,7 @@ void placeScreenFor(const PlatformId& platform, sim::DeviceSettings& settings, b
     }
     if (!chosen || chosen->physAddress == 0) return;
     settings.frameAddress = chosen->physAddress;
+    settings.frameMemoryBytes = static_cast<std::uint32_t>(chosen->lineBytes) * static_cast<std::uint32_t>(chosen->height);
     if (keepSize) return;
     settings.screenWidth = chosen->width;
     settings.screenHeight = chosen->height;

@@ -28,7 +28,8 @@ bool frameInRam(const DeviceSettings& settings) {
 std::vector<RamBank> videoMemory(const DeviceSettings& settings) {
     if (frameInRam(settings)) return {};
     std::uint32_t base = settings.frameAddress & ~(FRAME_SIZE - 1);
-    std::uint32_t size = std::max(settings.frameAddress - base + settings.frameBytes(), MIN_FRAME_BANK);
+    std::uint32_t size = std::max({settings.frameAddress - base + settings.frameBytes(),
+                                   settings.frameAddress - base + settings.frameMemoryBytes, MIN_FRAME_BANK});
     return {{base, (size + FRAME_SIZE - 1) & ~(FRAME_SIZE - 1)}};
 }
 }  // namespace

@@ -72,6 +72,10 @@ struct DeviceSettings {
     // backs it with memory no page is ever taken from; an address inside DRAM keeps
     // the frame there instead.
     std::uint32_t frameAddress = 0x48200000;
+    // Video memory backed at frameAddress at least: the platform's whole frame when
+    // the screen shown is smaller, so a kernel drawing as its boot information says
+    // does not write past the memory.
+    std::uint32_t frameMemoryBytes = 0;
 
     std::int32_t timeZoneBias = 0;  // minutes, UTC = local + bias
     std::int32_t daylightBias = -60;
