@@ -101,6 +101,23 @@ protected:
         EXPECT_TRUE(std::filesystem::is_empty(temp())) << "a temporary file was left behind";
         return r;
     }
+    // Starts `quorvel boot ARGS --yes` (ARGS quoted for the shell) on a kernel that runs
+    // for ever, with its output in the two files, and returns once the kernel has
+    // spoken (0 if it could not be started).
+    pid_t startSpinning(const std::string& args, const std::filesystem::path& out, const std::filesystem::path& err) {
+        std::string command = "exec env TMPDIR=" + quote(temp().string()) + " " + quote(QUORVEL_PROGRAM) + " boot " +
+                              args + " --yes < /dev/null > " + quote(out.string()) + " 2> " + quote(err.string());
+        pid_t pid = 0;
+        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+        if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return 0;
+        bool spoke = false;
+        for (int i = 0; i < 600 && !spoke; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            spoke = readHostFile(out).find("spinning") != std::string::npos;
+        }
+        EXPECT_TRUE(spoke) << readHostFile(err);
+        return pid;
+    }
     TempDir work;
 };
 
@@ -314,19 +331,9 @@ TEST_F(CommandLine, InterruptStopsTheKernelLiveOutputFirstAndLeavesNoTemporaryFo
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
         std::filesystem::path out = file("live.out"), err = file("live.err");
-        std::string command = "exec env TMPDIR=" + quote(temp().string()) + " " + quote(QUORVEL_PROGRAM) + " boot " +
-                              quote(file("spin").string()) + " --yes < /dev/null > " + quote(out.string()) + " 2> " +
-                              quote(err.string());
-        pid_t pid = 0;
-        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
-        ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
         // The kernel's output arrives while it runs; then the signal.
-        bool spoke = false;
-        for (int i = 0; i < 600 && !spoke; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            spoke = readHostFile(out).find("spinning") != std::string::npos;
-        }
-        EXPECT_TRUE(spoke) << readHostFile(err);
+        pid_t pid = startSpinning(quote(file("spin").string()), out, err);
+        ASSERT_GT(pid, 0);
         kill(pid, signal);
         int raw = 0;
         waitpid(pid, &raw, 0);
@@ -347,18 +354,8 @@ TEST_F(CommandLine, InterruptKeepsTheKernelAlreadyOnTheDevice) {
     std::filesystem::create_directories(own.parent_path());
     std::filesystem::copy_file(file("spin"), own);
     std::filesystem::path out = file("own.out"), err = file("own.err");
-    std::string command = "exec env TMPDIR=" + quote(temp().string()) + " " + quote(QUORVEL_PROGRAM) +
-                          " boot --device " + quote(device.string()) + " --platform 9 " + quote(own.string()) +
-                          " --yes < /dev/null > " + quote(out.string()) + " 2> " + quote(err.string());
-    pid_t pid = 0;
-    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
-    ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    bool spoke = false;
-    for (int i = 0; i < 600 && !spoke; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        spoke = readHostFile(out).find("spinning") != std::string::npos;
-    }
-    EXPECT_TRUE(spoke) << readHostFile(err);
+    pid_t pid = startSpinning("--device " + quote(device.string()) + " --platform 9 " + quote(own.string()), out, err);
+    ASSERT_GT(pid, 0);
     kill(pid, SIGINT);
     kill(pid, SIGTERM);
     int raw = 0;
