@@ -555,14 +555,13 @@ void GzipFileManager::dropCache() {
     chunks.reset();
     chunkSlots = 0;
     keeping = false;
-    cacheInUse = false;
     keptEnd = 0;
     cacheBytes = 0;
     runStart = runEnd = 0;
 }
 
 bool GzipFileManager::servable(std::uint32_t offset) const {
-    if (!cacheInUse || offset >= keptEnd) return false;
+    if (offset >= keptEnd) return false;
     const std::uint32_t index = offset / GZIP_CACHE_CHUNK;
     return index < chunkSlots && chunks[index] != nullptr;
 }
@@ -750,7 +749,6 @@ bool GzipFileManager::moveStream(std::uint32_t offset) {
     if (failed) return false;
     if (offset > position) {
         std::uint32_t wanted = offset - position;
-        if (keeping && wanted >= GZIP_CACHE_CHUNK) cacheInUse = true;
         return discard(wanted) == static_cast<std::int64_t>(wanted);
     }
     return true;

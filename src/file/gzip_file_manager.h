@@ -16,8 +16,7 @@ constexpr std::uint32_t GZIP_INPUT_SIZE = 1024;
 // in delivered bytes, and how many one open file keeps (about 41 KB each).
 constexpr std::uint32_t GZIP_CHECKPOINT_SPACING = 1u << 20;
 constexpr std::uint32_t GZIP_CHECKPOINT_LIMIT = 8;
-// Inflated bytes are kept for reading again in chunks of this size. A forward skip of
-// at least one chunk puts them to use: shorter ones cost little to inflate again.
+// Inflated bytes are kept for reading again in chunks of this size.
 constexpr std::uint32_t GZIP_CACHE_CHUNK = 16u << 10;
 
 class GzipFileManager : public FileManager {
@@ -149,7 +148,6 @@ private:
     std::unique_ptr<std::unique_ptr<unsigned char[]>[]> chunks;
     std::uint32_t chunkSlots = 0;
     bool keeping = false;     // what the stream delivers is still being kept
-    bool cacheInUse = false;  // a skip forwards has made the kept bytes worth reading
     std::uint32_t keptEnd = 0;
     std::uint64_t cacheBytes = 0;
     std::uint64_t cachePeak = 0;

@@ -40,6 +40,7 @@ TEST_P(WholeBoot, KernelReportsWhatItWasHanded) {
     TestDevice device(settings);
     device.writeFile(std::string("Storage Card/") + (c.gzip ? "tamsel.gz" : "tamsel"),
                      readHostFile(c.gzip ? sampleKernelGzPath() : sampleKernelPath()));
+    const std::size_t kernelSize = readHostFile(sampleKernelPath()).size();
     std::string image = randomData(20000, 7);
     if (c.image) device.writeFile("Storage Card/miniroot.fs", image);
 
@@ -53,6 +54,8 @@ TEST_P(WholeBoot, KernelReportsWhatItWasHanded) {
     ASSERT_TRUE(run.handOver.has_value()) << "no hand-over";
     EXPECT_TRUE(run.kernelOk());
     EXPECT_FALSE(run.bootFailure().has_value());
+    // The probe, headers, segments and symbols all came from one pass.
+    EXPECT_EQ(run.inflatedBytes, c.gzip ? kernelSize : 0u);
 
     EXPECT_EQ(run.kernelLine("argv[0]"), c.gzip ? "argv[0] \"tamsel.gz\"" : "argv[0] \"tamsel\"");
     if (c.serialConsole) {

@@ -272,6 +272,7 @@ TEST_F(GzipOverBackend, AFailedReadInsideTheMagicIsAnError) {
 }
 
 // A read at an offset whose seek failed must not deliver the bytes at the old position.
+// Nothing is kept, so going back needs the backend's seek.
 TEST_F(GzipOverBackend, AReadWhoseSeekFailedDeliversNothing) {
     const std::string content = textData(20000, 66);
     struct Case {
@@ -282,6 +283,7 @@ TEST_F(GzipOverBackend, AReadWhoseSeekFailedDeliversNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         GzipFileManager& file = over(c.stored);
+        file.setCacheLimit(0);
         char buffer[100];
         ASSERT_EQ(file.read(buffer, sizeof buffer, 15000), 100);
         EXPECT_EQ(std::string(buffer, 100), content.substr(15000, 100));
