@@ -95,10 +95,12 @@ void AddressSpace::unmapPage(std::uint32_t address, Page& page, bool hostToo) {
     page = Page{};
 }
 
-bool AddressSpace::mapFrame(std::uint32_t address, std::uint32_t physical, bool writable, std::uint32_t size) {
+bool AddressSpace::mapFrame(std::uint32_t address, std::uint32_t physical, bool writable, std::uint32_t size,
+                            bool replace) {
     int protection = writable ? PROT_READ | PROT_WRITE : PROT_READ;
-    void* p = mmap(at(address), size, protection, MAP_SHARED | MAP_FIXED, memory_.backingFd(),
-                   static_cast<off_t>(memory_.backingOffset(PhysicalAddress(physical))));
+    // Into a gap, a mapping that appeared there meanwhile is never replaced.
+    void* p = mmap(at(address), size, protection, MAP_SHARED | (replace ? MAP_FIXED : MAP_FIXED_NOREPLACE),
+                   memory_.backingFd(), static_cast<off_t>(memory_.backingOffset(PhysicalAddress(physical))));
     return p == at(address);
 }
 
@@ -135,27 +137,55 @@ std::uint32_t AddressSpace::allocate(std::uint32_t address, std::uint32_t size, 
 
     std::uint32_t first = (address - base) / PAGE;
     std::uint32_t last = (address - base + size - 1) / PAGE;
-    std::vector<std::uint32_t> fresh;
     for (std::uint32_t i = first; i <= last; ++i) {
-        Page& page = region->pages[i];
-        if (page.kind == PageKind::Committed) continue;
-        if (page.kind != PageKind::Reserved) {
+        PageKind kind = region->pages[i].kind;
+        if (kind != PageKind::Committed && kind != PageKind::Reserved) {
             error = ce::ERROR_INVALID_ADDRESS;
             return 0;
         }
+    }
+    // Frames and translation entries first: a commit that RAM cannot meet leaves
+    // nothing behind.
+    std::vector<std::uint32_t> fresh;
+    auto undo = [&] {
+        for (std::uint32_t j : fresh) unmapPage(base + j * PAGE, region->pages[j], false);
+        if (created) regions_.erase(base);
+    };
+    for (std::uint32_t i = first; i <= last; ++i) {
+        Page& page = region->pages[i];
+        if (page.kind == PageKind::Committed) continue;
         auto frame = memory_.allocateFrame();
         bool described = frame && tables_.map(base + i * PAGE, frame->value(), PAGE, {true, true});
         if (!described) {
             if (frame) memory_.freeFrame(*frame);
-            for (std::uint32_t j : fresh) unmapPage(base + j * PAGE, region->pages[j]);
-            if (created) regions_.erase(base);
+            undo();
             error = ce::ERROR_NOT_ENOUGH_MEMORY;
             return 0;
         }
-        std::memset(memory_.host(*frame), 0, PAGE);  // committed pages start zeroed
-        mapFrame(base + i * PAGE, frame->value(), true, PAGE);
         page = Page{PageKind::Committed, frame->value(), nullptr};
         fresh.push_back(i);
+    }
+    // Then the host: each run of new pages leaves the window's reservation at once and
+    // its frames are mapped into the gap, which costs the host far less than
+    // replacing the reservation page by page.
+    for (std::size_t k = 0; k < fresh.size();) {
+        std::size_t end = k + 1;
+        while (end < fresh.size() && fresh[end] == fresh[end - 1] + 1) ++end;
+        const std::uint32_t runAt = base + fresh[k] * PAGE;
+        const auto runSize = static_cast<std::uint32_t>(end - k) * PAGE;
+        bool mapped = munmap(at(runAt), runSize) == 0;
+        for (std::size_t j = k; mapped && j < end; ++j) {
+            const Page& page = region->pages[fresh[j]];
+            memory_.zeroFrame(PhysicalAddress(page.physical));  // committed pages start zeroed
+            mapped = mapFrame(base + fresh[j] * PAGE, page.physical, true, PAGE, false);
+        }
+        if (!mapped) {
+            for (std::size_t j = 0; j < end; ++j) makeInaccessible(base + fresh[j] * PAGE, PAGE);
+            undo();
+            error = ce::ERROR_NOT_ENOUGH_MEMORY;
+            return 0;
+        }
+        k = end;
     }
     return base + first * PAGE;
 }

@@ -69,7 +69,9 @@ private:
     std::uint32_t findGap(std::uint32_t size) const;
     // hostToo false leaves the host mapping to the caller, who clears a whole range.
     void unmapPage(std::uint32_t address, Page& page, bool hostToo = true);
-    bool mapFrame(std::uint32_t address, std::uint32_t physical, bool writable, std::uint32_t size);
+    // replace false maps into a gap in the host's address space.
+    bool mapFrame(std::uint32_t address, std::uint32_t physical, bool writable, std::uint32_t size,
+                  bool replace = true);
 
     PhysicalMemory& memory_;
     PageTables tables_;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -112,6 +113,14 @@ std::optional<PhysicalAddress> PhysicalMemory::allocateFrame() {
 }
 
 void PhysicalMemory::freeFrame(PhysicalAddress frame) { free_.push_back(frame); }
+
+void PhysicalMemory::zeroFrame(PhysicalAddress frame) {
+    // A hole in the backing object, unlike a page swapped out, is no data; touching it
+    // here would only make the host provide the page before the first real write.
+    const auto offset = static_cast<off_t>(backingOffset(frame));
+    const off_t data = lseek(fd_, offset, SEEK_DATA);
+    if (data == offset || (data < 0 && errno != ENXIO)) std::memset(host(frame), 0, FRAME_SIZE);
+}
 
 void PhysicalMemory::preferFrames(const std::vector<PhysicalAddress>& frames) {
     for (PhysicalAddress frame : frames) {

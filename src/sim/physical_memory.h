@@ -54,6 +54,9 @@ public:
     // order (to place a boot's pages on purpose).
     std::optional<PhysicalAddress> allocateFrame();
     void freeFrame(PhysicalAddress frame);
+    // Clears a frame, as a committed page must start; one whose backing the host has
+    // never provided reads as zero already and is left untouched.
+    void zeroFrame(PhysicalAddress frame);
     void preferFrames(const std::vector<PhysicalAddress>& frames);
     std::size_t freeFrames() const { return free_.size() + preferred_.size(); }
 
