@@ -237,6 +237,53 @@ TEST(SimMemory, PreferredFramesPlaceCommittedPages) {
     EXPECT_EQ(device->addressSpace().physicalOf(addressOf(page) + 0x1000)->value(), 0xC0010000u);
 }
 
+// Committed pages read zero whatever their frames held before: frames painted behind
+// the system's back, and frames given back and committed again. A commit over pages
+// committed already keeps what they hold; one that RAM cannot meet takes nothing.
+TEST(SimMemory, CommittedPagesStartZeroedAndFailedCommitsTakeNothing) {
+    TestDevice device;
+    const sim::PhysicalAddress painted(0xC0300000);
+    std::memset(device->memory().host(painted), 0xA5, 4096);
+    device->memory().preferFrames({painted});
+    auto* region = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 0x10000, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_NE(region, nullptr);
+    auto allZero = [](const std::uint8_t* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i)
+            if (bytes[i] != 0) return false;
+        return true;
+    };
+    ASSERT_EQ(VirtualAlloc(region + 0x2000, 0x1000, MEM_COMMIT, PAGE_READWRITE), region + 0x2000);
+    EXPECT_EQ(device->addressSpace().physicalOf(addressOf(region) + 0x2000)->value(), painted.value());
+    EXPECT_TRUE(allZero(region + 0x2000, 0x1000));
+    std::memset(region + 0x2000, 0x5A, 0x1000);
+
+    // Pages on both sides of the committed one: it keeps its bytes, the new ones are zero.
+    ASSERT_EQ(VirtualAlloc(region, 0x5000, MEM_COMMIT, PAGE_READWRITE), region);
+    EXPECT_TRUE(allZero(region, 0x2000));
+    EXPECT_EQ(region[0x2000], 0x5A);
+    EXPECT_EQ(region[0x2FFF], 0x5A);
+    EXPECT_TRUE(allZero(region + 0x3000, 0x2000));
+
+    std::memset(region, 0x77, 0x5000);
+    ASSERT_TRUE(VirtualFree(region, 0x5000, MEM_DECOMMIT));
+    ASSERT_EQ(VirtualAlloc(region, 0x5000, MEM_COMMIT, PAGE_READWRITE), region);
+    EXPECT_TRUE(allZero(region, 0x5000));
+    EXPECT_TRUE(VirtualFree(region, 0, MEM_RELEASE));
+
+    // More than RAM has left: nothing is taken, and the same pages can be had later.
+    const std::size_t free = device->memory().freeFrames();
+    const auto tooMany = static_cast<DWORD>((free + 1) * 4096);
+    EXPECT_EQ(VirtualAlloc(nullptr, tooMany, MEM_COMMIT, PAGE_READWRITE), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(device->memory().freeFrames(), free);
+    auto* most = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, tooMany - 4096, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(most, nullptr);
+    EXPECT_EQ(device->memory().freeFrames(), 0u);
+    most[tooMany - 4097] = 1;
+    EXPECT_TRUE(VirtualFree(most, 0, MEM_RELEASE));
+    EXPECT_EQ(device->memory().freeFrames(), free);
+}
+
 TEST(SimSystem, CoredllExportsAndDeviceSettings) {
     sim::DeviceSettings settings;
     settings.coredllExportsGetVersionEx = false;
