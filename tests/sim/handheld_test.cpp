@@ -56,6 +56,51 @@ TEST(SimFiles, WritingCreatesAndMovingRefusesToReplace) {
     EXPECT_EQ(device.readFile("Storage Card/other.bin"), "abc");
 }
 
+// Small reads are served from bytes read ahead; the caller's position, writes through
+// the same or another handle, and seeks all see the file as if each read went to it.
+TEST(SimFiles, ReadsAheadWithoutChangingWhatTheCallerSees) {
+    TestDevice device;
+    std::string content;
+    for (int i = 0; content.size() < 200000; ++i) content += std::to_string(i) + ",";
+    device.writeFile("Storage Card/f", content);
+    HANDLE reader = CreateFileW(u"\\Storage Card\\f", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE writer = CreateFileW(u"\\Storage Card\\f", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    auto readSome = [&](DWORD length) {
+        std::string bytes(length, '\0');
+        DWORD read = 0;
+        EXPECT_TRUE(ReadFile(reader, bytes.data(), length, &read, nullptr));
+        bytes.resize(read);
+        return bytes;
+    };
+    DWORD written = 0;
+    EXPECT_EQ(readSome(1000), content.substr(0, 1000));
+
+    // Another handle changes bytes just ahead of the reader.
+    ASSERT_EQ(SetFilePointer(writer, 1500, nullptr, FILE_BEGIN), 1500u);
+    EXPECT_TRUE(WriteFile(writer, "WXYZ", 4, &written, nullptr));
+    content.replace(1500, 4, "WXYZ");
+    EXPECT_EQ(readSome(1000), content.substr(1000, 1000));
+    EXPECT_EQ(SetFilePointer(reader, 0, nullptr, FILE_CURRENT), 2000u);
+
+    // The reader's own write lands where it stands, and reading goes on behind it.
+    EXPECT_TRUE(WriteFile(reader, "abc", 3, &written, nullptr));
+    content.replace(2000, 3, "abc");
+    EXPECT_EQ(readSome(100), content.substr(2003, 100));
+    EXPECT_EQ(SetFilePointer(reader, -50, nullptr, FILE_CURRENT), 2053u);
+    EXPECT_EQ(readSome(100), content.substr(2053, 100));
+
+    // A read longer than the read-ahead, one across its end, and the end of the file.
+    EXPECT_EQ(readSome(100000), content.substr(2153, 100000));
+    EXPECT_EQ(SetFilePointer(reader, static_cast<LONG>(content.size() - 700), nullptr, FILE_BEGIN), content.size() - 700);
+    EXPECT_EQ(readSome(1024), content.substr(content.size() - 700));
+    EXPECT_EQ(readSome(1024), "");
+    CloseHandle(reader);
+    CloseHandle(writer);
+    EXPECT_EQ(device.readFile("Storage Card/f"), content);
+}
+
 TEST(SimFiles, StorageCardFoldersCarryTheTemporaryAttribute) {
     sim::DeviceSettings settings;
     settings.storageCards = {u"Storage Card", u"\u30CD\u30C3\u30C8\u30EF\u30FC\u30AF"};

@@ -24,6 +24,9 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
+// Every write through any handle: bytes read ahead before one may be stale.
+std::uint64_t writeGeneration = 0;
+
 BOOL fail(DWORD error) {
     lastError = error;
     return FALSE;
@@ -136,12 +139,32 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
         if (fault->limit == 0) return fail(ERROR_GEN_FAILURE);
         toRead = std::min(toRead, fault->limit);
     }
+    if (open->aheadGeneration != writeGeneration) {
+        open->dropReadAhead();
+        open->aheadGeneration = writeGeneration;
+    }
+    auto* out = static_cast<char*>(buffer);
     DWORD total = 0;
     while (total < toRead) {
-        ssize_t n = ::read(open->fd, static_cast<char*>(buffer) + total, toRead - total);
+        if (open->aheadAt < open->aheadEnd) {
+            const auto n = static_cast<DWORD>(std::min<std::size_t>(toRead - total, open->aheadEnd - open->aheadAt));
+            std::memcpy(out + total, open->ahead.get() + open->aheadAt, n);
+            open->aheadAt += n;
+            total += n;
+            continue;
+        }
+        ssize_t n = 0;
+        if (toRead - total >= host::OpenFile::READ_AHEAD) {
+            n = ::read(open->fd, out + total, toRead - total);
+            if (n > 0) total += static_cast<DWORD>(n);
+        } else {
+            if (!open->ahead) open->ahead = std::make_unique<char[]>(host::OpenFile::READ_AHEAD);
+            n = ::read(open->fd, open->ahead.get(), host::OpenFile::READ_AHEAD);
+            open->aheadAt = 0;
+            open->aheadEnd = n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
         if (n < 0) return fail(ERROR_GEN_FAILURE);
         if (n == 0) break;
-        total += static_cast<DWORD>(n);
     }
     if (read) *read = total;
     return TRUE;
@@ -159,6 +182,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void
     }
     auto* open = dynamic_cast<host::OpenFile*>(object);
     if (!open) return fail(ERROR_INVALID_HANDLE);
+    open->dropReadAhead();
+    ++writeGeneration;
     if (auto fault = device.faults().check("WriteFile", 0, open->path)) {
         if (fault->limit == 0) return fail(ERROR_GEN_FAILURE);
         toWrite = std::min(toWrite, fault->limit);
@@ -187,6 +212,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
         lastError = ERROR_GEN_FAILURE;
         return INVALID_SET_FILE_POINTER;
     }
+    open->dropReadAhead();
     std::int64_t move = distanceHigh ? (static_cast<std::int64_t>(*distanceHigh) << 32) | static_cast<DWORD>(distance)
                                      : distance;
     int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
