@@ -50,16 +50,30 @@ std::uint32_t readRegister(uc_engine* uc, int reg) {
 
 void writeRegister(uc_engine* uc, int reg, std::uint32_t value) { uc_reg_write(uc, reg, &value); }
 
-// Unicorn's model numbers do not follow the names in its header, so the model is the
-// one whose main ID register reads back as the device's. The revision nibble may
-// differ when no model has the exact value.
+// Unicorn's model numbers need not follow the names in its header, so the model is
+// the one whose main ID register reads back as the device's. The revision nibble may
+// differ when no model has the exact value. The named model is tried first: each try
+// builds a whole CPU, and trying them all costs a boot tens of milliseconds.
+int namedModel(std::uint32_t mainId) {
+    switch (mainId) {
+    case MAIN_ID_SA1100: return UC_CPU_ARM_SA1100;
+    case MAIN_ID_SA1110: return UC_CPU_ARM_SA1110;
+    case MAIN_ID_PXA250: return UC_CPU_ARM_PXA250;
+    case MAIN_ID_PXA270: return UC_CPU_ARM_PXA270;
+    default: return -1;
+    }
+}
+
 int modelFor(std::uint32_t mainId) {
     static std::mutex lock;
     static std::map<std::uint32_t, int> known;
     std::lock_guard<std::mutex> guard(lock);
     if (auto it = known.find(mainId); it != known.end()) return it->second;
     int nearly = -1;
-    for (int model = 0; model < 64; ++model) {
+    const int named = namedModel(mainId);
+    for (int i = named < 0 ? 0 : -1; i < 64; ++i) {
+        const int model = i < 0 ? named : i;
+        if (i == named) continue;
         uc_engine* uc = nullptr;
         if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc) != UC_ERR_OK) break;
         std::uint32_t id = 0;
