@@ -33,6 +33,7 @@
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
 #include "boot/platform_id.h"
+#include "file/gzip_file_manager.h"
 #include "console/console.h"
 #include "platform/coredll.h"
 #include "sim/emulator.h"
@@ -600,6 +601,8 @@ int boot(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& 
             // A UART console's lines are the boot's log, not the kernel's output.
             std::string bootLog = consolePage.log() + uart.substr(0, std::min(result->uartSentBefore, uart.size()));
             HandOverMap map = describeHandOver(device, *result, bootLog);
+            if (auto* front = dynamic_cast<GzipFileManager*>(theBootContext().fileManagerSlot))
+                map.inflatedBytes = front->inflatedBytes();
             if (kernelSpoke && !uart.empty() && uart.back() != '\n') serial << "\n" << std::flush;
             status = exitStatusOf(result->reason);
             std::string ended = result->describe();

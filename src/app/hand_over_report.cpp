@@ -274,7 +274,7 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
                                 : "{\"start\": " + std::to_string(a.begin) + ", \"end\": " + std::to_string(a.end) + "}";
     };
     out << "],\n  \"ksyms\": " << area(map.ksyms) << ",\n  \"image\": " << area(map.image)
-        << ",\n  \"entry\": " << map.entry << ",\n  \"boot_information_page\": " << map.bootInfoPage
+        << ",\n  \"inflated_bytes\": " << map.inflatedBytes << ",\n  \"entry\": " << map.entry << ",\n  \"boot_information_page\": " << map.bootInfoPage
         << ",\n  \"loader_page\": " << map.loaderPage << ",\n  \"loader_stack_top\": " << map.stackTop
         << ",\n  \"argv\": [";
     for (std::size_t i = 0; i < map.argv.size(); ++i) out << (i ? ", " : "") << quoted(map.argv[i]);
@@ -293,7 +293,8 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
         << quoted(result.describe()) << ", \"status\": " << quoted(status) << ", \"exit_status\": " << exitStatus
         << ", \"pc\": " << result.pc << ", \"where\": " << quoted(regionOf(result.pc, map))
         << ", \"instructions\": " << result.instructions
-        << ", \"instructions_exact\": " << (result.instructionsExact ? "true" : "false");
+        << ", \"instructions_exact\": " << (result.instructionsExact ? "true" : "false")
+        << ", \"seconds\": " << result.seconds;
     if (faulted(result.reason)) {
         out << ", \"fault_address\": " << result.faultAddress << ", \"fault_write\": " << (result.faultWrite ? "true" : "false")
             << ", \"exception\": " << quoted(result.exception) << ", \"instruction\": "

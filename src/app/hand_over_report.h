@@ -35,6 +35,9 @@ struct HandOverMap {
     std::uint32_t bootInfoPage = 0, loaderPage = 0, stackTop = 0, pageSize = 4096;
     std::vector<std::string> argv;
     std::optional<BootInfo> bootInfo;
+    // What the gzip front inflated in all for the kernel and the image: their sizes
+    // when each was inflated once.
+    std::uint64_t inflatedBytes = 0;
     std::uint32_t fold(std::uint32_t address) const { return folds ? 0xA0000000u | (address & 0x00FFFFFFu) : address; }
 };
 

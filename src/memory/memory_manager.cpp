@@ -138,8 +138,7 @@ bool MemoryManager::keptOut(std::uint32_t paddr) const {
 
 bool MemoryManager::replaceSetAsidePages(std::uint32_t count) {
     while (static_cast<std::uint32_t>(poolCount_) < count) {
-        // Pages are committed one at a time, so that the last pages RAM has are found
-        // too, and a page inside the ranges costs one page only.
+        // A page inside the ranges costs one page only: it stays committed, set aside.
         std::uint32_t missing = count - static_cast<std::uint32_t>(poolCount_);
         std::uint64_t bytes = roundUp(std::uint64_t(missing) * pageSize, REGION_GRANULARITY);
         void* region = bytes <= 0xFFFFFFFFu ? ce::VirtualAlloc(nullptr, static_cast<ce::DWORD>(bytes), ce::MEM_RESERVE,
@@ -152,8 +151,13 @@ bool MemoryManager::replaceSetAsidePages(std::uint32_t count) {
         std::uint32_t base = ce::addressOf(region);
         extraRegions_.push_back(base);
         std::uint32_t pages = static_cast<std::uint32_t>(bytes / pageSize);
+        // The missing pages in one commit where RAM has them all; else one at a time,
+        // so that the last pages RAM has are found too.
+        const bool together = ce::VirtualAlloc(region, missing * pageSize, ce::MEM_COMMIT, POOL_PROTECTION) != nullptr;
         for (std::uint32_t i = 0; i < pages && static_cast<std::uint32_t>(poolCount_) < count; ++i) {
-            void* page = ce::VirtualAlloc(ce::pointerAt(base + i * pageSize), pageSize, ce::MEM_COMMIT, POOL_PROTECTION);
+            void* page = together && i < missing
+                             ? ce::pointerAt(base + i * pageSize)
+                             : ce::VirtualAlloc(ce::pointerAt(base + i * pageSize), pageSize, ce::MEM_COMMIT, POOL_PROTECTION);
             if (!page) {
                 console().print(u"RAM has no %d more pages outside the kernel's destinations (%d set aside).\n",
                                 count - static_cast<std::uint32_t>(poolCount_), setAside_);

@@ -173,11 +173,13 @@ std::uint32_t AddressSpace::allocate(std::uint32_t address, std::uint32_t size, 
         while (end < fresh.size() && fresh[end] == fresh[end - 1] + 1) ++end;
         const std::uint32_t runAt = base + fresh[k] * PAGE;
         const auto runSize = static_cast<std::uint32_t>(end - k) * PAGE;
-        bool mapped = munmap(at(runAt), runSize) == 0;
+        // A single page replaces its piece of the reservation in one call.
+        const bool gap = end - k > 1;
+        bool mapped = !gap || munmap(at(runAt), runSize) == 0;
         for (std::size_t j = k; mapped && j < end; ++j) {
             const Page& page = region->pages[fresh[j]];
             memory_.zeroFrame(PhysicalAddress(page.physical));  // committed pages start zeroed
-            mapped = mapFrame(base + fresh[j] * PAGE, page.physical, true, PAGE, false);
+            mapped = mapFrame(base + fresh[j] * PAGE, page.physical, true, PAGE, !gap);
         }
         if (!mapped) {
             for (std::size_t j = 0; j < end; ++j) makeInaccessible(base + fresh[j] * PAGE, PAGE);

@@ -217,10 +217,20 @@ assert report["platform"] == "HP Jornada 720 (US/UK)" and report["cpu"] == "SA-1
 assert report["run"]["end"] == "halted" and report["run"]["exit_status"] == 0
 assert report["ksyms"]["start"] == max(p + m for p, f, m in segments)
 assert report["registers"]["r15"] == report["run"]["pc"]
+assert report["run"]["seconds"] > 0
+assert report["inflated_bytes"] == 0
 )PY";
     writeHostFile(file("check.py"), check);
     ToolResult checked = runTool({"python3", file("check.py").string(), file("report.json").string(), sampleKernelPath()});
     EXPECT_EQ(checked.status, 0) << checked.output;
+
+    // The gzip-compressed kernel: inflated once, headers, segments and symbols alike.
+    r = run({"boot", sampleKernelGzPath(), "--yes", "--json", file("gzip.json").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string report = readHostFile(file("gzip.json"));
+    EXPECT_NE(report.find("\"inflated_bytes\": " + std::to_string(readHostFile(sampleKernelPath()).size()) + ","),
+              std::string::npos)
+        << report;
 }
 
 TEST_F(CommandLine, MemoryAtTheEntryHoldsTheKernelSegmentsByteForByte) {
