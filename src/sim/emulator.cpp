@@ -282,10 +282,11 @@ struct Emulator::Engine {
             std::uint32_t instruction = 0;
             PhysicalMemory& memory = self->device.memory();
             bool read = false;
-            if (memory.contains(PhysicalAddress(static_cast<std::uint32_t>(address)), 4)) {
-                std::memcpy(&instruction, memory.host(PhysicalAddress(static_cast<std::uint32_t>(address))), 4);
+            const std::optional<std::uint32_t> physical = self->physicalOf(static_cast<std::uint32_t>(address));
+            if (physical && memory.contains(PhysicalAddress(*physical), 4)) {
+                std::memcpy(&instruction, memory.host(PhysicalAddress(*physical)), 4);
                 read = true;
-            } else {
+            } else if (physical == address) {
                 read = uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK;
             }
             if (read && instruction == BRANCH_TO_SELF) {
@@ -294,6 +295,17 @@ struct Emulator::Engine {
                 if (previousLast == address) self->result.instructions -= self->blockInstructions;
             }
         }
+    }
+
+    // Where the processor finds a virtual address: the address itself while the MMU
+    // is off, else what the translation table in RAM makes of it.
+    std::optional<std::uint32_t> physicalOf(std::uint32_t va) {
+        if ((readCp15(uc, 1) & 1) == 0) return va;
+        // The fast context switch extension relocates the lowest 32 MB.
+        const std::uint32_t mva = va < PageTables::SLOT_SIZE ? va | (readCp15(uc, 13) & 0xFE000000u) : va;
+        const std::optional<PhysicalAddress> pa = translateThrough(device.memory(), readCp15(uc, 2), mva);
+        if (!pa) return std::nullopt;
+        return pa->value();
     }
 
     // Performs a store loop that starts this block natively, when it can be told
@@ -308,6 +320,8 @@ struct Emulator::Engine {
         std::memcpy(code, memory.host(PhysicalAddress(at)), size);
         const std::optional<StoreLoop> loop = storeLoop(code, size / 4);
         if (!loop) return false;
+        // Registers hold physical addresses only while the MMU is off.
+        if (readCp15(uc, 1) & 1) return false;
 
         const std::uint32_t counter = readRegister(uc, armRegister(loop->counter));
         const std::uint64_t rounds = counter / loop->stride + 1;

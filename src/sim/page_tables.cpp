@@ -11,8 +11,10 @@ namespace {
 constexpr std::uint32_t TYPE_MASK = 3;
 constexpr std::uint32_t FIRST_COARSE = 1;
 constexpr std::uint32_t FIRST_SECTION = 2;
+constexpr std::uint32_t FIRST_FINE = 3;
 constexpr std::uint32_t SECOND_LARGE = 1;
 constexpr std::uint32_t SECOND_SMALL = 2;
+constexpr std::uint32_t SECOND_TINY = 3;
 constexpr std::uint32_t FIRST_LEVEL_ONE = 0x10;  // bit 4 of every first-level descriptor
 constexpr std::uint32_t ENTRIES_PER_LARGE = PageTables::LARGE_PAGE / PageTables::SMALL_PAGE;
 constexpr std::uint32_t ENTRIES_PER_COARSE = PageTables::SECTION / PageTables::SMALL_PAGE;
@@ -220,19 +222,33 @@ void PageTables::unmap(std::uint32_t va, std::uint32_t size) {
 }
 
 std::optional<PhysicalAddress> PageTables::translate(std::uint32_t va) const {
-    std::uint32_t mva = modifiedAddress(va);
-    std::uint32_t first = readFirst(mva >> 20);
-    switch (first & TYPE_MASK) {
-    case FIRST_SECTION:
-        return PhysicalAddress((first & 0xFFF00000u) | (mva & 0x000FFFFFu));
-    case FIRST_COARSE: {
-        std::uint32_t second = memory_.readWord(PhysicalAddress((first & 0xFFFFFC00u) | ((mva >> 10) & 0x3FC)));
-        if ((second & TYPE_MASK) == SECOND_LARGE) return PhysicalAddress((second & 0xFFFF0000u) | (mva & 0xFFFF));
-        if ((second & TYPE_MASK) == SECOND_SMALL) return PhysicalAddress((second & 0xFFFFF000u) | (mva & 0xFFF));
-        return std::nullopt;
+    return translateThrough(memory_, firstLevel_, modifiedAddress(va));
+}
+
+std::optional<PhysicalAddress> translateThrough(const PhysicalMemory& memory, std::uint32_t firstLevel,
+                                                std::uint32_t mva) {
+    auto word = [&](std::uint32_t address) -> std::optional<std::uint32_t> {
+        if (!memory.contains(PhysicalAddress(address), 4)) return std::nullopt;
+        return memory.readWord(PhysicalAddress(address));
+    };
+    const std::optional<std::uint32_t> first = word((firstLevel & 0xFFFFC000u) + (mva >> 20) * 4);
+    if (!first) return std::nullopt;
+    std::optional<std::uint32_t> second;
+    switch (*first & TYPE_MASK) {
+    case FIRST_SECTION: return PhysicalAddress((*first & 0xFFF00000u) | (mva & 0x000FFFFFu));
+    case FIRST_COARSE: second = word((*first & 0xFFFFFC00u) | ((mva >> 10) & 0x3FC)); break;
+    case FIRST_FINE: second = word((*first & 0xFFFFF000u) | ((mva >> 8) & 0xFFC)); break;
+    default: return std::nullopt;
     }
-    default:
-        return std::nullopt;
+    if (!second) return std::nullopt;
+    switch (*second & TYPE_MASK) {
+    case SECOND_LARGE: return PhysicalAddress((*second & 0xFFFF0000u) | (mva & 0xFFFF));
+    case SECOND_SMALL: return PhysicalAddress((*second & 0xFFFFF000u) | (mva & 0xFFF));
+    case SECOND_TINY:
+        // A tiny page in a fine table; the XScale's extended small page in a coarse one.
+        if ((*first & TYPE_MASK) == FIRST_FINE) return PhysicalAddress((*second & 0xFFFFFC00u) | (mva & 0x3FF));
+        return PhysicalAddress((*second & 0xFFFFF000u) | (mva & 0xFFF));
+    default: return std::nullopt;
     }
 }
 

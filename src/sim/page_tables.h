@@ -70,4 +70,9 @@ private:
     std::vector<std::uint32_t> freeTables_;
 };
 
+// What an ARMv4/XScale MMU makes of a modified virtual address with the first-level
+// table at `firstLevel`: sections, coarse and fine tables, and their pages.
+std::optional<PhysicalAddress> translateThrough(const PhysicalMemory& memory, std::uint32_t firstLevel,
+                                                std::uint32_t mva);
+
 }  // namespace sim

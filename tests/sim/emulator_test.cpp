@@ -259,6 +259,55 @@ TEST_P(HandOverTest, StoreLoopsRunNativelyLeaveWhatEmulatingLeaves) {
     EXPECT_EQ(get(placed(target + 0x1100 + 4096 + 20)), 0xCCCCCCCCu);
 }
 
+// With the MMU on, a loop of the copy's shape moves through virtual addresses: it is
+// emulated, and its stores land where the translation table sends them; and a branch
+// to itself is found where the table puts it, not at its virtual address.
+TEST_P(HandOverTest, StoreLoopsWithTheMmuOnGoThroughTheTranslation) {
+    const std::uint32_t table = at(0x00800000);  // 16 KB aligned
+    const std::uint32_t mapped = at(0x00600000), behind = at(0x00700000), source = data;
+    // Every megabyte of the first 32 MB of RAM as itself, but `mapped` onto `behind`.
+    for (std::uint32_t mb = 0; mb < 32; ++mb) {
+        const std::uint32_t va = at(mb << 20);
+        put(table + 4 * (va >> 20), (va == mapped ? behind : va) | 0xC02);  // section, read-write
+    }
+    std::vector<std::uint32_t> words(256);
+    for (std::uint32_t i = 0; i < words.size(); ++i) words[i] = 0x1000u + i * 7;
+    std::memcpy(host(source), words.data(), 1024);
+    std::memset(host(mapped), 0xCC, 1024);
+    std::memset(host(behind), 0xCC, 1024);
+    // ldr r0..r2 come from the literals after the code.
+    const std::vector<std::uint32_t> code = {
+        0xE59F0034,  // ldr r0, =table
+        0xEE020F10,  // mcr p15, 0, r0, c2, c0, 0
+        0xE3E00000,  // mvn r0, #0: every domain a manager
+        0xEE030F10,  // mcr p15, 0, r0, c3, c0, 0
+        0xEE110F10,  // mrc p15, 0, r0, c1, c0, 0
+        0xE3800001,  // orr r0, r0, #1
+        0xEE010F10,  // mcr p15, 0, r0, c1, c0, 0: the MMU on
+        0xE59F001C,  // ldr r0, =mapped
+        0xE59F101C,  // ldr r1, =source
+        0xE59F201C,  // ldr r2, =1024 - 32
+        0xE8B107F8,  // ldmia r1!, {r3-r10}
+        0xE8A007F8,  // stmia r0!, {r3-r10}
+        0xE2522020,  // subs r2, r2, #32
+        0x2AFFFFFB,  // bhs the ldmia
+        0xE59FF00C,  // ldr pc, =mapped + 0x1000
+        table, mapped, source, 1024 - 32, mapped + 0x1000,
+    };
+    put(behind + 0x1000, BRANCH_TO_SELF);
+    put(mapped + 0x1000, 0xE1A00000);  // mov r0, r0: what lies at the address itself
+    device->cpu().emulation.instructionBudget = 100000;
+    const std::uint32_t kernel = at(0x00300000);
+    for (std::size_t i = 0; i < code.size(); ++i) put(kernel + 4 * static_cast<std::uint32_t>(i), code[i]);
+    link(links, {END, ZERO, at(0x00400000), 4});
+    sim::HandOverResult result = jump(links, kernel);
+    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+    EXPECT_EQ(result.pc, mapped + 0x1000);
+    EXPECT_EQ(result.control & 1, 1u);
+    EXPECT_EQ(std::memcmp(host(behind), words.data(), 1024), 0);
+    for (std::uint32_t i = 0; i < 1024; i += 4) ASSERT_EQ(get(mapped + i), 0xCCCCCCCCu) << i;
+}
+
 TEST_P(HandOverTest, EntriesArePerformedInListOrder) {
     std::uint32_t target = at(0x00400000);
     put(data, 0x11111111);
