@@ -96,11 +96,14 @@ bool faulted(sim::HaltReason reason) {
            reason == sim::HaltReason::ProtectedAccess;
 }
 
-std::string instructionAt(sim::Handheld& device, std::uint32_t pc, bool thumb) {
-    std::uint32_t size = thumb ? 2 : 4;
-    if (!device.memory().contains(sim::PhysicalAddress(pc), size)) return "";
-    const std::uint8_t* bytes = device.memory().host(sim::PhysicalAddress(pc));
-    return sim::disassemble(pc, std::span<const std::uint8_t>(bytes, size), thumb);
+std::string instructionAt(sim::Handheld& device, const sim::HandOverResult& result) {
+    const bool thumb = (result.cpsr & 0x20) != 0;
+    const std::uint32_t size = thumb ? 2 : 4;
+    const std::optional<std::uint32_t> at =
+        sim::physicalAddressOf(device.memory(), result.control, result.translationTable, result.processId, result.pc);
+    if (!at || !device.memory().contains(sim::PhysicalAddress(*at), size)) return "";
+    const std::uint8_t* bytes = device.memory().host(sim::PhysicalAddress(*at));
+    return sim::disassemble(result.pc, std::span<const std::uint8_t>(bytes, size), thumb);
 }
 
 }  // namespace
@@ -232,7 +235,7 @@ std::string endStateText(sim::Handheld& device, const sim::HandOverResult& resul
     out << "cpsr " << cpsrText(result.cpsr) << "\n";
     if (result.reason == sim::HaltReason::UnmappedAccess || result.reason == sim::HaltReason::ProtectedAccess)
         out << "fault address " << hex(result.faultAddress) << (result.faultWrite ? " (write)" : " (read or fetch)") << "\n";
-    std::string instruction = instructionAt(device, result.pc, (result.cpsr & 0x20) != 0);
+    std::string instruction = instructionAt(device, result);
     std::string where = regionOf(result.pc, map);
     out << "pc " << hex(result.pc);
     if (!instruction.empty()) out << ": " << instruction;
@@ -298,7 +301,7 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
     if (faulted(result.reason)) {
         out << ", \"fault_address\": " << result.faultAddress << ", \"fault_write\": " << (result.faultWrite ? "true" : "false")
             << ", \"exception\": " << quoted(result.exception) << ", \"instruction\": "
-            << quoted(instructionAt(device, result.pc, (result.cpsr & 0x20) != 0));
+            << quoted(instructionAt(device, result));
     }
     out << "},\n  \"registers\": " << registersJson(result) << "\n}\n";
     return out.str();

@@ -234,7 +234,7 @@ struct Emulator::Engine {
         r[13] = readRegister(uc, UC_ARM_REG_SP);
         r[14] = readRegister(uc, UC_ARM_REG_LR);
         r[15] = at;
-        if (!code.empty() && uc_mem_read(uc, at, code.data(), code.size()) == UC_ERR_OK && result.instructionsExact) {
+        if (!code.empty() && readCode(at, code.data(), static_cast<std::uint32_t>(code.size())) && result.instructionsExact) {
             if (auto found = instructionAccessing(at, code, r, result.faultAddress, result.faultWrite)) at = *found;
         }
         result.pc = at;
@@ -278,17 +278,9 @@ struct Emulator::Engine {
             return;
         // A branch to itself is a block of its own once it has been reached.
         if (size == 4) {
-            // RAM is read where it lies; the emulator's own read looks the region up.
             std::uint32_t instruction = 0;
-            PhysicalMemory& memory = self->device.memory();
-            bool read = false;
-            const std::optional<std::uint32_t> physical = self->physicalOf(static_cast<std::uint32_t>(address));
-            if (physical && memory.contains(PhysicalAddress(*physical), 4)) {
-                std::memcpy(&instruction, memory.host(PhysicalAddress(*physical)), 4);
-                read = true;
-            } else if (physical == address) {
-                read = uc_mem_read(uc, address, &instruction, 4) == UC_ERR_OK;
-            }
+            const bool read = self->readCode(static_cast<std::uint32_t>(address),
+                                             reinterpret_cast<std::uint8_t*>(&instruction), 4);
             if (read && instruction == BRANCH_TO_SELF) {
                 self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
                 self->result.pc = static_cast<std::uint32_t>(address);
@@ -297,15 +289,26 @@ struct Emulator::Engine {
         }
     }
 
-    // Where the processor finds a virtual address: the address itself while the MMU
-    // is off, else what the translation table in RAM makes of it.
     std::optional<std::uint32_t> physicalOf(std::uint32_t va) {
-        if ((readCp15(uc, 1) & 1) == 0) return va;
-        // The fast context switch extension relocates the lowest 32 MB.
-        const std::uint32_t mva = va < PageTables::SLOT_SIZE ? va | (readCp15(uc, 13) & 0xFE000000u) : va;
-        const std::optional<PhysicalAddress> pa = translateThrough(device.memory(), readCp15(uc, 2), mva);
-        if (!pa) return std::nullopt;
-        return pa->value();
+        const std::uint32_t control = readCp15(uc, 1);
+        if ((control & 1) == 0) return va;
+        return physicalAddressOf(device.memory(), control, readCp15(uc, 2), readCp15(uc, 13), va);
+    }
+
+    // Code as the processor fetches it; false where it cannot be read.
+    bool readCode(std::uint32_t va, std::uint8_t* out, std::uint32_t size) {
+        for (std::uint32_t done = 0; done < size;) {
+            const std::uint32_t n = std::min(size - done, PageTables::SMALL_PAGE - (va + done) % PageTables::SMALL_PAGE);
+            const std::optional<std::uint32_t> physical = physicalOf(va + done);
+            if (!physical) return false;
+            if (device.memory().contains(PhysicalAddress(*physical), n)) {
+                std::memcpy(out + done, device.memory().host(PhysicalAddress(*physical)), n);
+            } else if (*physical != va + done || uc_mem_read(uc, va + done, out + done, n) != UC_ERR_OK) {
+                return false;  // the emulator's own read is of physical addresses
+            }
+            done += n;
+        }
+        return true;
     }
 
     // Performs a store loop that starts this block natively, when it can be told
@@ -554,7 +557,20 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     e.result.r[15] = readRegister(uc, UC_ARM_REG_PC);
     e.result.cpsr = readRegister(uc, UC_ARM_REG_CPSR);
     e.result.control = readCp15(uc, 1);
+    e.result.translationTable = readCp15(uc, 2);
+    e.result.processId = readCp15(uc, 13);
     return e.result;
+}
+
+std::optional<std::uint32_t> physicalAddressOf(const PhysicalMemory& memory, std::uint32_t control,
+                                               std::uint32_t translationTable, std::uint32_t processId,
+                                               std::uint32_t va) {
+    if ((control & 1) == 0) return va;
+    // The fast context switch extension relocates the lowest 32 MB.
+    const std::uint32_t mva = va < PageTables::SLOT_SIZE ? va | (processId & 0xFE000000u) : va;
+    const std::optional<PhysicalAddress> pa = translateThrough(memory, translationTable, mva);
+    if (!pa) return std::nullopt;
+    return pa->value();
 }
 
 std::string HandOverResult::describe() const {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/physical_memory.h"
+
 namespace sim {
 
 class Handheld;
@@ -79,6 +81,9 @@ struct HandOverResult {
     std::array<std::uint32_t, 16> r{};
     std::uint32_t cpsr = 0;
     std::uint32_t control = 0;  // CP15 c1 at the end
+    // CP15 c2 and c13 at the end: where virtual addresses lead while the MMU is on.
+    std::uint32_t translationTable = 0;
+    std::uint32_t processId = 0;
     // Begun, the faulting one included. Counted a block at a time: exact for ARM
     // code; once Thumb code has run it is an estimate (instructionsExact false).
     std::uint64_t instructions = 0;
@@ -95,6 +100,13 @@ struct HandOverResult {
 
     std::string describe() const;
 };
+
+// Where the processor finds a virtual address with the given control, translation
+// table and process ID registers: the address itself while the MMU is off, else what
+// the table in RAM makes of it (none when it maps nothing).
+std::optional<std::uint32_t> physicalAddressOf(const PhysicalMemory& memory, std::uint32_t control,
+                                               std::uint32_t translationTable, std::uint32_t processId,
+                                               std::uint32_t va);
 
 class Emulator {
 public:

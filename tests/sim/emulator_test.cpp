@@ -260,52 +260,76 @@ TEST_P(HandOverTest, StoreLoopsRunNativelyLeaveWhatEmulatingLeaves) {
 }
 
 // With the MMU on, a loop of the copy's shape moves through virtual addresses: it is
-// emulated, and its stores land where the translation table sends them; and a branch
-// to itself is found where the table puts it, not at its virtual address.
-TEST_P(HandOverTest, StoreLoopsWithTheMmuOnGoThroughTheTranslation) {
+// emulated, and its stores land where the translation table sends them. A branch to
+// itself, and the instruction that faults, are found where the table puts them, not
+// at their virtual addresses.
+TEST_P(HandOverTest, WithTheMmuOnCodeAndStoresGoThroughTheTranslation) {
     const std::uint32_t table = at(0x00800000);  // 16 KB aligned
     const std::uint32_t mapped = at(0x00600000), behind = at(0x00700000), source = data;
-    // Every megabyte of the first 32 MB of RAM as itself, but `mapped` onto `behind`.
+    const std::uint32_t nowhere = at(0x02000000);  // a section onto no memory at all
     for (std::uint32_t mb = 0; mb < 32; ++mb) {
         const std::uint32_t va = at(mb << 20);
         put(table + 4 * (va >> 20), (va == mapped ? behind : va) | 0xC02);  // section, read-write
     }
+    put(table + 4 * (nowhere >> 20), 0x10000000u | 0xC02);
+    constexpr std::uint32_t NOP = 0xE1A00000;  // mov r0, r0
     std::vector<std::uint32_t> words(256);
     for (std::uint32_t i = 0; i < words.size(); ++i) words[i] = 0x1000u + i * 7;
-    std::memcpy(host(source), words.data(), 1024);
-    std::memset(host(mapped), 0xCC, 1024);
-    std::memset(host(behind), 0xCC, 1024);
-    // ldr r0..r2 come from the literals after the code.
-    const std::vector<std::uint32_t> code = {
-        0xE59F0034,  // ldr r0, =table
-        0xEE020F10,  // mcr p15, 0, r0, c2, c0, 0
-        0xE3E00000,  // mvn r0, #0: every domain a manager
-        0xEE030F10,  // mcr p15, 0, r0, c3, c0, 0
-        0xEE110F10,  // mrc p15, 0, r0, c1, c0, 0
-        0xE3800001,  // orr r0, r0, #1
-        0xEE010F10,  // mcr p15, 0, r0, c1, c0, 0: the MMU on
-        0xE59F001C,  // ldr r0, =mapped
-        0xE59F101C,  // ldr r1, =source
-        0xE59F201C,  // ldr r2, =1024 - 32
-        0xE8B107F8,  // ldmia r1!, {r3-r10}
-        0xE8A007F8,  // stmia r0!, {r3-r10}
-        0xE2522020,  // subs r2, r2, #32
-        0x2AFFFFFB,  // bhs the ldmia
-        0xE59FF00C,  // ldr pc, =mapped + 0x1000
-        table, mapped, source, 1024 - 32, mapped + 0x1000,
+    struct Case {
+        const char* what;
+        std::uint32_t jumpTo;  // where the kernel goes after the copy
+        sim::HaltReason reason;
+        std::uint32_t pc;
     };
-    put(behind + 0x1000, BRANCH_TO_SELF);
-    put(mapped + 0x1000, 0xE1A00000);  // mov r0, r0: what lies at the address itself
-    device->cpu().emulation.instructionBudget = 100000;
-    const std::uint32_t kernel = at(0x00300000);
-    for (std::size_t i = 0; i < code.size(); ++i) put(kernel + 4 * static_cast<std::uint32_t>(i), code[i]);
-    link(links, {END, ZERO, at(0x00400000), 4});
-    sim::HandOverResult result = jump(links, kernel);
-    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
-    EXPECT_EQ(result.pc, mapped + 0x1000);
-    EXPECT_EQ(result.control & 1, 1u);
-    EXPECT_EQ(std::memcmp(host(behind), words.data(), 1024), 0);
-    for (std::uint32_t i = 0; i < 1024; i += 4) ASSERT_EQ(get(mapped + i), 0xCCCCCCCCu) << i;
+    const Case cases[] = {
+        {"a branch to itself", mapped + 0x1000, sim::HaltReason::Halted, mapped + 0x1000},
+        {"a store to no memory", mapped + 0x2000, sim::HaltReason::UnmappedAccess, mapped + 0x2008},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::memcpy(host(source), words.data(), 1024);
+        std::memset(host(mapped), 0xCC, 1024);
+        std::memset(host(behind), 0xCC, 1024);
+        // What the table shows at the virtual addresses, and nops where they lie themselves.
+        put(behind + 0x1000, BRANCH_TO_SELF);
+        put(behind + 0x2000, 0xE59F1004);  // ldr r1, =nowhere
+        put(behind + 0x2004, NOP);
+        put(behind + 0x2008, 0xE5810000);  // str r0, [r1]
+        put(behind + 0x200C, nowhere);
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            put(mapped + 0x1000 + 4 * i, NOP);
+            put(mapped + 0x2000 + 4 * i, NOP);
+        }
+        // ldr r0..r2 and the pc come from the literals after the code.
+        const std::vector<std::uint32_t> code = {
+            0xE59F0034,  // ldr r0, =table
+            0xEE020F10,  // mcr p15, 0, r0, c2, c0, 0
+            0xE3E00000,  // mvn r0, #0: every domain a manager
+            0xEE030F10,  // mcr p15, 0, r0, c3, c0, 0
+            0xEE110F10,  // mrc p15, 0, r0, c1, c0, 0
+            0xE3800001,  // orr r0, r0, #1
+            0xEE010F10,  // mcr p15, 0, r0, c1, c0, 0: the MMU on
+            0xE59F001C,  // ldr r0, =mapped
+            0xE59F101C,  // ldr r1, =source
+            0xE59F201C,  // ldr r2, =1024 - 32
+            0xE8B107F8,  // ldmia r1!, {r3-r10}
+            0xE8A007F8,  // stmia r0!, {r3-r10}
+            0xE2522020,  // subs r2, r2, #32
+            0x2AFFFFFB,  // bhs the ldmia
+            0xE59FF00C,  // ldr pc, =jumpTo
+            table, mapped, source, 1024 - 32, c.jumpTo,
+        };
+        device->cpu().emulation.instructionBudget = 100000;
+        const std::uint32_t kernel = at(0x00300000);
+        for (std::size_t i = 0; i < code.size(); ++i) put(kernel + 4 * static_cast<std::uint32_t>(i), code[i]);
+        link(links, {END, ZERO, at(0x00400000), 4});
+        sim::HandOverResult result = jump(links, kernel);
+        EXPECT_EQ(result.reason, c.reason) << result.describe();
+        EXPECT_EQ(result.pc, c.pc) << result.describe();
+        EXPECT_EQ(result.control & 1, 1u);
+        EXPECT_EQ(std::memcmp(host(behind), words.data(), 1024), 0);
+        for (std::uint32_t i = 0; i < 1024; i += 4) ASSERT_EQ(get(mapped + i), 0xCCCCCCCCu) << i;
+    }
 }
 
 TEST_P(HandOverTest, EntriesArePerformedInListOrder) {
