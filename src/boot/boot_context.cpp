@@ -64,11 +64,19 @@ ce::BOOL BootContext::create() {
     // The file manager and loader of an earlier, failed attempt are released here
     // rather than leaked when their slots are refilled.
     releaseFileAndLoader();
-    fileManagerSlot = new (std::nothrow) GzipFileManager(consoleSlot, fileManagerKind);
+    auto* front = new (std::nothrow) GzipFileManager(consoleSlot, fileManagerKind);
+    fileManagerSlot = front;
     if (!fileManagerSlot) {
         consoleSlot->print(u"can't allocate file manager.\n");
         return ce::FALSE;
     }
+    // The inflated bytes the front keeps come from the same RAM as the page pool, which
+    // must hold the whole kernel while they are still kept: they may take half of what
+    // is free. Past that the front lets them go and inflates again.
+    ce::MEMORYSTATUS memory{};
+    memory.dwLength = sizeof memory;
+    ce::GlobalMemoryStatus(&memory);
+    front->setCacheLimit(memory.dwAvailPhys / 2);
     fileManagerSlot->debugLevel = fileManagerDebug;
     return ce::TRUE;
 }

@@ -72,6 +72,7 @@ void OutputDebugStringW(LPCWSTR text);
 // System information.
 BOOL GetVersionExW(OSVERSIONINFOW* info);
 void GetSystemInfo(SYSTEM_INFO* info);
+void GlobalMemoryStatus(MEMORYSTATUS* status);
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* info);
 DWORD Random();
 

@@ -198,6 +198,16 @@ struct SYSTEM_INFO {
     WORD wProcessorLevel;
     WORD wProcessorRevision;
 };
+struct MEMORYSTATUS {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    DWORD dwTotalPhys;
+    DWORD dwAvailPhys;
+    DWORD dwTotalPageFile;
+    DWORD dwAvailPageFile;
+    DWORD dwTotalVirtual;
+    DWORD dwAvailVirtual;
+};
 constexpr WORD PROCESSOR_ARCHITECTURE_ARM = 5;
 constexpr DWORD PROCESSOR_STRONGARM = 2577;
 constexpr DWORD PROCESSOR_ARM720 = 1824;

@@ -14,6 +14,7 @@ namespace sim {
 PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder frameOrder,
                                const std::vector<RamBank>& reserved)
     : banks_(banks) {
+    for (const RamBank& bank : banks) ramSize_ += bank.size;
     banks_.insert(banks_.end(), reserved.begin(), reserved.end());
     for (const RamBank& bank : banks_) {
         if (bank.size == 0 || bank.size % FRAME_SIZE != 0 || bank.base % FRAME_SIZE != 0 ||

@@ -38,6 +38,8 @@ public:
     PhysicalMemory& operator=(const PhysicalMemory&) = delete;
 
     const std::vector<RamBank>& banks() const { return banks_; }
+    // Bytes of RAM that frames are handed out from (the reserved banks not counted).
+    std::uint64_t ramSize() const { return ramSize_; }
     bool contains(PhysicalAddress address, std::uint32_t size = 1) const;
 
     // Offset of a physical address in the backing object, for mapping it.
@@ -64,6 +66,7 @@ private:
     std::vector<RamBank> banks_;
     std::vector<std::uint64_t> offsets_;
     std::uint64_t total_ = 0;
+    std::uint64_t ramSize_ = 0;
     int fd_ = -1;
     std::uint8_t* view_ = nullptr;
     std::deque<PhysicalAddress> preferred_;

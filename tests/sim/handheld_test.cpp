@@ -347,6 +347,17 @@ TEST(SimSystem, CoredllExportsAndDeviceSettings) {
     LPCWSTR text = nullptr;
     EXPECT_EQ(LoadStringW(GetModuleHandleW(nullptr), 10002, reinterpret_cast<LPWSTR>(&text), 0), 7);
     EXPECT_EQ(std::u16string(text), u"QUORVEL");
+
+    // Free physical memory is the frames nobody holds, and a commit takes from it.
+    MEMORYSTATUS before{}, after{};
+    GlobalMemoryStatus(&before);
+    EXPECT_EQ(before.dwLength, sizeof before);
+    EXPECT_EQ(before.dwTotalPhys, 32u << 20);
+    EXPECT_EQ(before.dwAvailPhys, device->memory().freeFrames() * 4096);
+    ASSERT_NE(VirtualAlloc(nullptr, 0x10000, MEM_COMMIT, PAGE_READWRITE), nullptr);
+    GlobalMemoryStatus(&after);
+    EXPECT_EQ(after.dwAvailPhys, before.dwAvailPhys - 0x10000);
+    EXPECT_GT(after.dwMemoryLoad, 0u);
 }
 
 }  // namespace

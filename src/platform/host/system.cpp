@@ -1,4 +1,5 @@
 // System information, coredll's exports and the privileged-mode switch.
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -68,6 +69,19 @@ void GetSystemInfo(SYSTEM_INFO* info) {
     info->dwAllocationGranularity = 0x10000;
     info->wProcessorLevel = settings.processorLevel;
     info->wProcessorRevision = settings.processorRevision;
+}
+
+void GlobalMemoryStatus(MEMORYSTATUS* status) {
+    sim::Handheld& device = sim::Handheld::current();
+    const std::uint64_t total = device.memory().ramSize();
+    const std::uint64_t available = std::uint64_t{device.memory().freeFrames()} * sim::FRAME_SIZE;
+    std::memset(status, 0, sizeof *status);
+    status->dwLength = sizeof *status;
+    status->dwTotalPhys = static_cast<DWORD>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
+    status->dwAvailPhys = static_cast<DWORD>(std::min<std::uint64_t>(available, 0xFFFFFFFFu));
+    status->dwMemoryLoad = total ? static_cast<DWORD>(100 - available * 100 / total) : 0;
+    status->dwTotalVirtual = 0x02000000;  // a process slot
+    status->dwAvailVirtual = 0x02000000;
 }
 
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* info) {
