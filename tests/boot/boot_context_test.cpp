@@ -16,10 +16,12 @@
 #include "file/ufs/ufs_file_manager.h"
 #include "loader/coff_loader.h"
 #include "loader/elf_loader.h"
+#include "platform/coredll.h"
 #include "sim/utf.h"
 #include "support/component_doubles.h"
 #include "support/device.h"
 #include "support/log_capture.h"
+#include "support/test_data.h"
 
 using namespace quorvel;
 using testing_support::ArchitectureDouble;
@@ -173,6 +175,33 @@ TEST_F(BootContextTest, CreateMakesItsConsoleCurrentAndAGzipFrontOfTheChosenKind
         EXPECT_EQ(front->debugLevel, 0);
         setConsole(nullptr);
     }
+}
+
+// The front's kept bytes share RAM with the page pool: with 512 KB free it keeps at
+// most 256 KB of a 1 MB kernel, and reading back inflates again instead.
+TEST_F(BootContextTest, TheFrontKeepsInflatedBytesInHalfTheFreeRamAtMost) {
+    constexpr std::uint32_t KB = 1u << 10;
+    const std::string content = testing_support::textData(1024 * KB, 5);
+    device.writeFile("Storage Card/kernel.gz", gzipped(content));
+    const std::size_t others = device->memory().freeFrames() * 4096 - 512 * KB;
+    ASSERT_NE(ce::VirtualAlloc(nullptr, static_cast<ce::DWORD>(others), ce::MEM_COMMIT, ce::PAGE_READWRITE), nullptr);
+    BootContext context;
+    context.consoleSlot = lcdConsole();
+    context.fileManagerKind = FILE_MANAGER_FAT;
+    ASSERT_TRUE(context.create());
+    auto* front = dynamic_cast<GzipFileManager*>(context.fileManagerSlot);
+    ASSERT_NE(front, nullptr);
+    ASSERT_TRUE(front->setLocation(u"\\Storage Card\\"));
+    ASSERT_TRUE(front->open(u"kernel.gz", 3));
+    std::string tail(100, '\0'), head(4000, '\0');
+    ASSERT_EQ(front->read(tail.data(), 100, static_cast<std::int32_t>(content.size() - 100)), 100);
+    ASSERT_EQ(front->read(head.data(), 4000, 4096), 4000);
+    EXPECT_EQ(tail, content.substr(content.size() - 100));
+    EXPECT_EQ(head, content.substr(4096, 4000));
+    EXPECT_LE(front->cachedBytesPeak(), 256 * KB);
+    EXPECT_GT(front->inflatedBytes(), content.size());
+    front->close();
+    setConsole(nullptr);
 }
 
 TEST_F(BootContextTest, CreateReleasesTheComponentsOfAnEarlierAttempt) {
