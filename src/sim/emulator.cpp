@@ -192,6 +192,13 @@ struct Emulator::Engine {
     std::size_t uartSent = 0;
     // Only the XScale has a Thumb state; the StrongARM's count needs no look at it.
     bool thumbCapable = false;
+    // The last one-instruction block had been counted already as the end of the block
+    // before it.
+    bool loopCountedBefore = false;
+    // The last store loop left to the emulator because the MMU was on, and the last
+    // block that came round again without being a branch to itself (odd: none).
+    std::uint32_t mmuOnLoop = 1;
+    std::uint32_t notBranchToSelf = 1;
 
     Engine(Handheld& d, EmulationSettings s)
         : device(d), settings(std::move(s)), thumbCapable(d.settings().cpu == CpuFamily::PXA2x0) {}
@@ -257,6 +264,8 @@ struct Emulator::Engine {
         // The last instruction of the block before, which a branch to itself at the
         // end of a block has already counted when it comes round as a block of its own.
         std::uint64_t previousLast = self->blockStart + 4u * self->previousInstructions - 4u;
+        // A one-instruction block that comes straight round again.
+        const bool again = size == 4 && self->blockStart == address && self->previousInstructions == 1;
         self->previousInstructions = self->blockInstructions;
         self->blockStart = address;
         self->result.instructions += self->blockInstructions;
@@ -276,15 +285,30 @@ struct Emulator::Engine {
             return self->decideBefore(HaltReason::TimedOut, address);
         if ((size == 12 || size == 16) && self->blockInstructions * 4 == size && self->runStoreLoop(address, size))
             return;
-        // A branch to itself is a block of its own once it has been reached.
+        // A branch to itself is a block of its own once it has been reached. The word is
+        // first read where the address lies in RAM, which is where the processor finds
+        // it while the MMU is off; a branch to itself found there, a block outside RAM,
+        // and a block that comes straight round again are read through the translation.
         if (size == 4) {
+            const auto at = static_cast<std::uint32_t>(address);
+            PhysicalMemory& memory = self->device.memory();
             std::uint32_t instruction = 0;
-            const bool read = self->readCode(static_cast<std::uint32_t>(address),
-                                             reinterpret_cast<std::uint8_t*>(&instruction), 4);
-            if (read && instruction == BRANCH_TO_SELF) {
+            const bool inRam = memory.contains(PhysicalAddress(at), 4);
+            if (inRam) std::memcpy(&instruction, memory.host(PhysicalAddress(at)), 4);
+            bool halts = false;
+            if (!inRam || instruction == BRANCH_TO_SELF || (again && at != self->notBranchToSelf)) {
+                halts = self->readCode(at, reinterpret_cast<std::uint8_t*>(&instruction), 4) && instruction == BRANCH_TO_SELF;
+                // A conditional branch to itself may go round many times: it is read once.
+                if (!halts && again) self->notBranchToSelf = at;
+            }
+            if (halts) {
                 self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
-                self->result.pc = static_cast<std::uint32_t>(address);
+                self->result.pc = at;
                 if (previousLast == address) self->result.instructions -= self->blockInstructions;
+                // Found only as it came round: its first time round is not counted twice.
+                if (again && self->loopCountedBefore) self->result.instructions -= self->blockInstructions;
+            } else if (!again) {
+                self->loopCountedBefore = previousLast == address;
             }
         }
     }
@@ -323,8 +347,13 @@ struct Emulator::Engine {
         std::memcpy(code, memory.host(PhysicalAddress(at)), size);
         const std::optional<StoreLoop> loop = storeLoop(code, size / 4);
         if (!loop) return false;
-        // Registers hold physical addresses only while the MMU is off.
-        if (readCp15(uc, 1) & 1) return false;
+        // Registers hold physical addresses only while the MMU is off. A loop turned
+        // down for that is not asked again each round.
+        if (at == mmuOnLoop) return false;
+        if (readCp15(uc, 1) & 1) {
+            mmuOnLoop = at;
+            return false;
+        }
 
         const std::uint32_t counter = readRegister(uc, armRegister(loop->counter));
         const std::uint64_t rounds = counter / loop->stride + 1;
@@ -495,6 +524,8 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     e.memoryFault = false;
     e.blockInstructions = 0;
     e.previousInstructions = 0;
+    e.loopCountedBefore = false;
+    e.mmuOnLoop = e.notBranchToSelf = 1;
     e.blockStart = 0;
     e.blocks = 0;
     e.stopAddresses[0] = e.stopAddresses[1] = 1;

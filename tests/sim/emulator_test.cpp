@@ -280,25 +280,37 @@ TEST_P(HandOverTest, WithTheMmuOnCodeAndStoresGoThroughTheTranslation) {
         std::uint32_t jumpTo;  // where the kernel goes after the copy
         sim::HaltReason reason;
         std::uint32_t pc;
+        std::uint32_t before = 0;  // instructions between the jump and a halt
     };
     const Case cases[] = {
-        {"a branch to itself", mapped + 0x1000, sim::HaltReason::Halted, mapped + 0x1000},
+        {"a branch to itself", mapped + 0x1004, sim::HaltReason::Halted, mapped + 0x1004},
+        {"a branch to itself after a nop", mapped + 0x1000, sim::HaltReason::Halted, mapped + 0x1004, 1},
         {"a store to no memory", mapped + 0x2000, sim::HaltReason::UnmappedAccess, mapped + 0x2008},
+        {"a conditional branch to itself, taken for ever", mapped + 0x3000, sim::HaltReason::BudgetExhausted,
+         mapped + 0x3000},
     };
+    // The same kernel's instructions with the MMU off and a branch to itself at once:
+    // the loader's, and the branch.
+    put(at(0x00300000), BRANCH_TO_SELF);
+    link(links, {END, ZERO, at(0x00400000), 4});
+    const std::uint64_t loaderAndBranch = jump(links, at(0x00300000)).instructions;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::memcpy(host(source), words.data(), 1024);
         std::memset(host(mapped), 0xCC, 1024);
         std::memset(host(behind), 0xCC, 1024);
         // What the table shows at the virtual addresses, and nops where they lie themselves.
-        put(behind + 0x1000, BRANCH_TO_SELF);
+        put(behind + 0x1000, NOP);
+        put(behind + 0x1004, BRANCH_TO_SELF);
         put(behind + 0x2000, 0xE59F1004);  // ldr r1, =nowhere
         put(behind + 0x2004, NOP);
         put(behind + 0x2008, 0xE5810000);  // str r0, [r1]
         put(behind + 0x200C, nowhere);
+        put(behind + 0x3000, 0x1AFFFFFE);  // bne .: the last subs left Z clear
         for (std::uint32_t i = 0; i < 4; ++i) {
             put(mapped + 0x1000 + 4 * i, NOP);
             put(mapped + 0x2000 + 4 * i, NOP);
+            put(mapped + 0x3000 + 4 * i, NOP);
         }
         // ldr r0..r2 and the pc come from the literals after the code.
         const std::vector<std::uint32_t> code = {
@@ -326,6 +338,11 @@ TEST_P(HandOverTest, WithTheMmuOnCodeAndStoresGoThroughTheTranslation) {
         sim::HandOverResult result = jump(links, kernel);
         EXPECT_EQ(result.reason, c.reason) << result.describe();
         EXPECT_EQ(result.pc, c.pc) << result.describe();
+        // Ten instructions up to the loop, 32 rounds of four, the jump, the way to the
+        // branch, the branch.
+        if (c.reason == sim::HaltReason::Halted) {
+            EXPECT_EQ(result.instructions, loaderAndBranch + 10 + 128 + 1 + c.before);
+        }
         EXPECT_EQ(result.control & 1, 1u);
         EXPECT_EQ(std::memcmp(host(behind), words.data(), 1024), 0);
         for (std::uint32_t i = 0; i < 1024; i += 4) ASSERT_EQ(get(mapped + i), 0xCCCCCCCCu) << i;
