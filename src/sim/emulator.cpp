@@ -192,6 +192,12 @@ struct Emulator::Engine {
     std::size_t uartSent = 0;
     // Only the XScale has a Thumb state; the StrongARM's count needs no look at it.
     bool thumbCapable = false;
+    // The state each block runs in, remembered by its address: code at an address is
+    // ARM or Thumb, and reading the CPSR at every block cost the XScale's emulation more
+    // than half its speed.
+    static constexpr std::size_t STATE_SLOTS = 1024;
+    std::array<std::uint32_t, STATE_SLOTS> stateAddress{};  // odd: empty
+    std::array<bool, STATE_SLOTS> stateThumb{};
     // The last one-instruction block had been counted already as the end of the block
     // before it.
     bool loopCountedBefore = false;
@@ -251,10 +257,10 @@ struct Emulator::Engine {
 
     // The per-block work: the count, the budget, a halt, the stop asked for, the
     // time limit and an interruption.
-    static void onBlock(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* data) {
+    static void onBlock(uc_engine*, std::uint64_t address, std::uint32_t size, void* data) {
         auto* self = static_cast<Engine*>(data);
         if (self->decided) return;
-        if (self->thumbCapable && (readRegister(uc, UC_ARM_REG_CPSR) & 0x20) != 0) {
+        if (self->thumbCapable && self->runsInThumbState(static_cast<std::uint32_t>(address))) {
             // Thumb: 2- and 4-byte instructions mixed, so the count becomes an estimate.
             self->result.instructionsExact = false;
             self->blockInstructions = (size + 1) / 2;
@@ -311,6 +317,15 @@ struct Emulator::Engine {
                 self->loopCountedBefore = previousLast == address;
             }
         }
+    }
+
+    bool runsInThumbState(std::uint32_t address) {
+        const std::size_t slot = (address >> 1) & (STATE_SLOTS - 1);
+        if (stateAddress[slot] != address) {
+            stateAddress[slot] = address;
+            stateThumb[slot] = (readRegister(uc, UC_ARM_REG_CPSR) & 0x20) != 0;
+        }
+        return stateThumb[slot];
     }
 
     std::optional<std::uint32_t> physicalOf(std::uint32_t va) {
@@ -526,6 +541,7 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     e.previousInstructions = 0;
     e.loopCountedBefore = false;
     e.mmuOnLoop = e.notBranchToSelf = 1;
+    e.stateAddress.fill(1);
     e.blockStart = 0;
     e.blocks = 0;
     e.stopAddresses[0] = e.stopAddresses[1] = 1;

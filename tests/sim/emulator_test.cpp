@@ -499,6 +499,28 @@ TEST_P(HandOverTest, InstructionCountAndFaultingInstructionAreExactInsideBlocks)
     }
 }
 
+// The XScale's Thumb state: once Thumb code has run the count is an estimate, and the
+// processor comes back to ARM code that halts.
+TEST_P(HandOverTest, ThumbCodeMakesTheCountAnEstimate) {
+    if (!cpu().folds) GTEST_SKIP() << "the StrongARM has no Thumb state";
+    const std::uint32_t kernel = at(0x00300000);
+    const std::uint32_t code[] = {
+        0xE28F0001,  // add r0, pc, #1: the Thumb code below, with bit 0 set
+        0xE12FFF10,  // bx r0
+        0x31012105,  // movs r1, #5; adds r1, #1
+        0x46C04778,  // bx pc: back to ARM at the next word; nop
+        BRANCH_TO_SELF,
+    };
+    for (std::uint32_t i = 0; i < 5; ++i) put(kernel + 4 * i, code[i]);
+    link(links, {END, ZERO, at(0x00400000), 4});
+    device->cpu().emulation.instructionBudget = 100000;
+    sim::HandOverResult result = jump(links, kernel);
+    ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
+    EXPECT_EQ(result.pc, placed(kernel + 16));
+    EXPECT_EQ(result.r[1], 6u);
+    EXPECT_FALSE(result.instructionsExact);
+}
+
 TEST_P(HandOverTest, AListThatLoopsEndsWithTheInstructionBudget) {
     link(links, {links, ZERO, at(0x00400000), 4});
     device->cpu().emulation.instructionBudget = 10000;
