@@ -63,17 +63,10 @@ bool poolPagesSetAside() {
     std::uint32_t seed = 11;
     for (const quorvel::PlatformName& row : quorvel::platformNameTable) {
         if (row.id->cpu == 0 || row.id->machine == 0) continue;
-        const bool pxa = (row.id->cpu & 0xFFF00000u) == 0x0C200000u;
         for (std::uint32_t ram : {3 * MB, 32 * MB, 128 * MB}) {
-            sim::DeviceSettings settings;
-            settings.cpu = pxa ? sim::CpuFamily::PXA2x0 : sim::CpuFamily::SA11x0;
-            settings.mainId = sim::mainIdFor(row.id->cpu);
+            sim::DeviceSettings settings = quorvel::app::handheldFor(*row.id, ram);
             settings.seed = seed;
             seed += 7;
-            quorvel::app::placeScreenFor(*row.id, settings, false);
-            const std::uint32_t bank = pxa ? 64 * MB : 128 * MB;
-            for (std::uint32_t at = 0; at < ram; at += bank)
-                settings.ram.push_back({sim::dramBase(settings.cpu) + at, std::min(bank, ram - at)});
             testing_support::TestDevice device(settings);
             device.writeFile("Storage Card/tamsel.gz", kernel);
             device.writeFile("Storage Card/miniroot.fs", image);
@@ -135,18 +128,10 @@ BootFigures measureBoots(const std::string& gz, const std::u16string& platform, 
         f.failure = "no such platform";
         return f;
     }
-    const bool pxa = (id->cpu & 0xFFF00000u) == 0x0C200000u;
     for (int round = 0; round < rounds; ++round) {
-        sim::DeviceSettings settings;
-        settings.cpu = pxa ? sim::CpuFamily::PXA2x0 : sim::CpuFamily::SA11x0;
-        settings.mainId = sim::mainIdFor(id->cpu);
-        quorvel::app::placeScreenFor(*id, settings, false);
-        const std::uint32_t bank = pxa ? 64u << 20 : RAM;
-        for (std::uint32_t at = 0; at < RAM; at += bank)
-            settings.ram.push_back({sim::dramBase(settings.cpu) + at, std::min(bank, RAM - at)});
         resetPeakMemory();
         const std::uint64_t before = peakMemory();
-        testing_support::TestDevice device(settings);
+        testing_support::TestDevice device(quorvel::app::handheldFor(*id, RAM));
         device->cpu().emulation.stopAt = stopAt;
         device.writeFile("Storage Card/kernel.gz", kernel);
         Clock::time_point start = Clock::now();

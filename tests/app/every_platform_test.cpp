@@ -41,21 +41,13 @@ const std::string& image() {
 
 bool isPxa(const quorvel::PlatformId& id) { return (id.cpu & 0xFFF00000u) == quorvel::CPU_WORD_XSCALE; }
 
-std::uint32_t mainIdOf(const quorvel::PlatformId& id) { return sim::mainIdFor(id.cpu); }
-
-// RAM from the first DRAM bank up, in banks of at most the CPU's bank size.
+// The platform's handheld (the screen where the boot information says, since the
+// kernel draws there), with the frames dealt out by the seed in the order given.
 sim::DeviceSettings handheld(const quorvel::PlatformId& id, std::uint32_t ram, std::uint32_t seed,
                              sim::FrameOrder order = sim::FrameOrder::Scattered) {
-    sim::DeviceSettings settings;
-    settings.cpu = isPxa(id) ? sim::CpuFamily::PXA2x0 : sim::CpuFamily::SA11x0;
-    settings.mainId = mainIdOf(id);
+    sim::DeviceSettings settings = quorvel::app::handheldFor(id, ram);
     settings.seed = seed;
     settings.frameOrder = order;
-    // The screen where the boot information says, since the kernel draws there.
-    quorvel::app::placeScreenFor(id, settings, false);
-    const std::uint32_t bankSize = isPxa(id) ? 64 * MB : 128 * MB;
-    for (std::uint32_t at = 0; at < ram; at += bankSize)
-        settings.ram.push_back({sim::dramBase(settings.cpu) + at, std::min(bankSize, ram - at)});
     return settings;
 }
 
