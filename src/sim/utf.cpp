@@ -32,36 +32,52 @@ std::string toUtf8(std::u16string_view text) {
     return out;
 }
 
+namespace {
+
+// The second byte's range for each lead byte; outside it the sequence is overlong, a
+// surrogate or past U+10FFFF, and only the lead byte is taken.
+bool secondByteFits(unsigned char lead, unsigned char second) {
+    if (lead == 0xE0) return second >= 0xA0 && second <= 0xBF;
+    if (lead == 0xED) return second >= 0x80 && second <= 0x9F;
+    if (lead == 0xF0) return second >= 0x90 && second <= 0xBF;
+    if (lead == 0xF4) return second >= 0x80 && second <= 0x8F;
+    return second >= 0x80 && second <= 0xBF;
+}
+
+void appendUtf16(std::u16string& out, char32_t c) {
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(c));
+    }
+}
+
+}  // namespace
+
+// Well-formed sequences only; each maximal ill-formed subpart becomes one U+FFFD.
 std::u16string fromUtf8(std::string_view text) {
     std::u16string out;
     std::size_t i = 0;
     while (i < text.size()) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        char32_t c = 0xFFFD;
-        int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-        if (extra == 0) {
-            c = b;
-            i += 1;
-        } else if (extra > 0 && i + extra < text.size()) {
-            char32_t v = b & (0x3F >> extra);
-            bool ok = true;
-            for (int k = 1; k <= extra; ++k) {
-                unsigned char n = static_cast<unsigned char>(text[i + k]);
-                if ((n & 0xC0) != 0x80) ok = false;
-                v = (v << 6) | (n & 0x3F);
-            }
-            if (ok) c = v;
-            i += ok ? extra + 1 : 1;
-        } else {
-            i += 1;
+        const auto lead = static_cast<unsigned char>(text[i++]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            continue;
         }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
+        const std::size_t extra = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+                                : lead >= 0xF0 && lead <= 0xF4 ? 3 : 0;
+        char32_t c = lead & (0x3F >> extra);
+        std::size_t taken = 0;
+        while (taken < extra && i < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i]);
+            if (taken == 0 ? !secondByteFits(lead, next) : (next & 0xC0) != 0x80) break;
+            c = (c << 6) | (next & 0x3F);
+            ++i;
+            ++taken;
         }
+        appendUtf16(out, extra != 0 && taken == extra ? c : 0xFFFD);
     }
     return out;
 }
