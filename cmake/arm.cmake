@@ -7,7 +7,7 @@ find_program(ARM_OBJCOPY arm-none-eabi-objcopy REQUIRED)
 find_program(ARM_NM arm-none-eabi-nm REQUIRED)
 find_program(ARM_READELF arm-none-eabi-readelf REQUIRED)
 find_program(GZIP_PROGRAM gzip REQUIRED)
-find_package(Python3 COMPONENTS Interpreter)
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
 
 set(QUORVEL_ARM_IMAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/scripts/arm_image.cmake)
 set(QUORVEL_PIC_CHECK_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/scripts/check_position_independent.cmake)
@@ -104,25 +104,22 @@ set(QUORVEL_SAMPLE_KERNEL ${QUORVEL_KERNEL_DIR}/tamsel)
 set(QUORVEL_SAMPLE_KERNEL_GZ ${QUORVEL_KERNEL_DIR}/tamsel.gz)
 quorvel_sample_kernel(${QUORVEL_SAMPLE_KERNEL})
 add_custom_target(sample_kernel ALL DEPENDS ${QUORVEL_SAMPLE_KERNEL} ${QUORVEL_SAMPLE_KERNEL_GZ})
-add_dependencies(quorvel_core sample_kernel)
 
 # The large variant (for benchmarks, built on request): the same kernel carrying 24 MB
 # of initialised data that it checksums. Too large to fold on the PXA-2x0.
 set(QUORVEL_SAMPLE_KERNEL_LARGE ${QUORVEL_KERNEL_DIR}/tamsel-large)
 set(QUORVEL_SAMPLE_KERNEL_LARGE_GZ ${QUORVEL_KERNEL_DIR}/tamsel-large.gz)
-if(Python3_Interpreter_FOUND)
-  add_custom_command(
-    OUTPUT ${QUORVEL_KERNEL_DIR}/large_data.S ${QUORVEL_KERNEL_DIR}/large_data.bin
-    COMMAND ${Python3_EXECUTABLE} ${QUORVEL_KERNEL_SOURCES}/make_large_data.py ${QUORVEL_KERNEL_DIR}/large_data.bin
-            ${QUORVEL_KERNEL_DIR}/large_data.S 25165824
-    DEPENDS ${QUORVEL_KERNEL_SOURCES}/make_large_data.py
-    COMMENT "Making the large sample kernel's data"
-    VERBATIM)
-  quorvel_sample_kernel(${QUORVEL_SAMPLE_KERNEL_LARGE} GZIP_LEVEL 6 DEFINES -DLARGE_DATA
-    SOURCES ${QUORVEL_KERNEL_DIR}/large_data.S
-    DEPENDS ${QUORVEL_KERNEL_DIR}/large_data.S ${QUORVEL_KERNEL_DIR}/large_data.bin)
-  add_custom_target(sample_kernel_large DEPENDS ${QUORVEL_SAMPLE_KERNEL_LARGE} ${QUORVEL_SAMPLE_KERNEL_LARGE_GZ})
-endif()
+add_custom_command(
+  OUTPUT ${QUORVEL_KERNEL_DIR}/large_data.S ${QUORVEL_KERNEL_DIR}/large_data.bin
+  COMMAND ${Python3_EXECUTABLE} ${QUORVEL_KERNEL_SOURCES}/make_large_data.py ${QUORVEL_KERNEL_DIR}/large_data.bin
+          ${QUORVEL_KERNEL_DIR}/large_data.S 25165824
+  DEPENDS ${QUORVEL_KERNEL_SOURCES}/make_large_data.py
+  COMMENT "Making the large sample kernel's data"
+  VERBATIM)
+quorvel_sample_kernel(${QUORVEL_SAMPLE_KERNEL_LARGE} GZIP_LEVEL 6 DEFINES -DLARGE_DATA
+  SOURCES ${QUORVEL_KERNEL_DIR}/large_data.S
+  DEPENDS ${QUORVEL_KERNEL_DIR}/large_data.S ${QUORVEL_KERNEL_DIR}/large_data.bin)
+add_custom_target(sample_kernel_large DEPENDS ${QUORVEL_SAMPLE_KERNEL_LARGE} ${QUORVEL_SAMPLE_KERNEL_LARGE_GZ})
 
 # Where the kernels are, for tests, benchmarks and the demo.
 target_compile_definitions(quorvel_system INTERFACE
