@@ -14,10 +14,10 @@ namespace quorvel {
 namespace {
 
 constexpr ce::WCHAR CONFIGURATION_FILE[] = u"quorvel.cnf";
-// Earlier saves moved the previous file here and the new one through a fixed scratch
-// name; a save cut between the two moves left only the backup.
-constexpr ce::WCHAR LEGACY_BACKUP[] = u"quorvel.bak";
-constexpr ce::WCHAR LEGACY_SCRATCH[] = u"quorvel.tmp";
+// A two-rename save moves the old file to quorvel.bak first and then the new one in
+// from quorvel.tmp; cut between the two moves, it leaves only the backup.
+constexpr ce::WCHAR TWO_RENAME_BACKUP[] = u"quorvel.bak";
+constexpr ce::WCHAR TWO_RENAME_SCRATCH[] = u"quorvel.tmp";
 // A save writes a file of its own, "quorvel.<process>.<n>.tmp", created exclusively.
 constexpr int SCRATCH_ATTEMPTS = 16;
 
@@ -174,8 +174,8 @@ bool parseOptions(const void* bytes, std::size_t size, BootOptions& options) {
 }
 
 ce::BOOL BootMenu::loadOptions() {
-    // A save cut short by an earlier version may have left only the backup.
-    return loadRecord(CONFIGURATION_FILE, *this) || loadRecord(LEGACY_BACKUP, *this);
+    // A two-rename save cut between its moves leaves only the backup.
+    return loadRecord(CONFIGURATION_FILE, *this) || loadRecord(TWO_RENAME_BACKUP, *this);
 }
 
 ce::BOOL BootMenu::saveOptions() {
@@ -210,10 +210,10 @@ ce::BOOL BootMenu::saveOptions() {
         ce::DeleteFileW(scratch);
         return ce::FALSE;
     }
-    // What earlier saves may have left is superseded now.
-    ce::WCHAR legacy[PATH_SIZE];
-    if (cardPath(LEGACY_BACKUP, legacy)) ce::DeleteFileW(legacy);
-    if (cardPath(LEGACY_SCRATCH, legacy)) ce::DeleteFileW(legacy);
+    // A two-rename save's backup and scratch file are superseded now.
+    ce::WCHAR superseded[PATH_SIZE];
+    if (cardPath(TWO_RENAME_BACKUP, superseded)) ce::DeleteFileW(superseded);
+    if (cardPath(TWO_RENAME_SCRATCH, superseded)) ce::DeleteFileW(superseded);
     return ce::TRUE;
 }
 

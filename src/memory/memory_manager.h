@@ -59,7 +59,7 @@ public:
     const std::uint32_t pageSize;
     const std::uint32_t pageShift;
 
-    // Read by tests and the pre-jump checks.
+    // Read by the pre-jump checks.
     int bankCount() const { return bankCount_; }
     const MemoryBank& bank(int i) const { return banks_[i]; }
     std::uint32_t poolBase() const { return poolBase_; }

@@ -1,5 +1,4 @@
-// The Boot command's steps, in one place for the main window, the command line and
-// the tests.
+// The Boot command's steps, in one place for the main window and the command line.
 #pragma once
 
 #include "platform/types.h"
