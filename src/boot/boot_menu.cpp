@@ -2,6 +2,8 @@
 // kernel directory and platform lists, and the services the boot path asks of them.
 #include "boot/boot_menu.h"
 
+#include "boot/directory_strings.h"
+
 #include <cstring>
 
 #include "console/console.h"
@@ -24,8 +26,8 @@ constexpr int SCRATCH_ATTEMPTS = 16;
 // The network folder carries the storage-card attribute but is no card.
 constexpr ce::WCHAR NETWORK_FOLDER[] = u"\u30CD\u30C3\u30C8\u30EF\u30FC\u30AF";
 
-constexpr ce::UINT FIRST_DIRECTORY_STRING = 10004;
-constexpr ce::UINT LAST_DIRECTORY_STRING = 10034;
+constexpr ce::UINT FIRST_DIRECTORY_STRING = IDS_FIRST_DIRECTORY;
+constexpr ce::UINT LAST_DIRECTORY_STRING = IDS_LAST_DIRECTORY;
 constexpr int USER_DEFINED_DIRECTORY = 15;
 
 struct UnsupportedPlatform {

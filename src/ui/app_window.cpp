@@ -14,7 +14,6 @@ namespace {
 constexpr ce::DWORD BUTTON_STYLE = 0x50014000;  // child, visible, tab stop, notify
 constexpr ce::DWORD PROGRESS_STYLE = 0x50000001;
 constexpr ce::DWORD TAB_STYLE = 0x54010280;
-constexpr int HORZRES = 8;
 
 ce::HWND childOf(const ce::RECT&, const ce::WCHAR* className, const ce::WCHAR* text, ce::DWORD style,
                  ce::DWORD exStyle, int x, int y, int width, int height, ce::HWND parent, int id,
@@ -146,7 +145,7 @@ void MainWindow::create(const ce::CREATESTRUCTW& create) {
     ce::CommandBar_AddAdornments(application_->commandBar, 0, 0);
     commandBarHeight_ = ce::CommandBar_Height(application_->commandBar);
     ce::HDC dc = ce::GetDC(nullptr);
-    buttonWidth_ = ce::GetDeviceCaps(dc, HORZRES) > 320 ? 75 : 50;
+    buttonWidth_ = ce::GetDeviceCaps(dc, ce::HORZRES) > 320 ? 75 : 50;
     ce::ReleaseDC(nullptr, dc);
     ce::RECT layout{};
     ce::GetClientRect(window_, &layout);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/types.h"
+#include "ui/resources/resource_ids.h"
 #include "ui/window.h"
 
 namespace quorvel::ui {
@@ -23,7 +24,7 @@ constexpr int TAB_CONTROL_ID = 7;
 constexpr ce::UINT AUTO_BOOT_TIMER = 2;
 constexpr int PROGRESS_STEPS = 11;
 constexpr int BUILD_NUMBER = 16;
-constexpr ce::UINT CLASS_NAME_STRING = 10002;
+constexpr ce::UINT CLASS_NAME_STRING = IDS_CLASS_NAME;
 
 // A child of the main window laid out from a copy of its layout rectangle.
 class ChildWindow : public Window {

@@ -7,6 +7,7 @@
 #include "platform/coredll.h"
 #include "platform/windows.h"
 #include "ui/app_window.h"
+#include "ui/resources/resource_ids.h"
 
 namespace quorvel::ui {
 
@@ -37,8 +38,6 @@ void controlText(ce::HWND control, ce::WCHAR (&out)[N], int size = static_cast<i
     out[size - 1] = 0;
 }
 
-constexpr int HORZRES = 8, VERTRES = 10, LOGPIXELSX = 88, LOGPIXELSY = 90;
-
 }  // namespace
 
 // ---- TabPage ----
@@ -54,8 +53,8 @@ TabPage::~TabPage() {
     if (window_) ce::SetWindowLongW(window_, ce::DWL_USER, 0);
 }
 
-int TabPage::scaleX(int v) { return v * screenCaps(LOGPIXELSX) / 96; }
-int TabPage::scaleY(int v) { return v * screenCaps(LOGPIXELSY) / 96; }
+int TabPage::scaleX(int v) { return v * screenCaps(ce::LOGPIXELSX) / 96; }
+int TabPage::scaleY(int v) { return v * screenCaps(ce::LOGPIXELSY) / 96; }
 
 ce::LRESULT TabPage::handleMessage(ce::HWND dialog, ce::UINT message, ce::WPARAM wParam, ce::LPARAM) {
     if (message == ce::WM_INITDIALOG) {
@@ -136,22 +135,22 @@ void MainPage::initPage(ce::HWND dialog) {
     for (int i = 0;; ++i) {
         const ce::WCHAR* entry = menu.directoryEntry(i);
         if (!entry) break;
-        ce::SendDlgItemMessageW(dialog, 1001, ce::CB_ADDSTRING, 0, reinterpret_cast<ce::LPARAM>(entry));
+        ce::SendDlgItemMessageW(dialog, IDC_KERNEL_DIRECTORY, ce::CB_ADDSTRING, 0, reinterpret_cast<ce::LPARAM>(entry));
     }
-    ce::SendDlgItemMessageW(dialog, 1001, ce::CB_SETCURSEL, static_cast<ce::WPARAM>(menu.directorySelection()), 0);
+    ce::SendDlgItemMessageW(dialog, IDC_KERNEL_DIRECTORY, ce::CB_SETCURSEL, static_cast<ce::WPARAM>(menu.directorySelection()), 0);
     fillPlatforms();
-    ce::SetWindowTextW(ce::GetDlgItem(dialog, 1003), menu.kernelNameSet ? menu.kernelName : u"tamsel.gz");
-    setChecked(101 + menu.rootFileSystem, true);
-    imageEdit_ = ce::GetDlgItem(dialog, 107);
+    ce::SetWindowTextW(ce::GetDlgItem(dialog, IDC_KERNEL_NAME), menu.kernelNameSet ? menu.kernelName : u"tamsel.gz");
+    setChecked(IDC_ROOT_WD + menu.rootFileSystem, true);
+    imageEdit_ = ce::GetDlgItem(dialog, IDC_IMAGE_NAME);
     ce::SetWindowTextW(imageEdit_, menu.fileSystemImage);
-    ce::EnableWindow(imageEdit_, 101 + menu.rootFileSystem == 103);
+    ce::EnableWindow(imageEdit_, IDC_ROOT_WD + menu.rootFileSystem == IDC_ROOT_MD);
     layoutFlags();
-    setChecked(150, menu.askFileName);
-    setChecked(155, menu.kernelDebugger);
-    setChecked(151, menu.bootSingleUser);
-    setChecked(152, menu.bootVerbose);
-    setChecked(153, menu.serialConsole);
-    speedList_ = ce::GetDlgItem(dialog, 154);
+    setChecked(IDC_ASK_NAME, menu.askFileName);
+    setChecked(IDC_KERNEL_DEBUGGER, menu.kernelDebugger);
+    setChecked(IDC_SINGLE_USER, menu.bootSingleUser);
+    setChecked(IDC_BOOT_VERBOSE, menu.bootVerbose);
+    setChecked(IDC_SERIAL_CONSOLE, menu.serialConsole);
+    speedList_ = ce::GetDlgItem(dialog, IDC_SERIAL_SPEED);
     static const ce::WCHAR* const speeds[] = {u"9600", u"19200", u"115200"};
     int chosen = 0;
     for (int i = 0; i < 3; ++i) {
@@ -164,7 +163,7 @@ void MainPage::initPage(ce::HWND dialog) {
 
 void MainPage::fillPlatforms() {
     BootMenu& menu = theBootMenu();
-    ce::HWND list = ce::GetDlgItem(window_, 1002);
+    ce::HWND list = ce::GetDlgItem(window_, IDC_PLATFORM);
     int count = 0;
     while (menu.platformEntryName(count)) ++count;
     int current = menu.selectedPlatformEntry();
@@ -188,47 +187,47 @@ void MainPage::fillPlatforms() {
 }
 
 void MainPage::layoutFlags() {
-    int width = screenCaps(HORZRES), height = screenCaps(VERTRES);
-    int dpiX = screenCaps(LOGPIXELSX), dpiY = screenCaps(LOGPIXELSY);
+    int width = screenCaps(ce::HORZRES), height = screenCaps(ce::VERTRES);
+    int dpiX = screenCaps(ce::LOGPIXELSX), dpiY = screenCaps(ce::LOGPIXELSY);
     // A wide, short screen has room beside the other controls.
     int x0 = 5, y0 = 140;
     if (width > 320 && height <= 240) x0 = 250, y0 = 5;
     struct Place {
         int id, x, y;
     };
-    const Place places[] = {{152, x0, y0},      {151, x0, y0 + 20}, {150, x0, y0 + 40},
-                            {155, x0, y0 + 60}, {153, x0, y0 + 80}, {154, x0 + 100, y0 + 80}};
+    const Place places[] = {{IDC_BOOT_VERBOSE, x0, y0},      {IDC_SINGLE_USER, x0, y0 + 20}, {IDC_ASK_NAME, x0, y0 + 40},
+                            {IDC_KERNEL_DEBUGGER, x0, y0 + 60}, {IDC_SERIAL_CONSOLE, x0, y0 + 80}, {IDC_SERIAL_SPEED, x0 + 100, y0 + 80}};
     for (const Place& p : places)
         ce::SetWindowPos(ce::GetDlgItem(window_, p.id), nullptr, p.x * dpiX / 96, p.y * dpiY / 96, 0, 0,
                          ce::SWP_NOSIZE | ce::SWP_NOZORDER);
 }
 
 void MainPage::command(int id, int) {
-    if (id >= 101 && id <= 106) ce::EnableWindow(imageEdit_, isChecked(103));
-    if (id == 153) ce::EnableWindow(speedList_, isChecked(153));
+    if (id >= IDC_ROOT_WD && id <= IDC_ROOT_LD) ce::EnableWindow(imageEdit_, isChecked(IDC_ROOT_MD));
+    if (id == IDC_SERIAL_CONSOLE) ce::EnableWindow(speedList_, isChecked(IDC_SERIAL_CONSOLE));
 }
 
 void MainPage::collect() {
     BootMenu& menu = theBootMenu();
-    controlText(ce::GetDlgItem(window_, 1001), menu.kernelDirectory);
+    controlText(ce::GetDlgItem(window_, IDC_KERNEL_DIRECTORY), menu.kernelDirectory);
     menu.kernelDirectorySet = 1;
-    controlText(ce::GetDlgItem(window_, 1003), menu.kernelName);
+    controlText(ce::GetDlgItem(window_, IDC_KERNEL_NAME), menu.kernelName);
     menu.kernelNameSet = 1;
-    auto position = ce::SendDlgItemMessageW(window_, 1002, ce::CB_GETCURSEL, 0, 0);
+    auto position = ce::SendDlgItemMessageW(window_, IDC_PLATFORM, ce::CB_GETCURSEL, 0, 0);
     if (position != ce::CB_ERR) {
         int index = platformOrder_ ? platformOrder_[position].index : static_cast<int>(position);
         menu.selectPlatformEntry(index);
     }
-    for (int id = 101; id <= 106; ++id) {
+    for (int id = IDC_ROOT_WD; id <= IDC_ROOT_LD; ++id) {
         if (!isChecked(id)) continue;
-        menu.rootFileSystem = id - 101;
+        menu.rootFileSystem = id - IDC_ROOT_WD;
         break;
     }
-    menu.askFileName = isChecked(150);
-    menu.kernelDebugger = isChecked(155);
-    menu.bootVerbose = isChecked(152);
-    menu.bootSingleUser = isChecked(151);
-    menu.serialConsole = isChecked(153);
+    menu.askFileName = isChecked(IDC_ASK_NAME);
+    menu.kernelDebugger = isChecked(IDC_KERNEL_DEBUGGER);
+    menu.bootVerbose = isChecked(IDC_BOOT_VERBOSE);
+    menu.bootSingleUser = isChecked(IDC_SINGLE_USER);
+    menu.serialConsole = isChecked(IDC_SERIAL_CONSOLE);
     controlText(imageEdit_, menu.fileSystemImage);
     ce::WCHAR speed[8];
     controlText(speedList_, speed);
@@ -240,28 +239,28 @@ void MainPage::collect() {
 void OptionPage::initPage(ce::HWND dialog) {
     ui::TabPage::initPage(dialog);
     BootMenu& menu = theBootMenu();
-    autoBootEdit_ = ce::GetDlgItem(dialog, 2000);
-    autoBootSpin_ = ce::CreateUpDownControl(0x50800006, scaleX(80), 0, scaleX(50), scaleY(50), dialog, 2001,
+    autoBootEdit_ = ce::GetDlgItem(dialog, IDC_AUTO_BOOT_SECONDS);
+    autoBootSpin_ = ce::CreateUpDownControl(0x50800006, scaleX(80), 0, scaleX(50), scaleY(50), dialog, IDC_AUTO_BOOT_SPIN,
                                             application_->instance, autoBootEdit_, 60, 1, 30);
     bool on = menu.autoBootSeconds != 0;
     ce::EnableWindow(autoBootEdit_, on);
     ce::EnableWindow(autoBootSpin_, on);
-    setChecked(200, on);
+    setChecked(IDC_AUTO_BOOT, on);
     if (on) {
         ce::WCHAR seconds[32];
         ce::wsprintfW(seconds, u"%d", menu.autoBootSeconds);
         ce::SetWindowTextW(autoBootEdit_, seconds);
     }
-    setChecked(201, menu.reverseVideo);
-    setChecked(202, menu.pauseBeforeBoot);
-    setChecked(203, menu.loadDebugInfo);
-    setChecked(205, menu.safetyMessage);
-    ce::SetWindowTextW(ce::GetDlgItem(dialog, 206), menu.extraKernelOptions);
+    setChecked(IDC_REVERSE_VIDEO, menu.reverseVideo);
+    setChecked(IDC_PAUSE_BEFORE_BOOT, menu.pauseBeforeBoot);
+    setChecked(IDC_LOAD_DEBUG_INFO, menu.loadDebugInfo);
+    setChecked(IDC_SAFETY_MESSAGE, menu.safetyMessage);
+    ce::SetWindowTextW(ce::GetDlgItem(dialog, IDC_EXTRA_OPTIONS), menu.extraKernelOptions);
 }
 
 void OptionPage::command(int id, int) {
-    if (id != 200) return;
-    bool on = isChecked(200);
+    if (id != IDC_AUTO_BOOT) return;
+    bool on = isChecked(IDC_AUTO_BOOT);
     ce::EnableWindow(autoBootEdit_, on);
     ce::EnableWindow(autoBootSpin_, on);
 }
@@ -269,16 +268,16 @@ void OptionPage::command(int id, int) {
 void OptionPage::collect() {
     BootMenu& menu = theBootMenu();
     menu.autoBootSeconds = 0;
-    if (isChecked(200)) {
+    if (isChecked(IDC_AUTO_BOOT)) {
         ce::WCHAR seconds[32];
         controlText(autoBootEdit_, seconds);
         menu.autoBootSeconds = static_cast<std::int32_t>(wideToLong(seconds));
     }
-    menu.reverseVideo = isChecked(201);
-    menu.pauseBeforeBoot = isChecked(202);
-    menu.loadDebugInfo = isChecked(203);
-    menu.safetyMessage = isChecked(205);
-    controlText(ce::GetDlgItem(window_, 206), menu.extraKernelOptions);
+    menu.reverseVideo = isChecked(IDC_REVERSE_VIDEO);
+    menu.pauseBeforeBoot = isChecked(IDC_PAUSE_BEFORE_BOOT);
+    menu.loadDebugInfo = isChecked(IDC_LOAD_DEBUG_INFO);
+    menu.safetyMessage = isChecked(IDC_SAFETY_MESSAGE);
+    controlText(ce::GetDlgItem(window_, IDC_EXTRA_OPTIONS), menu.extraKernelOptions);
 }
 
 // ---- ConsolePage ----
@@ -289,13 +288,13 @@ ConsolePage::~ConsolePage() {
 
 void ConsolePage::initPage(ce::HWND dialog) {
     ui::TabPage::initPage(dialog);
-    logView_ = ce::GetDlgItem(dialog, 320);
-    int dpiX = screenCaps(LOGPIXELSX), dpiY = screenCaps(LOGPIXELSY);
+    logView_ = ce::GetDlgItem(dialog, IDC_LOG_VIEW);
+    int dpiX = screenCaps(ce::LOGPIXELSX), dpiY = screenCaps(ce::LOGPIXELSY);
     int width = pageRect_.right - pageRect_.left, height = pageRect_.bottom - pageRect_.top;
     ce::MoveWindow(logView_, scaleX(5), scaleY(60), scaleX(96 * width / dpiX - 10), scaleY(96 * height / dpiY - 60),
                    ce::TRUE);
     ce::SendMessageW(logView_, ce::EM_FMTLINES, ce::TRUE, 0);
-    logNameEdit_ = ce::GetDlgItem(dialog, 322);
+    logNameEdit_ = ce::GetDlgItem(dialog, IDC_LOG_NAME);
     saveToFile_ = 0;
     ce::SetWindowTextW(logNameEdit_, u"bootlog.txt");
     ce::EnableWindow(logNameEdit_, ce::FALSE);
@@ -303,17 +302,17 @@ void ConsolePage::initPage(ce::HWND dialog) {
 
 void ConsolePage::command(int id, int) {
     BootMenu& menu = theBootMenu();
-    if (id >= 300 && id <= 307) {
-        std::uint32_t bit = 1u << (id - 300);
+    if (id >= IDC_DEBUG_BIT0 && id <= IDC_DEBUG_BIT7) {
+        std::uint32_t bit = 1u << (id - IDC_DEBUG_BIT0);
         if (isChecked(id))
             menu.debugBits |= bit;
         else
             menu.debugBits &= ~bit;
-    } else if (id >= 310 && id <= 313) {
-        DebugHook& hook = menu.debugHooks[id - 310];
+    } else if (id >= IDC_DEBUG_HOOK_A && id <= IDC_DEBUG_HOOK_D) {
+        DebugHook& hook = menu.debugHooks[id - IDC_DEBUG_HOOK_A];
         if (hook.function) hook.function(hook.argument, menu.debugBits & 0xFF, &hook);
-    } else if (id == 321) {
-        saveToFile_ = isChecked(321);
+    } else if (id == IDC_SAVE_LOG) {
+        saveToFile_ = isChecked(IDC_SAVE_LOG);
         ce::EnableWindow(logNameEdit_, saveToFile_);
     }
 }
@@ -351,7 +350,7 @@ void ConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
             return;
         }
         saveToFile_ = 0;
-        setChecked(321, false);
+        setChecked(IDC_SAVE_LOG, false);
         ce::EnableWindow(logNameEdit_, ce::FALSE);
     }
     if (!logView_) return;  // a page whose dialog could not be made shows nothing
