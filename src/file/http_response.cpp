@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/bounded_reader.h"
+
 namespace quorvel {
 
 namespace {
@@ -98,18 +100,18 @@ void HeadReply::takeChunk(const char* bytes, std::size_t size) {
 std::uint32_t responseHeaderEnd(const char* text, std::uint32_t length) {
     for (std::uint32_t i = 0; i < length; ++i) {
         if (text[i] != '\n') continue;
-        if (length - i > 1 && text[i + 1] == '\n') return i + 2;
-        if (length - i > 2 && text[i + 1] == '\r' && text[i + 2] == '\n') return i + 3;
+        if (fitsWithin(length, i, 2) && text[i + 1] == '\n') return i + 2;
+        if (fitsWithin(length, i, 3) && text[i + 1] == '\r' && text[i + 2] == '\n') return i + 3;
     }
     return 0;
 }
 
 int responseStatus(const char* text, std::uint32_t length) {
-    if (length < 5 || std::memcmp(text, "HTTP/", 5) != 0) return -1;
+    if (!fitsWithin(length, 0, 5) || std::memcmp(text, "HTTP/", 5) != 0) return -1;
     std::uint32_t i = 5;
     while (i < length && text[i] != ' ') ++i;
     while (i < length && text[i] == ' ') ++i;
-    if (length - i < 3) return -1;
+    if (!fitsWithin(length, i, 3)) return -1;
     int code = 0;
     for (int digit = 0; digit < 3; ++digit, ++i) {
         if (text[i] < '0' || text[i] > '9') return -1;

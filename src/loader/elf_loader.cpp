@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/bounded_reader.h"
 #include "boot/boot_menu.h"
 #include "console/console.h"
 #include "file/file_manager.h"
@@ -21,9 +22,6 @@ constexpr std::uint32_t PHDR_SIZE = sizeof(Elf32Phdr);
 constexpr std::uint32_t SHDR_SIZE = sizeof(Elf32Shdr);
 
 constexpr std::uint64_t roundUp4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
-
-// The overflow-free form of "off + size <= len".
-constexpr bool inside(std::uint64_t len, std::uint64_t off, std::uint64_t size) { return !(len < off || len - off < size); }
 
 }  // namespace
 
@@ -239,7 +237,7 @@ std::uint32_t ElfLoader::prepareSymbolBlock() {
     const char* nameTable = reinterpret_cast<const char*>(symbolBlock.get() + H);
     auto named = [&](std::uint32_t at, const char* wanted) {
         const std::uint32_t length = static_cast<std::uint32_t>(std::strlen(wanted)) + 1;
-        return inside(names.sh_size, at, length) && std::memcmp(nameTable + at, wanted, length) == 0;
+        return fitsWithin(names.sh_size, at, length) && std::memcmp(nameTable + at, wanted, length) == 0;
     };
 
     std::uint32_t symtabSize = 0;

@@ -11,7 +11,7 @@
 #include "boot/boot_info.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 #include "support/device.h"
 #include "support/windowless_ui.h"
 

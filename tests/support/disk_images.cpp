@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 #include "support/child_process.h"
 
 namespace testing_support {

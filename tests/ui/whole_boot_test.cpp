@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 #include "sim/utf.h"
 #include "support/boot_harness.h"
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <new>
 
+#include "base/bounded_reader.h"
 #include "file/ufs/error_numbers.h"
 #include "file/ufs/ufs_layout.h"
-#include "platform/little_endian.h"
 
 namespace quorvel {
 
@@ -249,11 +249,11 @@ int lookup(UfsFile* file, const FileContext* context, const char* name, std::siz
         std::uint32_t blockRest = file->fs.blockSize - inBlock;
         available = std::min(available, blockRest);
         std::uint32_t at = 0;
-        while (available - at >= 8) {
+        while (fitsWithin(available, at, 8)) {
             std::uint32_t number = readLe32(data + at + direntry::INODE);
             std::uint32_t recordLength = readLe16(data + at + direntry::RECORD_LENGTH);
             // A corrupt entry ends the scan of this block.
-            if (recordLength < 8 || available - at < recordLength) break;
+            if (recordLength < 8 || !fitsWithin(available, at, recordLength)) break;
             std::uint32_t nameLength = oldFormat ? data[at + direntry::OLD_NAME_LENGTH] : data[at + direntry::NAME_LENGTH];
             if (number != 0 && nameLength == length && nameLength <= recordLength - direntry::NAME &&
                 std::memcmp(data + at + direntry::NAME, name, length) == 0) {

@@ -2,7 +2,7 @@
 // DLGITEMTEMPLATE per item, every field checked against the bytes that are left.
 #include "sim/resources/dialog_template.h"
 
-#include "sim/resources/byte_reader.h"
+#include "sim/resources/name_or_ordinal.h"
 
 namespace sim {
 
@@ -12,12 +12,12 @@ constexpr std::uint32_t DS_SETFONT = 0x40;
 // The smallest item: 18 bytes of fields, an empty class, an empty text and the data size.
 constexpr std::size_t minimumItemBytes = 24;
 
-bool readItem(ByteReader& in, DialogItemTemplate& item) {
+bool readItem(BoundedReader& in, DialogItemTemplate& item) {
     if (!in.align(4)) return false;
     if (!in.u32(item.style) || !in.u32(item.exStyle)) return false;
     if (!in.i16(item.x) || !in.i16(item.y) || !in.i16(item.cx) || !in.i16(item.cy)) return false;
     if (!in.u16(item.id)) return false;
-    if (!in.nameOrOrdinal(item.windowClass) || !in.nameOrOrdinal(item.text)) return false;
+    if (!readNameOrOrdinal(in, item.windowClass) || !readNameOrOrdinal(in, item.text)) return false;
     // The size word counts the creation bytes that follow it.
     std::uint16_t dataSize;
     if (!in.u16(dataSize) || in.remaining() < dataSize) return false;
@@ -29,7 +29,7 @@ bool readItem(ByteReader& in, DialogItemTemplate& item) {
 
 bool parseDialogTemplate(const void* bytes, std::size_t size, DialogTemplate& out) {
     if (!bytes) return false;
-    ByteReader in(bytes, size);
+    BoundedReader in(bytes, size);
     out = DialogTemplate{};
     std::uint16_t itemCount;
     if (!in.u32(out.style) || !in.u32(out.exStyle)) return false;
@@ -37,7 +37,7 @@ bool parseDialogTemplate(const void* bytes, std::size_t size, DialogTemplate& ou
     if ((out.style & 0xFFFF) == 1 && (out.style >> 16) == 0xFFFF) return false;
     if (!in.u16(itemCount)) return false;
     if (!in.i16(out.x) || !in.i16(out.y) || !in.i16(out.cx) || !in.i16(out.cy)) return false;
-    if (!in.nameOrOrdinal(out.menu) || !in.nameOrOrdinal(out.windowClass)) return false;
+    if (!readNameOrOrdinal(in, out.menu) || !readNameOrOrdinal(in, out.windowClass)) return false;
     if (!in.string(out.title)) return false;
     out.hasFont = (out.style & DS_SETFONT) != 0;
     if (out.hasFont && (!in.u16(out.pointSize) || !in.string(out.typeface))) return false;

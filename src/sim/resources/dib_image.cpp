@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "sim/resources/byte_reader.h"
+#include "sim/resources/name_or_ordinal.h"
 
 namespace sim {
 
@@ -24,7 +24,7 @@ struct Header {
     std::uint32_t coloursUsed = 0;
 };
 
-bool readHeader(ByteReader& in, Header& h) {
+bool readHeader(BoundedReader& in, Header& h) {
     std::uint32_t width, height, sizeImage, xPerMeter, yPerMeter, important;
     if (!in.u32(h.headerSize) || h.headerSize < 40) return false;
     if (!in.u32(width) || !in.u32(height) || !in.u16(h.planes) || !in.u16(h.bitCount) || !in.u32(h.compression) ||
@@ -52,7 +52,7 @@ std::uint32_t channel(std::uint32_t value, std::uint32_t mask) {
 }
 
 // Decodes `rows` rows of the colour image, `in` at the header's start.
-bool decodeRows(ByteReader& in, const Header& h, int rows, DibImage& out, std::size_t& bitsEnd) {
+bool decodeRows(BoundedReader& in, const Header& h, int rows, DibImage& out, std::size_t& bitsEnd) {
     if (h.planes != 1 || h.width <= 0 || h.width > largestSide || rows == 0 || rows < -largestSide ||
         rows > largestSide)
         return false;
@@ -118,7 +118,7 @@ bool decodeRows(ByteReader& in, const Header& h, int rows, DibImage& out, std::s
 
 bool decodeDib(const void* bytes, std::size_t size, DibImage& out) {
     if (!bytes) return false;
-    ByteReader in(bytes, size);
+    BoundedReader in(bytes, size);
     Header h;
     std::size_t end;
     return readHeader(in, h) && decodeRows(in, h, h.height, out, end);
@@ -126,14 +126,14 @@ bool decodeDib(const void* bytes, std::size_t size, DibImage& out) {
 
 bool decodeIconImage(const void* bytes, std::size_t size, DibImage& out) {
     if (!bytes) return false;
-    ByteReader in(bytes, size);
+    BoundedReader in(bytes, size);
     Header h;
     if (!readHeader(in, h) || h.height <= 0 || h.height % 2 != 0) return false;
     const int height = h.height / 2;
     std::size_t colourEnd;
     if (!decodeRows(in, h, height, out, colourEnd)) return false;
     // The AND mask: one bit per pixel, bottom-up, set where the icon is transparent.
-    ByteReader mask(bytes, size);
+    BoundedReader mask(bytes, size);
     const std::size_t stride = (static_cast<std::size_t>(h.width) + 31) / 32 * 4;
     if (!mask.skip(colourEnd) || mask.remaining() / stride < static_cast<std::size_t>(height)) return false;
     for (int row = 0; row < height; ++row) {
@@ -148,7 +148,7 @@ bool decodeIconImage(const void* bytes, std::size_t size, DibImage& out) {
 
 int chooseGroupIcon(const void* bytes, std::size_t size, int wantedSize) {
     if (!bytes) return -1;
-    ByteReader in(bytes, size);
+    BoundedReader in(bytes, size);
     std::uint16_t reserved, type, count;
     if (!in.u16(reserved) || !in.u16(type) || !in.u16(count) || type != 1) return -1;
     int best = -1, bestDistance = 0, bestBits = 0;

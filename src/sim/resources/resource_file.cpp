@@ -2,7 +2,7 @@
 // what is left before it is used.
 #include "sim/resources/resource_file.h"
 
-#include "sim/resources/byte_reader.h"
+#include "sim/resources/name_or_ordinal.h"
 
 namespace sim {
 
@@ -10,11 +10,11 @@ namespace {
 
 char16_t upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
 
-bool readEntry(ByteReader& in, ResourceEntry& entry) {
+bool readEntry(BoundedReader& in, ResourceEntry& entry) {
     std::size_t start = in.offset();
     std::uint32_t dataSize, headerSize;
     if (!in.u32(dataSize) || !in.u32(headerSize)) return false;
-    if (!in.nameOrOrdinal(entry.type) || !in.nameOrOrdinal(entry.name)) return false;
+    if (!readNameOrOrdinal(in, entry.type) || !readNameOrOrdinal(in, entry.name)) return false;
     if (!in.align(4)) return false;
     std::uint32_t dataVersion, version, characteristics;
     std::uint16_t memoryFlags;
@@ -38,7 +38,7 @@ bool readEntry(ByteReader& in, ResourceEntry& entry) {
 bool ResourceFile::load(const void* bytes, std::size_t size) {
     entries_.clear();
     if (!bytes) return false;
-    ByteReader in(bytes, size);
+    BoundedReader in(bytes, size);
     std::vector<ResourceEntry> entries;
     while (in.remaining() > 0) {
         ResourceEntry entry;

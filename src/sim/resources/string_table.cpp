@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "sim/resources/byte_reader.h"
+#include "sim/resources/name_or_ordinal.h"
 
 namespace sim {
 
@@ -13,7 +13,7 @@ namespace {
 constexpr std::size_t stringsPerEntry = 16;
 
 bool readEntry(const ResourceEntry& entry, std::array<std::u16string, stringsPerEntry>& strings) {
-    ByteReader in(entry.data, entry.size);
+    BoundedReader in(entry.data, entry.size);
     for (std::u16string& text : strings) {
         std::uint16_t length;
         if (!in.u16(length) || in.remaining() / 2 < length) return false;

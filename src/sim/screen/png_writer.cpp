@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 
 namespace sim {
 

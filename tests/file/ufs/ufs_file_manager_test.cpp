@@ -17,7 +17,7 @@
 #include "file/ufs/ufs_reader.h"
 #include "file/ufs/winblk.h"
 #include "platform/coredll.h"
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 #include "sim/utf.h"
 #include "support/device.h"
 #include "support/disk_images.h"

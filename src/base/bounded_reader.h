@@ -1,23 +1,35 @@
-// Little-endian reads from a range of outside bytes (resource files, templates):
-// each read either fits in what is left or fails and leaves the position alone.
+// Bounds for outside bytes (kernel files, disk labels, UFS, HTTP, resources): a
+// length compared with what is left, never a sum that could wrap, and a little-endian
+// reader built on that check.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "platform/little_endian.h"
-#include "sim/resources/dialog_template.h"
+#include "base/little_endian.h"
 
-namespace sim {
+namespace quorvel {
 
-class ByteReader {
+// Whether `size` bytes at `offset` lie within `length` bytes.
+constexpr bool fitsWithin(std::uint64_t length, std::uint64_t offset, std::uint64_t size) {
+    return offset <= length && length - offset >= size;
+}
+
+// Each read either fits in what is left or fails and leaves the position alone.
+class BoundedReader {
 public:
-    ByteReader(const void* bytes, std::size_t size) : bytes_(static_cast<const std::uint8_t*>(bytes)), size_(size) {}
+    BoundedReader(const void* bytes, std::size_t size) : bytes_(static_cast<const std::uint8_t*>(bytes)), size_(size) {}
 
     std::size_t offset() const { return offset_; }
     std::size_t remaining() const { return size_ - offset_; }
     const std::uint8_t* here() const { return bytes_ + offset_; }
+
+    bool seek(std::size_t offset) {
+        if (offset > size_) return false;
+        offset_ = offset;
+        return true;
+    }
 
     bool skip(std::size_t count) {
         if (remaining() < count) return false;
@@ -33,13 +45,13 @@ public:
 
     bool u16(std::uint16_t& value) {
         if (remaining() < 2) return false;
-        value = quorvel::readLe16(here());
+        value = readLe16(here());
         offset_ += 2;
         return true;
     }
     bool u32(std::uint32_t& value) {
         if (remaining() < 4) return false;
-        value = quorvel::readLe32(here());
+        value = readLe32(here());
         offset_ += 4;
         return true;
     }
@@ -67,31 +79,10 @@ public:
         return true;
     }
 
-    // 0xFFFF and an ordinal, or a NUL-terminated string (a lone NUL: empty name).
-    bool nameOrOrdinal(NameOrOrdinal& field) {
-        std::size_t start = offset_;
-        std::uint16_t first;
-        if (!u16(first)) return false;
-        if (first == 0xFFFF) {
-            std::uint16_t ordinal;
-            if (!u16(ordinal)) {
-                offset_ = start;
-                return false;
-            }
-            field = NameOrOrdinal{ordinal, {}};
-            return true;
-        }
-        offset_ = start;
-        std::u16string name;
-        if (!string(name)) return false;
-        field = NameOrOrdinal{0, std::move(name)};
-        return true;
-    }
-
 private:
     const std::uint8_t* bytes_;
     std::size_t size_;
     std::size_t offset_ = 0;
 };
 
-}  // namespace sim
+}  // namespace quorvel
