@@ -29,7 +29,7 @@
 #include "app/hand_over_report.h"
 #include "app/platform_screen.h"
 #include "app/terminal.h"
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
 #include "boot/platform_id.h"
@@ -708,7 +708,7 @@ int gui(const Arguments& a, std::ostream& out, std::ostream& err) {
         if (a.tab && *a.tab != "main") {
             int index = *a.tab == "option" ? 1 : 2;
             steps.push_back([&windows, index] {
-                ui::MainWindow* window = theBootMenu().mainWindow;
+                auto* window = dynamic_cast<ui::MainWindow*>(theBootMenu().mainWindow);
                 if (!window || !window->tabWindow()) return;
                 ce::HWND tabs = window->tabWindow()->handle();
                 sim::TabGeometry g = sim::tabGeometry(*windows.window(tabs));

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_info.h"
 
 namespace quorvel::app {

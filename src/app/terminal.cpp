@@ -13,9 +13,8 @@ namespace {
 constexpr int STAGES = 11;
 }
 
-void TerminalConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
+void TerminalConsolePage::appendLog(const ce::WCHAR* text, bool) {
     appendBytes(sim::toUtf8(std::u16string_view(text, ce::wcslen(text))));
-    ui::ConsolePage::appendLog(text, toWindow);
 }
 
 void TerminalConsolePage::appendBytes(const std::string& bytes) {

@@ -6,10 +6,9 @@
 #include <iosfwd>
 #include <string>
 
+#include "boot/boot_window.h"
 #include "platform/types.h"
 #include "sim/handheld.h"
-#include "ui/app_window.h"
-#include "ui/pages.h"
 
 namespace quorvel::app {
 
@@ -20,10 +19,10 @@ enum class LogView {
     Quiet,     // nothing
 };
 
-// The Console page without its dialog, whose log the terminal shows.
-class TerminalConsolePage : private ui::WindowlessTabs, public ui::ConsolePage {
+// The boot log, shown on the terminal as the Console page would show it.
+class TerminalConsolePage : public BootLog {
 public:
-    TerminalConsolePage(std::ostream& out, LogView view) : ui::ConsolePage(tabs), out_(out), view_(view) {}
+    TerminalConsolePage(std::ostream& out, LogView view) : out_(out), view_(view) {}
     void appendLog(const ce::WCHAR* text, bool toWindow) override;
     // Text that belongs to the log but did not come through the page (the UART
     // console's lines).

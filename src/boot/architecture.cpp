@@ -9,10 +9,9 @@
 #include "memory/memory_manager.h"
 #include "platform/address.h"
 #include "platform/coredll.h"
+#include "platform/os_version.h"
 
 namespace quorvel {
-
-ce::OSVERSIONINFOW osVersion = {};
 
 namespace {
 // The Windows CE version the system is built for (4.20).

@@ -16,9 +16,6 @@ class Console;
 class Loader;
 class MemoryManager;
 
-// The Windows CE version, filled by reportSystem; read by the HTTP backend.
-extern ce::OSVERSIONINFOW osVersion;
-
 class Architecture {
 public:
     Architecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot);

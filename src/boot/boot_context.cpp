@@ -88,6 +88,9 @@ ce::BOOL BootContext::chooseLoader() {
         consoleSlot->print(u"unknown file format.\n");
         return ce::FALSE;
     }
+    const BootMenu& menu = theBootMenu();
+    made->messageOwner = menu.mainWindowHandle();
+    made->safetyMessage = menu.safetyMessage;
     loader = std::move(made);
     return ce::TRUE;
 }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
 

@@ -8,8 +8,6 @@
 
 #include "console/console.h"
 #include "platform/coredll.h"
-#include "ui/app_window.h"
-#include "ui/pages.h"
 
 namespace quorvel {
 
@@ -295,14 +293,24 @@ void BootMenu::startBoot() {
     if (bootHook) bootHook(bootHookArgument);
 }
 
-ce::HWND BootMenu::mainWindowHandle() const { return mainWindow ? mainWindow->handle() : nullptr; }
+ce::HWND BootMenu::mainWindowHandle() const { return mainWindow ? mainWindow->messageOwner() : nullptr; }
+
+namespace {
+void logToTheMenu(const ce::WCHAR* text) {
+    if (bootMenu) bootMenu->logText(text);
+}
+}  // namespace
 
 BootMenu& theBootMenu() {
-    if (!bootMenu) bootMenu = new BootMenu;
+    if (!bootMenu) {
+        bootMenu = new BootMenu;
+        setLogSink(&logToTheMenu);
+    }
     return *bootMenu;
 }
 
 void releaseBootMenu() {
+    setLogSink(nullptr);
     delete bootMenu;
     bootMenu = nullptr;
 }

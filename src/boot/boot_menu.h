@@ -1,5 +1,6 @@
 // The boot options: every user-settable option, the kernel directory list, the
-// selected platform, the windows that show them and the hook that starts a boot.
+// selected platform, the windows that show them (as the boot path sees them) and the
+// hook that starts a boot.
 // The options from `magic` to `extraKernelOptions` are the configuration file's
 // record, byte for byte.
 #pragma once
@@ -7,16 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "boot/boot_window.h"
 #include "boot/platform_id.h"
 #include "platform/types.h"
 
 namespace quorvel {
-
-namespace ui {
-class MainWindow;
-class TabPage;
-class ConsolePage;
-}  // namespace ui
 
 enum RootFileSystem : std::int32_t { ROOT_WD = 0, ROOT_SD = 1, ROOT_MD = 2, ROOT_NFS = 3, ROOT_DK = 4, ROOT_LD = 5 };
 
@@ -110,10 +106,10 @@ public:
 
     ce::HWND mainWindowHandle() const;
 
-    ui::MainWindow* mainWindow = nullptr;
-    ui::TabPage* mainTab = nullptr;
-    ui::TabPage* optionTab = nullptr;
-    ui::ConsolePage* consoleTab = nullptr;
+    BootWindow* mainWindow = nullptr;
+    OptionSource* mainTab = nullptr;
+    OptionSource* optionTab = nullptr;
+    BootLog* consoleTab = nullptr;
     BootHook bootHook = nullptr;
     std::uint32_t bootHookArgument = 0;
     DebugHook debugHooks[4] = {};

@@ -124,7 +124,7 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
 
 void runBootSequence(BootContext& context) {
     BootMenu& menu = theBootMenu();
-    openSerialPort();
+    openSerialPort(menu.serialSpeed);
     if (const ce::WCHAR* failure = attempt(context, menu)) {
         ce::MessageBoxW(menu.mainWindowHandle(), failure, u"BOOT FAILED", ce::MB_ICONHAND);
         menu.progressDone();

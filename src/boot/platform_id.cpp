@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "platform/coredll.h"
 
 namespace quorvel {

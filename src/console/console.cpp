@@ -1,7 +1,6 @@
 // The LCD console, which appends to the log view, and the current-console accessors.
 #include "console/console.h"
 
-#include "boot/boot_menu.h"
 #include "console/serial_console.h"
 #include "platform/coredll.h"
 
@@ -10,6 +9,7 @@ namespace quorvel {
 namespace {
 Console* lcd = nullptr;
 Console* current = nullptr;
+LogSink logSink = nullptr;
 }  // namespace
 
 void Console::format(const ce::WCHAR* format, va_list args) {
@@ -22,7 +22,7 @@ void Console::print(const ce::WCHAR* format, ...) {
     va_start(args, format);
     this->format(format, args);
     va_end(args);
-    theBootMenu().logText(text);
+    if (logSink) logSink(text);
 }
 
 ce::BOOL Console::setup() { return ce::TRUE; }
@@ -35,6 +35,8 @@ Console* lcdConsole() {
 Console* theConsole() { return current ? current : lcdConsole(); }
 
 void setConsole(Console* console) { current = console; }
+
+void setLogSink(LogSink sink) { logSink = sink; }
 
 void releaseConsole() {
     delete lcd;

@@ -10,8 +10,6 @@
 
 namespace quorvel {
 
-class MemoryManager;
-
 constexpr std::int16_t CONSOLE_LCD = 1;
 constexpr std::int16_t CONSOLE_SERIAL = 2;
 
@@ -42,14 +40,13 @@ void setConsole(Console* console);
 // At exit: destroys the LCD console and closes COM1.
 void releaseConsole();
 
-// COM1, opened once with the banner; INVALID_HANDLE_VALUE when it cannot be. It stays
-// open until releaseConsole.
-ce::HANDLE openSerialPort();
+// Where every print is also kept: the boot menu's log. Null: nowhere.
+using LogSink = void (*)(const ce::WCHAR* text);
+void setLogSink(LogSink sink);
 
-// The single UART console for a processor kind, made on first demand; null for an
-// unknown kind.
-Console* uartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t cpuKind);
-void releaseUartConsole();
+// COM1, opened once at `baudRate` with the banner; INVALID_HANDLE_VALUE when it
+// cannot be. It stays open until releaseConsole.
+ce::HANDLE openSerialPort(std::uint32_t baudRate);
 
 void bitDump(std::uint32_t value, int low, int high, const ce::WCHAR* name, bool showBits);
 void bitFlag(std::uint32_t value, std::uint32_t mask, const char* name);

@@ -1,7 +1,6 @@
 // The serial console and the shared COM1 handle.
 #include "console/serial_console.h"
 
-#include "boot/boot_menu.h"
 #include "platform/coredll.h"
 
 namespace quorvel {
@@ -16,7 +15,7 @@ static_assert(sizeof BANNER == 28);
 
 }  // namespace
 
-ce::HANDLE openSerialPort() {
+ce::HANDLE openSerialPort(std::uint32_t baudRate) {
     if (sharedPort != ce::INVALID_HANDLE_VALUE) return sharedPort;
     ce::HANDLE port = ce::CreateFileW(u"COM1:", ce::GENERIC_READ | ce::GENERIC_WRITE, 0, nullptr, ce::OPEN_EXISTING,
                                       0, nullptr);
@@ -27,7 +26,7 @@ ce::HANDLE openSerialPort() {
         ce::CloseHandle(port);
         return ce::INVALID_HANDLE_VALUE;
     }
-    dcb.BaudRate = theBootMenu().serialSpeed;
+    dcb.BaudRate = baudRate;
     if (!ce::SetCommState(port, &dcb)) {
         ce::CloseHandle(port);
         return ce::INVALID_HANDLE_VALUE;
@@ -43,11 +42,11 @@ void releaseSerialPort() {
     sharedPort = ce::INVALID_HANDLE_VALUE;
 }
 
-SerialConsole::SerialConsole() { consoleKind = CONSOLE_SERIAL; }
+SerialConsole::SerialConsole(std::uint32_t baudRateIn) : baudRate(baudRateIn) { consoleKind = CONSOLE_SERIAL; }
 
 ce::BOOL SerialConsole::setup() {
     // The port may have been closed and reopened since this console last used it.
-    if (comPort == ce::INVALID_HANDLE_VALUE || comPort != sharedPort) comPort = openSerialPort();
+    if (comPort == ce::INVALID_HANDLE_VALUE || comPort != sharedPort) comPort = openSerialPort(baudRate);
     if (comPort == ce::INVALID_HANDLE_VALUE) {
         Console::print(u"couldn't open COM1\n");
         return ce::FALSE;

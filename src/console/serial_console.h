@@ -14,10 +14,13 @@ void releaseSerialPort();
 
 class SerialConsole : public Console {
 public:
-    SerialConsole();
+    // COM1 is opened at `baudRate` if no one has opened it yet.
+    explicit SerialConsole(std::uint32_t baudRate);
 
     void print(const ce::WCHAR* format, ...) override;
     ce::BOOL setup() override;
+
+    std::uint32_t baudRate;
 
 protected:
     // The text buffer in 8-bit characters, NUL-terminated; false when it does not

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <new>
 
-#include "boot/architecture.h"
 #include "file/http_connection.h"
 #include "platform/coredll.h"
+#include "platform/os_version.h"
 
 namespace quorvel {
 

@@ -7,7 +7,6 @@
 #include <new>
 
 #include "base/bounded_reader.h"
-#include "boot/boot_menu.h"
 #include "console/console.h"
 #include "file/file_manager.h"
 #include "memory/memory_manager.h"
@@ -182,14 +181,13 @@ void ElfLoader::dropSymbolBlock() {
 }
 
 void ElfLoader::warn(const ce::WCHAR* text, const ce::WCHAR* caption, ce::UINT type) {
-    const ce::HWND owner = theBootMenu().mainWindowHandle();
-    ce::MessageBoxW(owner, text, caption, type);
-    ce::UpdateWindow(owner);
+    ce::MessageBoxW(messageOwner, text, caption, type);
+    ce::UpdateWindow(messageOwner);
 }
 
 std::uint32_t ElfLoader::withoutSymbols(const ce::WCHAR* reason) {
     if (reason) console().print(u"+[no ksyms: %s]", reason);
-    if (theBootMenu().safetyMessage)
+    if (safetyMessage)
         warn(u"No symbol and/or string table in binary.\n(not fatal)", u"Information", ce::MB_ICONINFORMATION);
     dropSymbolBlock();
     return 0;

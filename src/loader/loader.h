@@ -46,6 +46,11 @@ public:
     int zeroLinkCount = 0;
     std::uint32_t endAddress = 0;
 
+    // From the boot options, set by whoever makes the loader: the owner of its message
+    // boxes, and whether a kernel without symbols is worth a box.
+    ce::HWND messageOwner = nullptr;
+    ce::BOOL safetyMessage = ce::FALSE;
+
 protected:
     void startLinks();
     void loadSegment(std::uint32_t dst, std::uint32_t memSize, std::uint32_t fileOffset, std::uint32_t fileSize);

@@ -19,6 +19,7 @@
 #include "sim/faults.h"
 #include "sim/physical_memory.h"
 #include "sim/settings.h"
+#include "sim/lcd.h"
 #include "sim/uart.h"
 
 namespace sim {

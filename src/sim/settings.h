@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 
 namespace sim {
 

@@ -1,7 +1,7 @@
 // The simulated UARTs and LCD controller.
 #include "sim/uart.h"
 
-#include "console/uart_registers.h"
+#include "hardware/uart_registers.h"
 
 namespace sim {
 
@@ -38,12 +38,6 @@ std::uint32_t Pxa2x0Uart::readRegister(std::uint32_t offset, int) {
 
 void Pxa2x0Uart::writeRegister(std::uint32_t offset, std::uint32_t value, int) {
     if (offset == pxa2::THR) transmit(static_cast<std::uint8_t>(value));
-}
-
-std::uint32_t Sa11x0Lcd::readRegister(std::uint32_t offset, int) { return offset == DBAR1 ? dbar1 : 0; }
-
-void Sa11x0Lcd::writeRegister(std::uint32_t offset, std::uint32_t value, int) {
-    if (offset == DBAR1) dbar1 = value;
 }
 
 }  // namespace sim

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "console/uart_registers.h"
+#include "hardware/uart_registers.h"
 #include "sim/device.h"
 
 namespace sim {
@@ -42,19 +42,6 @@ class Pxa2x0Uart : public Uart {
 public:
     static constexpr std::uint32_t BASE = quorvel::pxa2x0_uart::PHYSICAL_BASE;
     Pxa2x0Uart() : Uart("PXA-2x0 full-function UART", BASE, 0x10000) {}
-
-protected:
-    std::uint32_t readRegister(std::uint32_t offset, int width) override;
-    void writeRegister(std::uint32_t offset, std::uint32_t value, int width) override;
-};
-
-// SA-11x0 LCD controller; DBAR1 at 0xB0100010 holds the frame buffer's address.
-class Sa11x0Lcd : public Device {
-public:
-    static constexpr std::uint32_t BASE = 0xB0100000;
-    static constexpr std::uint32_t DBAR1 = 0x10;
-    Sa11x0Lcd() : Device("SA-11x0 LCD controller", BASE, 0x10000) {}
-    std::uint32_t dbar1 = 0;
 
 protected:
     std::uint32_t readRegister(std::uint32_t offset, int width) override;

@@ -114,7 +114,7 @@ MainWindow::~MainWindow() {
     mainPage_.reset();
     if (optionPage_ && menu.optionTab == optionPage_.get()) menu.optionTab = nullptr;
     optionPage_.reset();
-    if (consolePage_ && menu.consoleTab == consolePage_.get()) menu.consoleTab = nullptr;
+    if (consolePage_ && menu.consoleTab == consolePage()) menu.consoleTab = nullptr;
     consolePage_.reset();
     tabWindow_.reset();
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "boot/boot_window.h"
 #include "platform/types.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/window.h"
@@ -72,7 +73,7 @@ private:
     ce::HIMAGELIST images_ = nullptr;
 };
 
-class MainWindow : public Window {
+class MainWindow : public Window, public BootWindow {
 public:
     explicit MainWindow(Application* application);
     ~MainWindow() override;
@@ -81,8 +82,9 @@ public:
 
     // Behind the BootMenu's `progress` and `progressDone`: "[progress] label" in the
     // log and one step of the bar; the bar back to 0.
-    virtual void progressStep(const char* label);
-    virtual void progressReset();
+    void progressStep(const char* label) override;
+    void progressReset() override;
+    ce::HWND messageOwner() const override { return handle(); }
     bool preTranslate(ce::MSG* message);
 
     int buttonWidth() const { return buttonWidth_; }

@@ -14,7 +14,7 @@ namespace quorvel::ui {
 
 class TabStrip;
 
-class TabPage : public Window {
+class TabPage : public Window, public OptionSource {
 public:
     TabPage(TabStrip& tabs, int pageIndex, const ce::WCHAR* templateName);
     ~TabPage() override;
@@ -26,7 +26,7 @@ public:
     virtual void showPage();
     // Writes the page's controls into the BootMenu (`collectOptions`); the Console
     // page has nothing to write.
-    virtual void collect() {}
+    void collect() override {}
 
     bool isChecked(int id) const;
     void setChecked(int id, bool flag) const;
@@ -75,7 +75,7 @@ private:
     ce::HWND autoBootSpin_ = nullptr;
 };
 
-class ConsolePage : public TabPage {
+class ConsolePage : public TabPage, public BootLog {
 public:
     explicit ConsolePage(TabStrip& tabs) : TabPage(tabs, 2, u"WConsole") {}
     ~ConsolePage() override;
@@ -83,7 +83,7 @@ public:
     void command(int id, int code) override;
     // toWindow false: what the LCD console prints (`logText`), to the file while
     // "save to file" is on; true: the page's own messages, always to the view.
-    virtual void appendLog(const ce::WCHAR* text, bool toWindow);
+    void appendLog(const ce::WCHAR* text, bool toWindow) override;
     bool savingToFile() const { return saveToFile_ != 0; }
 
 private:
@@ -92,13 +92,6 @@ private:
     ce::BOOL saveToFile_ = 0;
     ce::HANDLE logFile_ = ce::INVALID_HANDLE_VALUE;
     ce::HWND logView_ = nullptr;
-};
-
-// A tab control that is never made, for a page that lives without a screen (the
-// command line's Console page): the page then has no dialog and shows nothing.
-struct WindowlessTabs {
-    Application noScreen{nullptr};
-    TabStrip tabs{ce::RECT{}, nullptr, &noScreen};
 };
 
 // The page for index 0, 1 or 2 with its tab inserted and recorded in the BootMenu;

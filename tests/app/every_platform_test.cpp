@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/platform_screen.h"
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "boot/platform_id.h"
 #include "sim/handheld.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "arch/arm/arm_architecture.h"
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "arch/arm/pxa2x0_architecture.h"
 #include "arch/arm/sa11x0_architecture.h"
 #include "boot/boot_menu.h"
@@ -207,6 +207,8 @@ protected:
         ASSERT_TRUE(files->open(u"tamsel", 3));
         fileManagerSlot = files.get();
         loader = std::make_unique<quorvel::ElfLoader>(consoleSlot, memoryManagerSlot);
+        loader->messageOwner = menu.mainWindowHandle();
+        loader->safetyMessage = menu.safetyMessage;
         ASSERT_TRUE(loader->attachFile(fileManagerSlot));
         std::uint32_t needed = loader->neededMemory();
         ASSERT_TRUE(architecture->init());

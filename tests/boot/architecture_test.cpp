@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/architecture.h"
+#include "platform/os_version.h"
 #include "boot/boot_info.h"
 #include "boot/boot_menu.h"
 #include "console/console.h"

@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_info.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
 #include "base/little_endian.h"
 #include "support/device.h"
-#include "support/windowless_ui.h"
 
 using namespace quorvel;
 using testing_support::TestDevice;
@@ -24,9 +23,11 @@ constexpr std::uint32_t PAGE_SIZE = 4096;
 constexpr std::uint32_t PAGE_PHYS = 0xC0A3F000;
 constexpr std::uint8_t UNTOUCHED = 0xEE;
 
-class FakeMainWindow : public testing_support::WindowlessMainWindow {
+class FakeMainWindow : public BootWindow {
 public:
-    FakeMainWindow() : WindowlessMainWindow(0x4242) {}
+    ce::HWND messageOwner() const override { return reinterpret_cast<ce::HWND>(0x4242); }
+    void progressStep(const char*) override {}
+    void progressReset() override {}
 };
 
 // A boot information page as fillParameterPage lays it out: argv at offset 52.

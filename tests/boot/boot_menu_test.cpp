@@ -12,14 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
 #include "sim/utf.h"
 #include "support/device.h"
 #include "support/log_capture.h"
-#include "support/windowless_ui.h"
-#include "ui/pages.h"
+#include "support/component_doubles.h"
 
 using namespace quorvel;
 using testing_support::LogCapture;
@@ -634,26 +633,23 @@ TEST_F(BootMenuTest, StartBootAlwaysReachesTheHook) {
 }
 
 // The main window object, windowless, counting what the BootMenu asks of it.
-class FakeMainWindow : public testing_support::WindowlessMainWindow {
+class FakeMainWindow : public BootWindow {
 public:
-    FakeMainWindow() : WindowlessMainWindow(0x4242) {}
+    ce::HWND messageOwner() const override { return reinterpret_cast<ce::HWND>(0x4242); }
     void progressStep(const char* label) override {
         ++steps;
-        WindowlessMainWindow::progressStep(label);
+        testing_support::logProgress(label);
     }
-    void progressReset() override {
-        ++resets;
-        WindowlessMainWindow::progressReset();
-    }
+    void progressReset() override { ++resets; }
     int steps = 0;
     int resets = 0;
 };
 
 // A windowless tab page noting each time it is asked to collect.
-class RecordingTab : private ui::WindowlessTabs, public ui::TabPage {
+class RecordingTab : public OptionSource {
 public:
-    RecordingTab(BootMenu& target, std::vector<std::string>& journal, std::string label, int index)
-        : ui::TabPage(tabs, index, u"WMain"), menu(target), calls(journal), name(std::move(label)) {}
+    RecordingTab(BootMenu& target, std::vector<std::string>& journal, std::string label)
+        : menu(target), calls(journal), name(std::move(label)) {}
     void collect() override {
         calls.push_back(name);
         menu.autoBootSeconds += 1;
@@ -667,8 +663,8 @@ TEST_F(BootMenuTest, CollectOptionsAsksTheMainThenTheOptionTab) {
     BootMenu menu;
     menu.collectOptions();  // no tabs yet
     std::vector<std::string> calls;
-    RecordingTab mainTab(menu, calls, "main", 0);
-    RecordingTab optionTab(menu, calls, "option", 1);
+    RecordingTab mainTab(menu, calls, "main");
+    RecordingTab optionTab(menu, calls, "option");
     menu.optionTab = &optionTab;
     menu.collectOptions();
     menu.mainTab = &mainTab;
@@ -677,13 +673,11 @@ TEST_F(BootMenuTest, CollectOptionsAsksTheMainThenTheOptionTab) {
     EXPECT_EQ(menu.autoBootSeconds, 3);
 }
 
-class RecordingConsolePage : private ui::WindowlessTabs, public ui::ConsolePage {
+class RecordingConsolePage : public BootLog {
 public:
-    RecordingConsolePage() : ui::ConsolePage(tabs) {}
     void appendLog(const ce::WCHAR* text, bool toWindow) override {
         texts.emplace_back(text);
         flags.push_back(toWindow);
-        ui::ConsolePage::appendLog(text, toWindow);
     }
     std::vector<std::u16string> texts;
     std::vector<bool> flags;
@@ -704,7 +698,7 @@ TEST_F(BootMenuTest, MainWindowHandleIsNullWithoutAWindow) {
     EXPECT_EQ(menu.mainWindowHandle(), nullptr);
     FakeMainWindow window;
     menu.mainWindow = &window;
-    EXPECT_EQ(menu.mainWindowHandle(), window.handle());
+    EXPECT_EQ(menu.mainWindowHandle(), window.messageOwner());
 }
 
 class TheBootMenuTest : public BootMenuTest {

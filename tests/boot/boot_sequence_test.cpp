@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_menu.h"
 #include "boot/boot_sequence.h"
 #include "console/console.h"

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "arch/arm/uart_console.h"
 #include "console/console.h"
 #include "support/device.h"
 #include "support/log_capture.h"

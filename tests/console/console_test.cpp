@@ -31,7 +31,7 @@ TEST_F(ConsoleTest, TheCurrentConsoleIsTheLcdConsoleUntilOneIsSet) {
     EXPECT_EQ(lcdConsole(), lcd);
     EXPECT_EQ(theConsole(), lcd);
 
-    SerialConsole serial;
+    SerialConsole serial(19200);
     setConsole(&serial);
     EXPECT_EQ(theConsole(), &serial);
     setConsole(lcd);

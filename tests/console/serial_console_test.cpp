@@ -11,12 +11,13 @@ using namespace quorvel;
 
 namespace {
 
+constexpr std::uint32_t SPEED = 115200;
 const std::string BANNER("\r\n--------QUORVEL--------\r\n\0", 28);
 
 class SerialConsoleTest : public ConsoleTest {
 protected:
     SerialConsoleTest() {
-        theBootMenu().serialSpeed = 115200;
+        theBootMenu().serialSpeed = SPEED;
         device->com1().parity = 2;
         device->com1().stopBits = 1;
     }
@@ -28,19 +29,19 @@ protected:
 };
 
 TEST_F(SerialConsoleTest, OpeningSetsTheSpeedAndSendsTheBannerOnce) {
-    ce::HANDLE port = openSerialPort();
+    ce::HANDLE port = openSerialPort(SPEED);
     ASSERT_NE(port, ce::INVALID_HANDLE_VALUE);
-    EXPECT_EQ(openSerialPort(), port);
+    EXPECT_EQ(openSerialPort(SPEED), port);
     EXPECT_EQ(device->com1().baudRate, 115200u);
     EXPECT_EQ(device->com1().writes, std::vector<std::string>{BANNER});
 }
 
 // At exit the port is closed with the consoles; a later open is a fresh one.
 TEST_F(SerialConsoleTest, ReleasingTheConsolesClosesCom1) {
-    ASSERT_NE(openSerialPort(), ce::INVALID_HANDLE_VALUE);
+    ASSERT_NE(openSerialPort(SPEED), ce::INVALID_HANDLE_VALUE);
     releaseConsole();
     EXPECT_FALSE(device->com1().open);
-    ASSERT_NE(openSerialPort(), ce::INVALID_HANDLE_VALUE);
+    ASSERT_NE(openSerialPort(SPEED), ce::INVALID_HANDLE_VALUE);
     EXPECT_TRUE(device->com1().open);
     EXPECT_EQ(device->com1().writes, (std::vector<std::string>{BANNER, BANNER}));
 }
@@ -50,16 +51,16 @@ TEST_F(SerialConsoleTest, APortThatCannotBeSetUpIsClosedAgain) {
         SCOPED_TRACE(service);
         device->faults().clear();
         device->faults().failAlways(service);
-        EXPECT_EQ(openSerialPort(), ce::INVALID_HANDLE_VALUE);
+        EXPECT_EQ(openSerialPort(SPEED), ce::INVALID_HANDLE_VALUE);
         EXPECT_FALSE(device->com1().open);
         EXPECT_TRUE(device->com1().writes.empty());
     }
     device->faults().clear();
-    EXPECT_NE(openSerialPort(), ce::INVALID_HANDLE_VALUE);
+    EXPECT_NE(openSerialPort(SPEED), ce::INVALID_HANDLE_VALUE);
 }
 
 TEST_F(SerialConsoleTest, SetupReportsThePortSettingsToTheLog) {
-    SerialConsole serial;
+    SerialConsole serial(SPEED);
     EXPECT_EQ(serial.consoleKind, CONSOLE_SERIAL);
     ASSERT_TRUE(serial.setup());
     EXPECT_EQ(log.entries(), std::vector<std::u16string>{u"BaudRate 115200, ByteSize 0x8, Parity 0x2, StopBits 0x1\n"});
@@ -70,14 +71,14 @@ TEST_F(SerialConsoleTest, SetupFailsToTheLogWhenCom1IsTaken) {
     ce::HANDLE other = ce::CreateFileW(u"COM1:", ce::GENERIC_READ | ce::GENERIC_WRITE, 0, nullptr, ce::OPEN_EXISTING,
                                        0, nullptr);
     ASSERT_NE(other, ce::INVALID_HANDLE_VALUE);
-    SerialConsole serial;
+    SerialConsole serial(SPEED);
     EXPECT_FALSE(serial.setup());
     EXPECT_EQ(log.entries(), std::vector<std::u16string>{u"couldn't open COM1\n"});
     ce::CloseHandle(other);
 }
 
 TEST_F(SerialConsoleTest, SendsOneBytePerWriteWithCarriageReturnsOfTheirOwn) {
-    SerialConsole serial;
+    SerialConsole serial(SPEED);
     ASSERT_TRUE(serial.setup());
     serial.print(u"a\nb");
     serial.print(u"%d%S\n", 7, "x");
@@ -99,7 +100,7 @@ TEST_F(SerialConsoleTest, TextNeedingTheWholeBufferIsNotSent) {
         {"256 bytes from 128 characters", std::u16string(128, u'\u00e9'), false},
         {"nothing", u"", false},
     };
-    SerialConsole serial;
+    SerialConsole serial(SPEED);
     ASSERT_TRUE(serial.setup());
     for (const LengthCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -119,7 +120,7 @@ TEST_F(SerialConsoleTest, TextNeedingTheWholeBufferIsNotSent) {
 }
 
 TEST_F(SerialConsoleTest, AFailedConversionDropsTheText) {
-    SerialConsole serial;
+    SerialConsole serial(SPEED);
     ASSERT_TRUE(serial.setup());
     device->faults().failAlways("WideCharToMultiByte");
     serial.print(u"lost\n");

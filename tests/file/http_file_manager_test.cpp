@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/architecture.h"
+#include "platform/os_version.h"
 #include "platform/coredll.h"
 #include "sim/utf.h"
 #include "support/device.h"

@@ -135,6 +135,9 @@ protected:
 
     int attach() {
         loader = std::make_unique<ElfLoader>(consoleSlot, memoryManagerSlot);
+        // As the boot context makes it, from the options.
+        loader->messageOwner = quorvel::theBootMenu().mainWindowHandle();
+        loader->safetyMessage = quorvel::theBootMenu().safetyMessage;
         return loader->attachFile(fileManagerSlot);
     }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "platform/cpu.h"
 #include "sim/arm_images.h"
 #include "loader/elf.h"

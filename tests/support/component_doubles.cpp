@@ -231,8 +231,13 @@ void CapturingConsole::print(const ce::WCHAR* format, ...) {
 
 // --- Main window
 
+void logProgress(const char* label) {
+    if (!label) return;
+    if (Console* console = quorvel::theConsole()) console->print(u"[progress] %S\n", label);
+}
+
 RecordingMainWindow::RecordingMainWindow(Script* script)
-    : WindowlessMainWindow(HANDLE), script_(script), previous_(quorvel::theBootMenu().mainWindow) {
+    : script_(script), previous_(quorvel::theBootMenu().mainWindow) {
     quorvel::theBootMenu().mainWindow = this;
 }
 
@@ -245,14 +250,13 @@ void RecordingMainWindow::progressStep(const char* label) {
     ++position;
     ++steps;
     if (script_) script_->note("window.progress");
-    WindowlessMainWindow::progressStep(label);
+    logProgress(label);
 }
 
 void RecordingMainWindow::progressReset() {
     position = 0;
     ++resets;
     if (script_) script_->note("window.progressDone");
-    WindowlessMainWindow::progressReset();
 }
 
 }  // namespace testing_support

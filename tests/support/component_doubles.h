@@ -11,11 +11,11 @@
 
 #include "boot/architecture.h"
 #include "boot/boot_context.h"
+#include "boot/boot_window.h"
 #include "console/console.h"
 #include "file/file_manager.h"
 #include "loader/loader.h"
 #include "memory/memory_manager.h"
-#include "support/windowless_ui.h"
 
 namespace testing_support {
 
@@ -180,15 +180,22 @@ public:
     std::vector<std::u16string> lines;
 };
 
-// The main window object, windowless, counting its progress steps; installed as the
-// BootMenu's main window while it lives. Journal names: "window.progress",
-// "window.progressDone".
-class RecordingMainWindow : public WindowlessMainWindow {
+// What the boot loader's window logs for a labelled progress step.
+void logProgress(const char* label);
+
+// The main window as the boot path sees it, counting its progress steps and logging
+// each labelled one as the boot loader's window does; installed as the BootMenu's main
+// window while it lives. Journal names: "window.progress", "window.progressDone".
+class RecordingMainWindow : public quorvel::BootWindow {
 public:
     static constexpr std::uintptr_t HANDLE = 0x4D57;
     explicit RecordingMainWindow(Script* script = nullptr);
-    ~RecordingMainWindow() override;
+    ~RecordingMainWindow();
+    RecordingMainWindow(const RecordingMainWindow&) = delete;
+    RecordingMainWindow& operator=(const RecordingMainWindow&) = delete;
 
+    ce::HWND messageOwner() const override { return reinterpret_cast<ce::HWND>(HANDLE); }
+    ce::HWND handle() const { return messageOwner(); }
     void progressStep(const char* label) override;
     void progressReset() override;
 
@@ -198,7 +205,7 @@ public:
 
 private:
     Script* script_;
-    quorvel::ui::MainWindow* previous_;
+    quorvel::BootWindow* previous_;
 };
 
 }  // namespace testing_support

@@ -8,7 +8,7 @@
 
 namespace testing_support {
 
-LogCapture::LogCapture() : quorvel::ui::ConsolePage(tabs) {
+LogCapture::LogCapture() {
     quorvel::BootMenu& menu = quorvel::theBootMenu();
     previous_ = menu.consoleTab;
     menu.consoleTab = this;
@@ -19,10 +19,7 @@ LogCapture::~LogCapture() {
     if (menu.consoleTab == this) menu.consoleTab = previous_;
 }
 
-void LogCapture::appendLog(const ce::WCHAR* text, bool toWindow) {
-    entries_.emplace_back(text ? text : u"");
-    if (text) quorvel::ui::ConsolePage::appendLog(text, toWindow);
-}
+void LogCapture::appendLog(const ce::WCHAR* text, bool) { entries_.emplace_back(text ? text : u""); }
 
 std::u16string LogCapture::text() const {
     std::u16string all;

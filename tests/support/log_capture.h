@@ -1,19 +1,19 @@
-// Captures what the LCD console prints: the Console page, windowless, keeping every
-// text appended to it, installed as the BootMenu's console tab while it lives.
+// Captures what the LCD console prints: a log keeping every text appended to it,
+// installed as the BootMenu's console tab while it lives.
 // Declare it after the test's device: the BootMenu it reaches needs one.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "ui/pages.h"
+#include "boot/boot_window.h"
 
 namespace testing_support {
 
-class LogCapture : private quorvel::ui::WindowlessTabs, public quorvel::ui::ConsolePage {
+class LogCapture : public quorvel::BootLog {
 public:
     LogCapture();
-    ~LogCapture() override;
+    ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
@@ -31,7 +31,7 @@ public:
 
 private:
     std::vector<std::u16string> entries_;
-    quorvel::ui::ConsolePage* previous_ = nullptr;
+    quorvel::BootLog* previous_ = nullptr;
 };
 
 }  // namespace testing_support

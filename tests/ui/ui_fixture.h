@@ -39,7 +39,7 @@ inline int& barAtHandOver() {
 // The host's way of starting a boot: the emulated hand-over's end ends the program.
 inline void runBootEmulated(quorvel::BootMenu& menu) {
     handOver() = sim::runBoot([&menu] { menu.startBoot(); });
-    quorvel::ui::MainWindow* window = menu.mainWindow;
+    auto* window = dynamic_cast<quorvel::ui::MainWindow*>(menu.mainWindow);
     if (window && window->progressBar())
         barAtHandOver() = static_cast<int>(ce::SendMessageW(window->progressBar()->handle(), ce::PBM_GETPOS, 0, 0));
     if (handOver()) ce::PostQuitMessage(0);
@@ -71,7 +71,7 @@ protected:
     }
 
     quorvel::ui::MainWindow& mainWindow() {
-        return *quorvel::theBootMenu().mainWindow;
+        return dynamic_cast<quorvel::ui::MainWindow&>(*quorvel::theBootMenu().mainWindow);
     }
 
     // A window's centre tapped.

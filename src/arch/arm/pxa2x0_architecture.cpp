@@ -3,7 +3,7 @@
 #include "arch/arm/pxa2x0_architecture.h"
 
 #include "console/console.h"
-#include "console/uart_registers.h"
+#include "hardware/uart_registers.h"
 #include "platform/cpu.h"
 #include "memory/memory_manager.h"
 #include "platform/coredll.h"

@@ -3,7 +3,8 @@
 #include "arch/arm/sa11x0_architecture.h"
 
 #include "console/console.h"
-#include "console/uart_registers.h"
+#include "hardware/lcd_registers.h"
+#include "hardware/uart_registers.h"
 #include "platform/cpu.h"
 #include "memory/memory_manager.h"
 #include "platform/address.h"
@@ -12,7 +13,7 @@
 namespace quorvel {
 
 namespace {
-constexpr std::uint32_t LCD_DBAR1 = 0xB0100010;
+constexpr std::uint32_t LCD_DBAR1 = sa11x0_lcd::PHYSICAL_BASE + sa11x0_lcd::DBAR1;
 }  // namespace
 
 const CpuParameters& SA11x0Architecture::parameters() {

@@ -1,10 +1,11 @@
 // The ARM boot context and the process's one boot context.
-#include "boot/arm_boot_context.h"
+#include "arch/arm/arm_boot_context.h"
 
 #include <new>
 
 #include "arch/arm/pxa2x0_architecture.h"
 #include "arch/arm/sa11x0_architecture.h"
+#include "arch/arm/uart_console.h"
 #include "boot/boot_menu.h"
 #include "boot/boot_sequence.h"
 #include "boot/platform_id.h"
@@ -76,7 +77,7 @@ ce::BOOL ArmBootContext::create() {
     if (serialConsole) {
         // While the UART console sets up, the previous console stays in the slot, so
         // what the set-up prints reaches a working console.
-        Console* uart = uartConsole(memoryManagerSlot, cpuKind);
+        Console* uart = uartConsole(memoryManagerSlot, cpuKind, theBootMenu().serialSpeed);
         if (uart && uart->setup()) {
             consoleSlot = uart;
         } else {

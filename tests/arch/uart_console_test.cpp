@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "arch/arm/uart_console.h"
 #include "boot/boot_menu.h"
-#include "console/uart_console.h"
-#include "console_fixture.h"
+#include "console/console_fixture.h"
+#include "hardware/cpu_models.h"
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/coredll.h"
 #include "support/case_names.h"
@@ -17,6 +17,8 @@ using namespace quorvel;
 using sim::RegisterAccess;
 
 namespace {
+
+constexpr std::uint32_t SPEED = 19200;
 
 using testing_support::PrintTo;
 struct UartCase {
@@ -65,7 +67,7 @@ sim::DeviceSettings settingsFor(const UartCase& c) {
 class UartConsoleTest : public ConsoleTest, public ::testing::WithParamInterface<UartCase> {
 protected:
     UartConsoleTest() : ConsoleTest(settingsFor(GetParam())) {
-        theBootMenu().serialSpeed = 19200;
+        theBootMenu().serialSpeed = SPEED;
         ce::HMODULE coredll = ce::LoadLibraryW(u"coredll.dll");
         memoryManagerSlot = new LockPagesMemoryManager(
             reinterpret_cast<ce::LockPagesRoutine>(ce::GetProcAddressW(coredll, u"LockPages")),
@@ -79,7 +81,7 @@ protected:
     }
 
     UartConsole* makeConsole() {
-        return static_cast<UartConsole*>(uartConsole(memoryManagerSlot, GetParam().cpuKind));
+        return static_cast<UartConsole*>(uartConsole(memoryManagerSlot, GetParam().cpuKind, SPEED));
     }
     sim::Uart& uart() { return *device->uart(); }
 
@@ -199,23 +201,23 @@ protected:
 TEST_F(UartConsoleHolderTest, UnknownProcessorsGetNoneAndHoldNothing) {
     for (std::uint32_t cpuKind : {CPU_WORD_SA1110, 0u, 0x0C304000u}) {
         SCOPED_TRACE(cpuKind);
-        EXPECT_EQ(uartConsole(memoryManagerSlot, cpuKind), nullptr);
+        EXPECT_EQ(uartConsole(memoryManagerSlot, cpuKind, SPEED), nullptr);
     }
-    Console* console = uartConsole(memoryManagerSlot, CPU_KIND_PXA250);
+    Console* console = uartConsole(memoryManagerSlot, CPU_KIND_PXA250, SPEED);
     EXPECT_NE(dynamic_cast<PXA2x0UartConsole*>(console), nullptr);
 }
 
 TEST_F(UartConsoleHolderTest, TheFirstConsoleIsKeptWhateverTheProcessor) {
-    Console* first = uartConsole(memoryManagerSlot, CPU_KIND_SA11X0);
+    Console* first = uartConsole(memoryManagerSlot, CPU_KIND_SA11X0, SPEED);
     ASSERT_NE(dynamic_cast<SA11x0UartConsole*>(first), nullptr);
-    EXPECT_EQ(uartConsole(memoryManagerSlot, CPU_KIND_PXA270), first);
-    EXPECT_EQ(uartConsole(memoryManagerSlot, 0), first);
+    EXPECT_EQ(uartConsole(memoryManagerSlot, CPU_KIND_PXA270, SPEED), first);
+    EXPECT_EQ(uartConsole(memoryManagerSlot, 0, SPEED), first);
     releaseUartConsole();
-    EXPECT_NE(dynamic_cast<PXA2x0UartConsole*>(uartConsole(memoryManagerSlot, CPU_KIND_PXA270)), nullptr);
+    EXPECT_NE(dynamic_cast<PXA2x0UartConsole*>(uartConsole(memoryManagerSlot, CPU_KIND_PXA270, SPEED)), nullptr);
 }
 
 TEST_F(UartConsoleHolderTest, ReleasingTheCurrentUartConsoleLeavesTheLcdConsoleCurrent) {
-    Console* uart = uartConsole(memoryManagerSlot, CPU_KIND_SA11X0);
+    Console* uart = uartConsole(memoryManagerSlot, CPU_KIND_SA11X0, SPEED);
     setConsole(uart);
     releaseUartConsole();
     EXPECT_EQ(theConsole(), lcdConsole());

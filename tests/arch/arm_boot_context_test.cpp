@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "arch/arm/pxa2x0_architecture.h"
 #include "arch/arm/sa11x0_architecture.h"
-#include "boot/arm_boot_context.h"
+#include "arch/arm/arm_boot_context.h"
+#include "arch/arm/uart_console.h"
 #include "boot/boot_menu.h"
 #include "boot/boot_sequence.h"
 #include "boot/platform_id.h"
@@ -219,7 +220,7 @@ TEST_F(ArmBootContextTest, SerialConsoleCarriesTheAttemptAndASecondAttemptWithou
     Console* uart = context->consoleSlot;
     EXPECT_EQ(uart->consoleKind, CONSOLE_SERIAL);
     EXPECT_EQ(theConsole(), uart);
-    EXPECT_EQ(uartConsole(context->memoryManagerSlot, context->cpuKind), uart);
+    EXPECT_EQ(uartConsole(context->memoryManagerSlot, context->cpuKind, menu.serialSpeed), uart);
 
     // The components print through the slot, so to the UART.
     log.clear();
@@ -235,7 +236,7 @@ TEST_F(ArmBootContextTest, SerialConsoleCarriesTheAttemptAndASecondAttemptWithou
     EXPECT_EQ(context->consoleSlot, lcdConsole());
     EXPECT_EQ(theConsole(), lcdConsole());
     // The UART console lives on for a later attempt.
-    EXPECT_EQ(uartConsole(context->memoryManagerSlot, context->cpuKind), uart);
+    EXPECT_EQ(uartConsole(context->memoryManagerSlot, context->cpuKind, menu.serialSpeed), uart);
 
     device->uart()->clearSent();
     log.clear();

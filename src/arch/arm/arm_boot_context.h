@@ -2,7 +2,7 @@
 // matching architecture, the LockPages memory manager and the console.
 #pragma once
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "boot/boot_context.h"
 
 namespace quorvel {

@@ -1,9 +1,9 @@
 // The UART consoles and the single UART console of the process.
-#include "console/uart_console.h"
+#include "arch/arm/uart_console.h"
 
 #include <new>
 
-#include "arch/arm/cpu_models.h"
+#include "hardware/cpu_models.h"
 #include "memory/memory_manager.h"
 #include "platform/coredll.h"
 #include "platform/registers.h"
@@ -19,8 +19,8 @@ UartConsole* single = nullptr;
 
 }  // namespace
 
-UartConsole::UartConsole(MemoryManager*& memoryManagerIn, std::uint32_t base)
-    : memoryManagerSlot(memoryManagerIn), physicalBase(base) {}
+UartConsole::UartConsole(MemoryManager*& memoryManagerIn, std::uint32_t base, std::uint32_t baudRateIn)
+    : SerialConsole(baudRateIn), memoryManagerSlot(memoryManagerIn), physicalBase(base) {}
 
 UartConsole::~UartConsole() { unmapRegisters(); }
 
@@ -77,12 +77,16 @@ void PXA2x0UartConsole::putc(std::uint8_t byte) {
     hw::readRegister8(registerBase_ + IIR);
 }
 
-Console* uartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t cpuKind) {
-    if (single) return single;
+Console* uartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t cpuKind, std::uint32_t baudRate) {
+    if (single) {
+        // The speed of the latest demand, as the options now give it.
+        single->baudRate = baudRate;
+        return single;
+    }
     switch (cpuKind) {
-    case CPU_KIND_SA11X0: single = new (std::nothrow) SA11x0UartConsole(memoryManagerSlot); break;
+    case CPU_KIND_SA11X0: single = new (std::nothrow) SA11x0UartConsole(memoryManagerSlot, baudRate); break;
     case CPU_KIND_PXA250:
-    case CPU_KIND_PXA270: single = new (std::nothrow) PXA2x0UartConsole(memoryManagerSlot); break;
+    case CPU_KIND_PXA270: single = new (std::nothrow) PXA2x0UartConsole(memoryManagerSlot, baudRate); break;
     default: break;
     }
     return single;

@@ -5,13 +5,15 @@
 #include <cstdint>
 
 #include "console/serial_console.h"
-#include "console/uart_registers.h"
+#include "hardware/uart_registers.h"
 
 namespace quorvel {
 
+class MemoryManager;
+
 class UartConsole : public SerialConsole {
 public:
-    UartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t physicalBase);
+    UartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t physicalBase, std::uint32_t baudRate);
     ~UartConsole() override;
 
     void print(const ce::WCHAR* format, ...) override;
@@ -33,17 +35,22 @@ private:
 // SA-11x0 serial port 3.
 class SA11x0UartConsole : public UartConsole {
 public:
-    explicit SA11x0UartConsole(MemoryManager*& memoryManagerIn)
-        : UartConsole(memoryManagerIn, sa11x0_uart::PHYSICAL_BASE) {}
+    SA11x0UartConsole(MemoryManager*& memoryManagerIn, std::uint32_t baudRateIn)
+        : UartConsole(memoryManagerIn, sa11x0_uart::PHYSICAL_BASE, baudRateIn) {}
     void putc(std::uint8_t byte) override;
 };
 
 // PXA-2x0 full-function UART.
 class PXA2x0UartConsole : public UartConsole {
 public:
-    explicit PXA2x0UartConsole(MemoryManager*& memoryManagerIn)
-        : UartConsole(memoryManagerIn, pxa2x0_uart::PHYSICAL_BASE) {}
+    PXA2x0UartConsole(MemoryManager*& memoryManagerIn, std::uint32_t baudRateIn)
+        : UartConsole(memoryManagerIn, pxa2x0_uart::PHYSICAL_BASE, baudRateIn) {}
     void putc(std::uint8_t byte) override;
 };
+
+// The single UART console for a processor kind, made on first demand; null for an
+// unknown kind. `baudRate` is the speed COM1 is opened at, if it is not open yet.
+Console* uartConsole(MemoryManager*& memoryManagerSlot, std::uint32_t cpuKind, std::uint32_t baudRate);
+void releaseUartConsole();
 
 }  // namespace quorvel
