@@ -44,7 +44,7 @@
 #include "sim/windows/controls.h"
 #include "sim/windows/window_system.h"
 #include "ui/app_window.h"
-#include "ui/boot_command.h"
+#include "ui/boot_steps.h"
 
 namespace quorvel::app {
 

@@ -5,7 +5,7 @@
 #include "console/console.h"
 #include "platform/coredll.h"
 #include "platform/windows.h"
-#include "ui/boot_command.h"
+#include "ui/boot_steps.h"
 #include "ui/pages.h"
 
 namespace quorvel::ui {

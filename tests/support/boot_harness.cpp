@@ -1,7 +1,7 @@
 // The whole-boot harness.
 #include "support/boot_harness.h"
 
-#include "ui/boot_command.h"
+#include "ui/boot_steps.h"
 
 #include <fstream>
 #include <sstream>

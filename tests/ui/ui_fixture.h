@@ -18,7 +18,7 @@
 #include "sim/windows/window_system.h"
 #include "support/device.h"
 #include "ui/app_window.h"
-#include "ui/boot_command.h"
+#include "ui/boot_steps.h"
 #include "ui/pages.h"
 
 namespace ui_test {

@@ -1,4 +1,5 @@
-#include "ui/boot_command.h"
+// The Boot command's steps: the confirmation, the save and the boot itself.
+#include "ui/boot_steps.h"
 
 #include "boot/boot_menu.h"
 #include "platform/windows.h"
