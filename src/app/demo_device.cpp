@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fstream>
 
+#include "app/platform_search.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"
 #include "sim/handheld.h"
@@ -13,10 +14,6 @@ namespace quorvel::app {
 
 extern const std::uint8_t demoKernel[];
 extern const std::size_t demoKernelSize;
-
-namespace {
-constexpr int JORNADA_720_US = 9;  // selectable index of "HP Jornada 720 (US/UK)"
-}
 
 bool prepareDemoDevice(const std::filesystem::path& root) {
     std::error_code ec;
@@ -31,7 +28,7 @@ bool prepareDemoDevice(const std::filesystem::path& root) {
     settings.root = root;
     sim::Handheld device(settings);
     BootMenu& menu = theBootMenu();
-    menu.platformEntry(JORNADA_720_US, 1);
+    menu.platformEntry(DEMO_PLATFORM, 1);
     ce::wcsncpy(menu.kernelDirectory, u"\\Storage Card\\", PATH_SIZE - 1);
     menu.kernelDirectorySet = ce::TRUE;
     bool saved = menu.saveOptions();

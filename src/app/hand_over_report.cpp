@@ -17,23 +17,6 @@ std::string hex(std::uint32_t value) {
     return text;
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // The number after `marker` in `line`, read as hexadecimal.
 bool hexAfter(const std::string& line, const char* marker, std::uint32_t& value) {
     std::size_t at = line.find(marker);
@@ -246,65 +229,82 @@ std::string endStateText(sim::Handheld& device, const sim::HandOverResult& resul
     return out.str();
 }
 
-std::string registersJson(const sim::HandOverResult& result) {
-    std::ostringstream out;
-    out << "{";
-    for (int i = 0; i < 16; ++i) out << "\"r" << i << "\": " << result.r[i] << ", ";
-    out << "\"cpsr\": " << result.cpsr << ", \"cp15_control\": " << result.control << "}";
-    return out.str();
+std::string failureJson(bool started, int exitStatus, const std::string& failure) {
+    Json report;
+    report["run"] = {{"end", started ? "boot-failed" : "not-started"}, {"exit_status", exitStatus}, {"failure", failure}};
+    return jsonText(report);
+}
+
+Json registersJson(const sim::HandOverResult& result) {
+    Json registers;
+    for (int i = 0; i < 16; ++i) registers["r" + std::to_string(i)] = result.r[i];
+    registers["cpsr"] = result.cpsr;
+    registers["cp15_control"] = result.control;
+    return registers;
 }
 
 std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result, const HandOverMap& map,
                        const std::string& status, int exitStatus) {
-    std::ostringstream out;
-    out << "{\n  \"platform\": " << quoted(map.platform) << ",\n  \"cpu\": " << quoted(map.cpu)
-        << ",\n  \"main_id\": " << device.settings().mainId << ",\n  \"page_links\": [";
-    for (std::size_t i = 0; i < map.links.size(); ++i) {
-        const PageLink& l = map.links[i];
+    Json report;
+    report["platform"] = map.platform;
+    report["cpu"] = map.cpu;
+    report["main_id"] = device.settings().mainId;
+    Json links = Json::array();
+    for (const PageLink& l : map.links) {
         bool zero = l.src == PAGE_LINK_ZERO;
-        out << (i ? ",\n    " : "\n    ") << "{\"source\": " << (zero ? std::string("null") : std::to_string(l.src))
-            << ", \"destination\": " << map.fold(l.dst) << ", \"size\": " << l.size << ", \"kind\": \""
-            << (zero ? "zero" : "copy") << "\"}";
+        links.push_back({{"source", zero ? Json(nullptr) : Json(l.src)},
+                         {"destination", map.fold(l.dst)},
+                         {"size", l.size},
+                         {"kind", zero ? "zero" : "copy"}});
     }
-    out << "\n  ],\n  \"segments\": [";
-    for (std::size_t i = 0; i < map.segments.size(); ++i) {
-        const Segment& s = map.segments[i];
-        out << (i ? ", " : "") << "{\"paddr\": " << map.fold(s.paddr) << ", \"file_size\": " << s.fileSize
-            << ", \"mem_size\": " << s.memSize << "}";
-    }
-    auto area = [&](const Area& a) {
-        return a.begin == a.end ? std::string("null")
-                                : "{\"start\": " + std::to_string(a.begin) + ", \"end\": " + std::to_string(a.end) + "}";
-    };
-    out << "],\n  \"ksyms\": " << area(map.ksyms) << ",\n  \"image\": " << area(map.image)
-        << ",\n  \"inflated_bytes\": " << map.inflatedBytes << ",\n  \"entry\": " << map.entry << ",\n  \"boot_information_page\": " << map.bootInfoPage
-        << ",\n  \"loader_page\": " << map.loaderPage << ",\n  \"loader_stack_top\": " << map.stackTop
-        << ",\n  \"argv\": [";
-    for (std::size_t i = 0; i < map.argv.size(); ++i) out << (i ? ", " : "") << quoted(map.argv[i]);
-    out << "],\n  \"boot_info\": ";
+    report["page_links"] = std::move(links);
+    Json segments = Json::array();
+    for (const Segment& s : map.segments)
+        segments.push_back({{"paddr", map.fold(s.paddr)}, {"file_size", s.fileSize}, {"mem_size", s.memSize}});
+    report["segments"] = std::move(segments);
+    auto area = [](const Area& a) { return a.begin == a.end ? Json(nullptr) : Json{{"start", a.begin}, {"end", a.end}}; };
+    report["ksyms"] = area(map.ksyms);
+    report["image"] = area(map.image);
+    report["inflated_bytes"] = map.inflatedBytes;
+    report["entry"] = map.entry;
+    report["boot_information_page"] = map.bootInfoPage;
+    report["loader_page"] = map.loaderPage;
+    report["loader_stack_top"] = map.stackTop;
+    report["argv"] = map.argv;
     if (map.bootInfo) {
         const BootInfo& b = *map.bootInfo;
-        out << "{\"length\": " << b.length << ", \"magic\": " << b.magic << ", \"fb_address\": " << b.fbAddress
-            << ", \"fb_line_bytes\": " << b.fbLineBytes << ", \"fb_width\": " << b.fbWidth
-            << ", \"fb_height\": " << b.fbHeight << ", \"fb_type\": " << b.fbType
-            << ", \"console_kind\": " << b.consoleKind << ", \"platform_cpu\": " << b.platform.cpu
-            << ", \"platform_machine\": " << b.platform.machine << ", \"timezone\": " << b.timezone << "}";
+        report["boot_info"] = {{"length", b.length},
+                               {"magic", b.magic},
+                               {"fb_address", b.fbAddress},
+                               {"fb_line_bytes", b.fbLineBytes},
+                               {"fb_width", b.fbWidth},
+                               {"fb_height", b.fbHeight},
+                               {"fb_type", b.fbType},
+                               {"console_kind", b.consoleKind},
+                               {"platform_cpu", b.platform.cpu},
+                               {"platform_machine", b.platform.machine},
+                               {"timezone", b.timezone}};
     } else {
-        out << "null";
+        report["boot_info"] = nullptr;
     }
-    out << ",\n  \"run\": {\"end\": \"" << reasonName(result.reason) << "\", \"description\": "
-        << quoted(result.describe()) << ", \"status\": " << quoted(status) << ", \"exit_status\": " << exitStatus
-        << ", \"pc\": " << result.pc << ", \"where\": " << quoted(regionOf(result.pc, map))
-        << ", \"instructions\": " << result.instructions
-        << ", \"instructions_exact\": " << (result.instructionsExact ? "true" : "false")
-        << ", \"seconds\": " << result.seconds;
+    Json run = {{"end", reasonName(result.reason)},
+                {"description", result.describe()},
+                {"status", status},
+                {"exit_status", exitStatus},
+                {"pc", result.pc},
+                {"where", regionOf(result.pc, map)},
+                {"instructions", result.instructions},
+                {"instructions_exact", result.instructionsExact},
+                {"seconds", result.seconds}};
     if (faulted(result.reason)) {
-        out << ", \"fault_address\": " << result.faultAddress << ", \"fault_write\": " << (result.faultWrite ? "true" : "false")
-            << ", \"exception\": " << quoted(result.exception) << ", \"instruction\": "
-            << quoted(instructionAt(device, result));
+        run["fault_address"] = result.faultAddress;
+        run["fault_write"] = result.faultWrite;
+        run["exception"] = result.exception;
+        run["instruction"] = instructionAt(device, result);
     }
-    out << "},\n  \"registers\": " << registersJson(result) << "\n}\n";
-    return out.str();
+    report["run"] = std::move(run);
+    report["registers"] = registersJson(result);
+    return jsonText(report);
 }
 
 }  // namespace quorvel::app

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/json_text.h"
 #include "boot/boot_info.h"
 #include "loader/page_link.h"
 #include "sim/emulator.h"
@@ -55,8 +56,12 @@ std::string endStateText(sim::Handheld& device, const sim::HandOverResult& resul
 std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result, const HandOverMap& map,
                        const std::string& status, int exitStatus);
 
+// The report of --json for a boot that never reached the jump: `started` false when
+// the boot was not started (a question answered no), `failure` the failure box's text.
+std::string failureJson(bool started, int exitStatus, const std::string& failure);
+
 // The registers as registers.json holds them.
-std::string registersJson(const sim::HandOverResult& result);
+Json registersJson(const sim::HandOverResult& result);
 
 // "loader page", "kernel" or "" for where `pc` lies.
 std::string regionOf(std::uint32_t pc, const HandOverMap& map);

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/boot_command.h"
+#include "app/commands.h"
+#include "app/temporary_files.h"
 #include "app/command_line.h"
 
 int main(int argc, char** argv) {

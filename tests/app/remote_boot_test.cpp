@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/boot_command.h"
+#include "app/commands.h"
 #include "app/command_line.h"
 #include "boot/boot_menu.h"
 #include "platform/coredll.h"

@@ -1,0 +1,21 @@
+// quorvel platforms
+#include <cstdio>
+#include <ostream>
+
+#include "app/commands.h"
+#include "app/platform_search.h"
+#include "sim/utf.h"
+
+namespace quorvel::app {
+
+int platformsCommand(std::ostream& out) {
+    int index = 0;
+    for (const PlatformName* row : selectablePlatforms()) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%2d  cpu=0x%08x machine=0x%08x  ", index++, row->id->cpu, row->id->machine);
+        out << line << sim::toUtf8(row->name) << "\n";
+    }
+    return 0;
+}
+
+}  // namespace quorvel::app
