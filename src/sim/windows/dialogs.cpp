@@ -250,7 +250,7 @@ int WindowSystem::messageBox(HWND owner, const std::u16string& text, const std::
     if (icon) {
         HWND iconWindow = createWindow(0, STATIC_CLASS, u"", WS_CHILD | WS_VISIBLE | SS_ICON, pad, pad, icon, icon, box, 0xFFFF,
                                        nullptr, nullptr);
-        if (Window* iw = window(iconWindow)) iw->userData = static_cast<LONG_PTR>(type & 0xF0);
+        if (Window* iw = window(iconWindow)) stateOf<StaticState>(iw)->icon = type & 0xF0;
     }
     int textX = pad + (icon ? icon + pad : 0);
     createWindow(0, STATIC_CLASS, shown, WS_CHILD | WS_VISIBLE | SS_LEFT, textX, pad + std::max(0, (icon - textH) / 2),

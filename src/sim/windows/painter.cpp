@@ -363,7 +363,7 @@ struct Painter {
 
     void staticText(Window& w, const RECT& r) {
         bool on = enabled(w);
-        if ((w.style & 0xF) == SS_ICON) return icon(static_cast<UINT>(w.userData), r);
+        if ((w.style & 0xF) == SS_ICON) return icon(stateOf<StaticState>(&w)->icon, r);
         // Lines break at line feeds; long lines are cut by the clip.
         double y = r.top;
         for (const std::u16string& line : editLines(w.text)) {

@@ -155,8 +155,6 @@ HWND WindowSystem::createWindow(DWORD exStyle, const std::u16string& className, 
     create.lpszName = text.c_str();
     create.lpszClass = className.c_str();
     create.dwExStyle = exStyle;
-    std::u16string nameCopy = text;
-    create.lpszName = nameCopy.c_str();
     if (sendMessage(handle, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
         destroyWindow(handle);
         return nullptr;

@@ -184,7 +184,6 @@ public:
     int commandBarHeight() const;
 
 private:
-    friend struct Controls;
     struct Class {
         ce::WNDPROC procedure;
         int wordBytes;

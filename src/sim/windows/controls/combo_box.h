@@ -1,0 +1,25 @@
+// Combo boxes: an edit field with a drop-down list of items.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/windows/controls/edit.h"
+
+namespace sim {
+
+struct ComboState : EditState {
+    std::vector<std::u16string> items;
+    int selection = -1;
+    bool dropped = false;
+    int firstItem = 0;
+    int listHeight = 0;  // the height the template gave, less the field
+};
+
+ce::LRESULT comboProcedure(ce::HWND, ce::UINT, ce::WPARAM, ce::LPARAM);
+
+// An open drop-down list, in screen pixels.
+ce::RECT dropListRect(const WindowSystem& system, ce::HWND combo);
+int comboItemHeight();
+
+}  // namespace sim
