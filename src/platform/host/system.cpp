@@ -134,4 +134,8 @@ ULONG ntohl(ULONG value) { return __builtin_bswap32(value); }
 WORD htons(WORD value) { return __builtin_bswap16(value); }
 WORD ntohs(WORD value) { return __builtin_bswap16(value); }
 
+void OutputDebugStringW(LPCWSTR text) {
+    if (text) sim::Handheld::current().debugOutput().emplace_back(text);
+}
+
 }  // namespace ce

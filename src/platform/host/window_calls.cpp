@@ -287,4 +287,19 @@ HWND CreateUpDownControl(DWORD style, int x, int y, int width, int height, HWND 
     return control;
 }
 
+BOOL UpdateWindow(HWND window) {
+    sim::Handheld& device = sim::Handheld::current();
+    device.updatedWindows().push_back(reinterpret_cast<std::uintptr_t>(window));
+    if (sim::WindowSystem* windows = device.windowsIfAny()) {
+        if (!window || !windows->window(window)) return window ? FALSE : TRUE;
+        // The window's own WM_PAINT, then the screen.
+        if (windows->window(window)->needsPaint) {
+            windows->window(window)->needsPaint = false;
+            windows->sendMessage(window, WM_PAINT, 0, 0);
+        }
+        windows->paint();
+    }
+    return TRUE;
+}
+
 }  // namespace ce
