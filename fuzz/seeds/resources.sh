@@ -14,6 +14,6 @@ for rc in src/ui/resources/quorvel.rc tests/ui/dialog_templates.rc; do
   (cd "$(dirname "$rc")" && x86_64-w64-mingw32-windres --preprocessor=cpp -J rc -O res -i "$(basename "$rc")" -o "$out/$name.res")
 done
 for bits in 4 8 24; do
-  ppmtobmp -bpp=$bits tests/ui/fixtures/picture.ppm 2>/dev/null | tail -c +15 > "$out/picture-$bits.dib"
+  ppmtobmp -bpp=$bits tests/sim/resources/fixtures/picture.ppm 2>/dev/null | tail -c +15 > "$out/picture-$bits.dib"
 done
 pbmtext -builtin fixed quorvel | ppmtobmp -bpp=1 2>/dev/null | tail -c +15 > "$out/text-1.dib"
