@@ -9,7 +9,7 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 cd "${QUORVEL_SOURCE_DIR:-$here/../..}"
-for rc in src/ui/resources/quorvel.rc tests/ui/dialog_templates.rc; do
+for rc in src/ui/resources/quorvel.rc tests/sim/resources/dialog_templates.rc; do
   name=$(basename "$rc" .rc)
   (cd "$(dirname "$rc")" && x86_64-w64-mingw32-windres --preprocessor=cpp -J rc -O res -i "$(basename "$rc")" -o "$out/$name.res")
 done
