@@ -3,6 +3,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "sim/utf.h"
+#include "sim/windows/key_names.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -189,7 +192,10 @@ struct Parser {
             ->group("Screenshot");
         gui->add_option("--tap", taps, "a tap at X,Y on the screen, before the screenshot (repeatable)")
             ->group("Screenshot");
-        gui->add_option("--keys", a.keys, "text typed after the taps")->group("Screenshot");
+        gui->add_option("--keys", a.keys, "text typed after the taps; keys by name: {Tab}, {Shift+Tab}, {Enter}, {Esc}, ...")
+            ->group("Screenshot");
+        gui->add_option("--scale", a.scale, "show each screen pixel as NxN desktop pixels (default: the largest that fits)")
+            ->check(CLI::Range(1, 16));
         addOptionFlags(options, a, rawOptions);
     }
 
@@ -229,6 +235,11 @@ std::string finish(Parser& p) {
     }
     if (p.gui->parsed() && !a.screenshot && (a.tab || !a.taps.empty() || a.keys))
         return "--tab, --tap and --keys go with --screenshot";
+    if (p.gui->parsed() && a.screenshot && a.scale) return "--scale is for the window, not --screenshot";
+    if (a.keys) {
+        std::string error;
+        if (!sim::keyScript(sim::fromUtf8(*a.keys), error)) return error;
+    }
     for (const std::string& v : raw.disks) {
         std::size_t eq = v.find('=');
         if (eq == std::string::npos) {

@@ -55,6 +55,7 @@ struct Arguments {
     std::optional<std::string> tab;  // main, option, console
     std::vector<std::pair<int, int>> taps;
     std::optional<std::string> keys;
+    std::optional<int> scale;  // the live window's, instead of the largest that fits
 
     // The terminal.
     bool log = false, chatty = false, quiet = false;

@@ -18,6 +18,7 @@
 #include "sim/screen/screen_view.h"
 #include "sim/utf.h"
 #include "sim/windows/controls.h"
+#include "sim/windows/key_names.h"
 #include "sim/windows/window_system.h"
 #include "ui/app_window.h"
 
@@ -71,7 +72,11 @@ int guiCommand(const Arguments& a, std::ostream& out, std::ostream& err) {
             });
         }
         for (auto [x, y] : a.taps) steps.push_back([&windows, x = x, y = y] { windows.tap(x, y); });
-        if (a.keys) steps.push_back([&windows, keys = *a.keys] { windows.type(sim::fromUtf8(keys)); });
+        if (a.keys)
+            steps.push_back([&windows, keys = *a.keys] {
+                std::string unused;  // the command line has checked the names
+                windows.script(sim::keyScript(sim::fromUtf8(keys), unused).value_or(std::vector<sim::InputEvent>{}));
+            });
         bool written = false;
         std::size_t next = 0;
         auto shoot = [&] {
@@ -99,12 +104,18 @@ int guiCommand(const Arguments& a, std::ostream& out, std::ostream& err) {
         sim::ScreenView view;
         bool closed = false;
         sim::ScreenInput input;
-        input.tap = [&](int x, int y, bool down) { down ? windows.tapDown(x, y) : windows.tapUp(x, y); };
-        input.key = [&](int key, bool down) { down ? windows.keyDown(key) : windows.keyUp(key); };
-        input.character = [&](char16_t c) { windows.character(c); };
+        // The view's events wait in the same queue as scripted ones, for their turn.
+        using Event = sim::InputEvent;
+        input.tap = [&](int x, int y, bool down) { windows.input({down ? Event::TapDown : Event::TapUp, x, y}); };
+        input.move = [&](int x, int y) { windows.input({Event::TapMove, x, y}); };
+        input.wheel = [&](int x, int y, int delta) { windows.input({Event::Wheel, x, y, delta}); };
+        input.key = [&](int key, bool down, int text) {
+            windows.input({down ? Event::KeyDown : Event::KeyUp, 0, 0, key, text >= 0 ? text : Event::KEY_TEXT_US});
+        };
+        input.character = [&](char16_t c) { windows.input({Event::Text, 0, 0, c}); };
         input.close = [&] { closed = true; };
         windows.paint(true);
-        if (!view.open(windows.frame(), input, 0, "quorvel")) {
+        if (!view.open(windows.frame(), input, a.scale.value_or(0), "quorvel")) {
             err << "quorvel: no screen to show the window on (" << view.error()
                 << "); use --screenshot FILE.png to run without one\n";
             releaseConsole();

@@ -354,11 +354,27 @@ constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_VSCROLL = 0x0115;
+constexpr UINT WM_MOUSEMOVE = 0x0200;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
 constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_MOUSEWHEEL = 0x020A;
 constexpr UINT WM_ENTERMENULOOP = 0x0211;
 constexpr UINT WM_EXITMENULOOP = 0x0212;
 constexpr UINT WM_USER = 0x0400;
+
+constexpr WPARAM MK_LBUTTON = 0x0001;
+constexpr int WHEEL_DELTA = 120;
+
+// WM_VSCROLL requests
+constexpr WORD SB_LINEUP = 0;
+constexpr WORD SB_LINEDOWN = 1;
+constexpr WORD SB_PAGEUP = 2;
+constexpr WORD SB_PAGEDOWN = 3;
+constexpr WORD SB_THUMBPOSITION = 4;
+constexpr WORD SB_THUMBTRACK = 5;
+constexpr WORD SB_TOP = 6;
+constexpr WORD SB_BOTTOM = 7;
+constexpr WORD SB_ENDSCROLL = 8;
 
 constexpr WORD WA_INACTIVE = 0;
 constexpr WORD WA_ACTIVE = 1;
@@ -421,8 +437,12 @@ constexpr int VK_BACK = 0x08;
 constexpr int VK_TAB = 0x09;
 constexpr int VK_RETURN = 0x0D;
 constexpr int VK_SHIFT = 0x10;
+constexpr int VK_CONTROL = 0x11;
+constexpr int VK_MENU = 0x12;
 constexpr int VK_ESCAPE = 0x1B;
 constexpr int VK_SPACE = 0x20;
+constexpr int VK_PRIOR = 0x21;
+constexpr int VK_NEXT = 0x22;
 constexpr int VK_END = 0x23;
 constexpr int VK_HOME = 0x24;
 constexpr int VK_LEFT = 0x25;
@@ -476,6 +496,7 @@ constexpr DWORD ES_WANTRETURN = 0x1000;
 constexpr DWORD ES_NUMBER = 0x2000;
 constexpr UINT EM_GETSEL = 0x00B0;
 constexpr UINT EM_SETSEL = 0x00B1;
+constexpr UINT EM_LINESCROLL = 0x00B6;
 constexpr UINT EM_SCROLLCARET = 0x00B7;
 constexpr UINT EM_GETLINECOUNT = 0x00BA;
 constexpr UINT EM_REPLACESEL = 0x00C2;
@@ -509,6 +530,8 @@ constexpr WORD CBN_KILLFOCUS = 4;
 constexpr WORD CBN_EDITCHANGE = 5;
 constexpr WORD CBN_DROPDOWN = 7;
 constexpr WORD CBN_CLOSEUP = 8;
+constexpr WORD CBN_SELENDOK = 9;
+constexpr WORD CBN_SELENDCANCEL = 10;
 
 // Static
 constexpr DWORD SS_LEFT = 0x0;

@@ -363,10 +363,18 @@ void ConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
         *out++ = *unit;
     }
     *out = 0;
+    // The view follows new lines only while the reader has left it at the end.
+    ce::LRESULT shown = ce::SendMessageW(logView_, ce::EM_GETFIRSTVISIBLELINE, 0, 0);
+    bool following = shown == logFollowsFrom_;
     auto end = static_cast<ce::WPARAM>(ce::GetWindowTextLengthW(logView_));
     ce::SendMessageW(logView_, ce::EM_SETSEL, end, static_cast<ce::LPARAM>(end));
     ce::SendMessageW(logView_, ce::EM_REPLACESEL, 0, reinterpret_cast<ce::LPARAM>(copy.get()));
-    ce::SendMessageW(logView_, ce::EM_SCROLLCARET, 0, 0);
+    if (following)
+        ce::SendMessageW(logView_, ce::EM_SCROLLCARET, 0, 0);
+    else
+        ce::SendMessageW(logView_, ce::EM_LINESCROLL, 0,
+                         shown - ce::SendMessageW(logView_, ce::EM_GETFIRSTVISIBLELINE, 0, 0));
+    logFollowsFrom_ = ce::SendMessageW(logView_, ce::EM_GETFIRSTVISIBLELINE, 0, 0);
     ce::UpdateWindow(logView_);
 }
 

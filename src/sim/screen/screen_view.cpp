@@ -13,9 +13,6 @@ namespace sim {
 
 namespace {
 
-constexpr int largestWidth = 1280;
-constexpr int largestHeight = 960;
-
 // Windows virtual keys the view produces.
 constexpr int VK_BACK = 0x08, VK_TAB = 0x09, VK_RETURN = 0x0D, VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_MENU = 0x12,
               VK_ESCAPE = 0x1B, VK_SPACE = 0x20, VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_END = 0x23, VK_HOME = 0x24,
@@ -28,9 +25,17 @@ int sdlUsers = 0;
 
 ScreenView::~ScreenView() { close(); }
 
-int ScreenView::comfortableScale(int width, int height) {
+int ScreenView::fittingScale(int width, int height, const DesktopArea& usable, const WindowFrame& frame) {
     if (width <= 0 || height <= 0) return 1;
-    return std::max(1, std::min(largestWidth / width, largestHeight / height));
+    int roomW = usable.width - frame.left - frame.right, roomH = usable.height - frame.top - frame.bottom;
+    return std::max(1, std::min(roomW / width, roomH / height));
+}
+
+DesktopArea ScreenView::placement(int width, int height, int scale, const DesktopArea& usable, const WindowFrame& frame) {
+    int w = width * scale, h = height * scale;
+    int outerW = w + frame.left + frame.right, outerH = h + frame.top + frame.bottom;
+    return {usable.x + frame.left + std::max(0, (usable.width - outerW) / 2),
+            usable.y + frame.top + std::max(0, (usable.height - outerH) / 2), w, h};
 }
 
 int ScreenView::virtualKey(std::int32_t key) {
@@ -60,6 +65,18 @@ int ScreenView::virtualKey(std::int32_t key) {
     case SDLK_DOWN: return VK_DOWN;
     case SDLK_INSERT: return VK_INSERT;
     case SDLK_DELETE: return VK_DELETE;
+    // The US layout's punctuation keys (VK_OEM_*).
+    case SDLK_SEMICOLON: return 0xBA;
+    case SDLK_EQUALS: return 0xBB;
+    case SDLK_COMMA: return 0xBC;
+    case SDLK_MINUS: return 0xBD;
+    case SDLK_PERIOD: return 0xBE;
+    case SDLK_SLASH: return 0xBF;
+    case SDLK_BACKQUOTE: return 0xC0;
+    case SDLK_LEFTBRACKET: return 0xDB;
+    case SDLK_BACKSLASH: return 0xDC;
+    case SDLK_RIGHTBRACKET: return 0xDD;
+    case SDLK_QUOTE: return 0xDE;
     default: return 0;
     }
 }
@@ -79,9 +96,13 @@ bool ScreenView::open(const FrameBuffer& frame, ScreenInput input, int scale, co
     usesSdl_ = true;
     frame_ = frame;
     input_ = std::move(input);
-    scale_ = scale > 0 ? scale : comfortableScale(frame.width, frame.height);
-    window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, frame.width * scale_,
-                               frame.height * scale_, SDL_WINDOW_RESIZABLE);
+    // Placed for a bare window first; a window manager's frame is known only once the
+    // window is shown, and then it is fitted again.
+    DesktopArea usable = usableArea(0);
+    scale_ = scale > 0 ? scale : fittingScale(frame.width, frame.height, usable, {});
+    DesktopArea place = placement(frame.width, frame.height, scale_, usable, {});
+    window_ = SDL_CreateWindow(title.c_str(), place.x, place.y, place.width, place.height, SDL_WINDOW_RESIZABLE);
+    if (window_) fitToDesktop(scale);
     if (window_) renderer_ = SDL_CreateRenderer(window_, -1, 0);
     // Whole-pixel scaling keeps the LCD's pixels square and sharp.
     if (renderer_) {
@@ -99,6 +120,31 @@ bool ScreenView::open(const FrameBuffer& frame, ScreenInput input, int scale, co
     SDL_StartTextInput();
     refresh();
     return true;
+}
+
+DesktopArea ScreenView::usableArea(int display) {
+    SDL_Rect bounds{0, 0, 0, 0};
+    if (SDL_GetDisplayUsableBounds(display, &bounds) != 0 && SDL_GetDisplayBounds(display, &bounds) != 0)
+        return {0, 0, 1 << 14, 1 << 14};  // nothing known: the scale asked for, or 1
+    return {bounds.x, bounds.y, bounds.w, bounds.h};
+}
+
+void ScreenView::fitToDesktop(int scale) {
+    // The window manager decorates the window shortly after it is shown.
+    WindowFrame frame;
+    bool framed = false;
+    for (int i = 0; i < 20 && !framed; ++i) {
+        SDL_PumpEvents();
+        framed = SDL_GetWindowBordersSize(window_, &frame.top, &frame.left, &frame.bottom, &frame.right) == 0 &&
+                 frame.top + frame.left + frame.bottom + frame.right > 0;
+        if (!framed) SDL_Delay(10);
+    }
+    if (!framed) return;  // a bare window: placed as it stands
+    DesktopArea usable = usableArea(std::max(0, SDL_GetWindowDisplayIndex(window_)));
+    scale_ = scale > 0 ? scale : fittingScale(frame_.width, frame_.height, usable, frame);
+    DesktopArea place = placement(frame_.width, frame_.height, scale_, usable, frame);
+    SDL_SetWindowSize(window_, place.width, place.height);
+    SDL_SetWindowPosition(window_, place.x, place.y);
 }
 
 void ScreenView::close() {
@@ -130,17 +176,21 @@ void ScreenView::refresh() {
     SDL_RenderPresent(renderer_);
 }
 
+void ScreenView::deliverKey(const SDL_Event& event, int text) {
+    int key = virtualKey(event.key.keysym.sym);
+    if (key != 0 && input_.key) input_.key(key, event.type == SDL_KEYDOWN, text);
+}
+
 void ScreenView::deliver(const SDL_Event& event) {
     auto tap = [&](int x, int y, bool down) {
         x = std::clamp(x, 0, frame_.width - 1);
         y = std::clamp(y, 0, frame_.height - 1);
         if (input_.tap) input_.tap(x, y, down);
     };
-    auto character = [&](char16_t c) {
-        if (input_.character) input_.character(c);
-    };
     switch (event.type) {
     case SDL_MOUSEBUTTONDOWN:
+        pointerX_ = event.button.x;
+        pointerY_ = event.button.y;
         if (event.button.button == SDL_BUTTON_LEFT) {
             buttonDown_ = true;
             tap(event.button.x, event.button.y, true);
@@ -153,19 +203,25 @@ void ScreenView::deliver(const SDL_Event& event) {
             tap(event.button.x, event.button.y, false);
         }
         break;
-    case SDL_KEYDOWN:
-    case SDL_KEYUP: {
-        bool down = event.type == SDL_KEYDOWN;
-        int key = virtualKey(event.key.keysym.sym);
-        if (key != 0 && input_.key) input_.key(key, down);
-        // Text input brings no characters for these keys; a Windows edit expects them.
-        if (down && (key == VK_RETURN || key == VK_BACK || key == VK_TAB || key == VK_ESCAPE)) {
-            character(key == VK_RETURN ? u'\r' : static_cast<char16_t>(key));
-        }
+    case SDL_MOUSEMOTION:
+        pointerX_ = event.motion.x;
+        pointerY_ = event.motion.y;
+        if (buttonDown_ && input_.move)
+            input_.move(std::clamp(event.motion.x, 0, frame_.width - 1), std::clamp(event.motion.y, 0, frame_.height - 1));
+        break;
+    case SDL_MOUSEWHEEL: {
+        int notches = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
+        if (notches != 0 && input_.wheel)
+            input_.wheel(std::clamp(pointerX_, 0, frame_.width - 1), std::clamp(pointerY_, 0, frame_.height - 1),
+                         notches * 120);
         break;
     }
+    case SDL_KEYUP: deliverKey(event, -1); break;
+    case SDL_KEYDOWN: deliverKey(event, -1); break;  // a press that brought no text
     case SDL_TEXTINPUT:
-        for (char16_t c : fromUtf8(event.text.text)) character(c);
+        // Text with no key press before it: an input method's, a paste.
+        if (input_.character)
+            for (char16_t c : fromUtf8(event.text.text)) input_.character(c);
         break;
     case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_EXPOSED) refresh();
@@ -177,6 +233,10 @@ void ScreenView::deliver(const SDL_Event& event) {
 bool ScreenView::pump() {
     if (!window_) return false;
     SDL_Event event;
+    // A key press is held until the next event shows whether text came of it: the
+    // two are one keystroke, delivered once, as the key with its character.
+    SDL_Event press{};
+    bool holding = false;
     while (window_ && SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT ||
             (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
@@ -184,8 +244,28 @@ bool ScreenView::pump() {
             if (input_.close) input_.close();
             return false;
         }
+        if (holding) {
+            holding = false;
+            if (event.type == SDL_TEXTINPUT) {
+                std::u16string text = fromUtf8(event.text.text);
+                if (!text.empty() && virtualKey(press.key.keysym.sym) != 0) {
+                    deliverKey(press, text[0]);
+                    if (input_.character)
+                        for (std::size_t i = 1; i < text.size(); ++i) input_.character(text[i]);
+                    continue;
+                }
+            }
+            deliverKey(press, -1);
+        }
+        int vk = event.type == SDL_KEYDOWN ? virtualKey(event.key.keysym.sym) : 0;
+        if (vk != 0 && vk != VK_SHIFT && vk != VK_CONTROL && vk != VK_MENU) {
+            press = event;
+            holding = true;
+            continue;
+        }
         deliver(event);
     }
+    if (holding && window_) deliverKey(press, -1);
     return window_ != nullptr;
 }
 

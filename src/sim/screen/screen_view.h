@@ -19,10 +19,22 @@ namespace sim {
 
 // What the view delivers; any callback may be left empty.
 struct ScreenInput {
-    std::function<void(int x, int y, bool down)> tap;        // screen pixels
-    std::function<void(int virtualKey, bool down)> key;      // Windows virtual-key codes
-    std::function<void(char16_t)> character;                 // typed text, and CR, BS, TAB, ESC
-    std::function<void()> close;                             // the desktop window was closed
+    std::function<void(int x, int y, bool down)> tap;  // screen pixels
+    std::function<void(int x, int y)> move;            // the pointer moved while the button is down
+    std::function<void(int x, int y, int delta)> wheel;  // 120 a notch, away from the user positive
+    // Windows virtual-key codes. A press carries the character the desktop's keyboard
+    // layout made of it, or -1 when it made none that the view saw.
+    std::function<void(int virtualKey, bool down, int text)> key;
+    std::function<void(char16_t)> character;  // text that came without a key press
+    std::function<void()> close;              // the desktop window was closed
+};
+
+// The desktop's room for a window and the frame its window manager puts round one.
+struct DesktopArea {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+struct WindowFrame {
+    int top = 0, left = 0, bottom = 0, right = 0;
 };
 
 class ScreenView {
@@ -32,9 +44,10 @@ public:
     ScreenView(const ScreenView&) = delete;
     ScreenView& operator=(const ScreenView&) = delete;
 
-    // Opens the window for `frame`, scaled by `scale` (0: the largest whole scale that
-    // keeps it within 1280 x 960). False, with a reason in `error()`, when there is no
-    // display or the frame has no pixels.
+    // Opens the window for `frame`, scaled by `scale` (0: the largest whole scale whose
+    // window, with its frame, fits the usable area of the display), placed inside that
+    // area. False, with a reason in `error()`, when there is no display or the frame
+    // has no pixels.
     bool open(const FrameBuffer& frame, ScreenInput input, int scale = 0, const std::string& title = "quorvel");
     void close();
     bool isOpen() const { return window_ != nullptr; }
@@ -51,13 +64,19 @@ public:
     // returns false; `tick` runs once a round (the caller's message loop, its clock).
     void run(const std::function<bool()>& tick, int intervalMs = 30);
 
-    // The scale `open` chooses for a screen of that size.
-    static int comfortableScale(int width, int height);
+    // The scale `open` chooses for a screen of that size on that desktop (at least 1).
+    static int fittingScale(int width, int height, const DesktopArea& usable, const WindowFrame& frame);
+    // Where the window's client area goes: centred in the usable area, never above or
+    // left of it.
+    static DesktopArea placement(int width, int height, int scale, const DesktopArea& usable, const WindowFrame& frame);
     // A desktop key (an SDL keycode) as a Windows virtual key, 0 when it has none.
     static int virtualKey(std::int32_t sdlKey);
 
 private:
     void deliver(const SDL_Event& event);
+    void deliverKey(const SDL_Event& event, int text);
+    void fitToDesktop(int scale);
+    static DesktopArea usableArea(int display);
 
     FrameBuffer frame_;
     ScreenInput input_;
@@ -68,6 +87,7 @@ private:
     SDL_Texture* texture_ = nullptr;
     std::vector<std::uint32_t> pixels_;
     bool buttonDown_ = false;
+    int pointerX_ = 0, pointerY_ = 0;  // the last pointer position, screen pixels
     bool usesSdl_ = false;  // this view holds one of SDL's video users
 };
 

@@ -79,11 +79,15 @@ HWND WindowSystem::createDialog(const void* bytes, std::size_t size, HWND parent
     HWND first = nextTabItem(dialog, nullptr, false);
     LRESULT wantsFocus = procedure ? procedure(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), parameter) : TRUE;
     if (!window(dialog)) return nullptr;
-    if (wantsFocus && first && window(first)) {
-        if (isVisible(dialog))
-            setFocus(first);
-        else
-            window(dialog)->dialogFocus = first;
+    // Asked for, the focus goes to the first control at once (the procedure may have
+    // changed the order), hidden or not; only a hidden DS_CONTROL page waits.
+    constexpr DWORD DS_CONTROL = 0x0400;
+    if (wantsFocus && (!(t.style & DS_CONTROL) || (t.style & WS_VISIBLE))) {
+        HWND to = nextTabItem(dialog, nullptr, false);
+        if (!to) to = nextGroupItem(dialog, nullptr, false);
+        if (to) setFocus(to);
+    } else if (wantsFocus && first && window(first)) {
+        window(dialog)->dialogFocus = first;
     }
     if (t.style & WS_VISIBLE) showWindow(dialog, SW_SHOW);
     return dialog;
@@ -114,7 +118,39 @@ HWND WindowSystem::nextTabItem(HWND dialog, HWND control, bool previous) const {
     return control;
 }
 
+// Groups run from a WS_GROUP control up to the next one, round the end of the
+// dialog's list to its start; hidden and disabled controls are passed over.
 HWND WindowSystem::nextGroupItem(HWND dialog, HWND control, bool previous) const {
+    Window* d = window(dialog);
+    if (!d || d->children.empty()) return nullptr;
+    const std::vector<HWND>& items = d->children;
+    auto usable = [&](HWND h) { return window(h)->visibleStyle() && window(h)->enabledStyle(); };
+    auto starts = [&](HWND h) { return (window(h)->style & WS_GROUP) != 0; };
+    if (!control) {
+        // From nothing: the first control, if it can take the focus.
+        if (usable(items.front())) return items.front();
+        control = items.front();
+    }
+    auto it = std::find(items.begin(), items.end(), control);
+    if (it == items.end()) return nullptr;
+    std::size_t n = items.size(), pos = static_cast<std::size_t>(it - items.begin());
+    // The group's first control: this one or the nearest WS_GROUP one before it.
+    std::size_t start = pos;
+    for (std::size_t step = 0; step < n && !starts(items[start]); ++step) start = (start + n - 1) % n;
+    // Its length: up to the next WS_GROUP control after the start.
+    std::size_t length = 1;
+    while (length < n && !starts(items[(start + length) % n])) ++length;
+    std::size_t offset = (pos + n - start) % n;
+    for (std::size_t step = 1; step < length; ++step) {
+        std::size_t i = (start + (previous ? offset + length - step : offset + step) % length) % n;
+        if (usable(items[i])) return items[i];
+    }
+    return control;
+}
+
+// The arrow keys' move within a group: the group ends at the list's end, and a
+// static or a group box is never the next control.
+HWND WindowSystem::nextArrowItem(HWND dialog, HWND control, bool previous) const {
     Window* d = window(dialog);
     if (!d) return nullptr;
     const std::vector<HWND>& items = d->children;
@@ -153,8 +189,15 @@ bool WindowSystem::isDialogMessage(HWND dialog, MSG* m) {
                 }
                 handled = true;
             } else if ((vk == VK_LEFT || vk == VK_RIGHT || vk == VK_UP || vk == VK_DOWN) && !(code & DLGC_WANTARROWS)) {
-                HWND next = nextGroupItem(dialog, focus_, vk == VK_LEFT || vk == VK_UP);
-                if (next && next != focus_) setFocus(next);
+                HWND next = nextArrowItem(dialog, focus_, vk == VK_LEFT || vk == VK_UP);
+                if (next && next != focus_) {
+                    setFocus(next);
+                    // Moving onto an automatic radio button chooses it.
+                    Window* n = window(next);
+                    if (n && n->className == BUTTON_CLASS && (n->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON &&
+                        sendMessage(next, BM_GETCHECK, 0, 0) != BST_CHECKED)
+                        sendMessage(next, BM_CLICK, 0, 0);
+                }
                 handled = true;
             } else if (vk == VK_RETURN) {
                 Window* f = window(focus_);

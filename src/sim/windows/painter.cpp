@@ -12,6 +12,7 @@
 
 #include "sim/utf.h"
 #include "sim/windows/controls.h"
+#include "sim/windows/scroll_bar.h"
 
 namespace sim {
 
@@ -29,6 +30,7 @@ constexpr Colour WHITE{1, 1, 1};
 constexpr Colour FACE_GREY{0xC0 / 255.0, 0xC0 / 255.0, 0xC0 / 255.0};
 constexpr Colour SHADOW{0x80 / 255.0, 0x80 / 255.0, 0x80 / 255.0};
 constexpr Colour NAVY{0, 0, 0x80 / 255.0};
+constexpr Colour TRACK{0xE0 / 255.0, 0xE0 / 255.0, 0xE0 / 255.0};
 constexpr Colour DESKTOP{0, 0x80 / 255.0, 0x80 / 255.0};
 
 void useFont(cairo_t* cr, double pixels, bool bold = false) {
@@ -330,16 +332,12 @@ struct Painter {
         fieldFrame(w, r);
         POINT o = clientOrigin(w);
         RECT area{r.left + o.x + 2, r.top + o.y, r.right - o.x - 2, r.bottom - o.x};
-        if ((w.style & WS_VSCROLL) && (w.style & ES_MULTILINE)) {
-            int sw = 13 * system.dpi() / 96;
-            RECT bar{area.right + 2 - sw, r.top + o.y, area.right + 2, area.bottom};
-            fill(cr, bar.left, bar.top, bar.right - bar.left, bar.bottom - bar.top, FACE_GREY);
-            RECT upArrow{bar.left, bar.top, bar.right, bar.top + sw}, downArrow{bar.left, bar.bottom - sw, bar.right, bar.bottom};
-            frame3d(cr, upArrow, true);
-            frame3d(cr, downArrow, true);
-            arrow(upArrow, true, on);
-            arrow(downArrow, false, on);
-            area.right = bar.left - 1;
+        RECT barArea;
+        if (editScrollBar(w, barArea)) {
+            int x0 = r.left + o.x, y0 = r.top + o.y;
+            RECT onScreen{barArea.left + x0, barArea.top + y0, barArea.right + x0, barArea.bottom + y0};
+            scrollBar(ScrollBar(onScreen, onScreen.right - onScreen.left, editLineRange(w, *s)), on);
+            area.right = onScreen.left - 1;
         }
         editText(w, s, area, on, system.focus() == w.handle);
     }
@@ -430,15 +428,39 @@ struct Painter {
 
     void dropList(Window& w) {
         auto* s = stateOf<ComboState>(&w);
-        RECT list = dropListRect(system, w.handle);
+        DropList d = sim::dropList(system, w.handle);
+        RECT list = d.list;
         fill(cr, list.left, list.top, list.right - list.left, list.bottom - list.top, WHITE);
         border(cr, list, BLACK);
         int itemH = comboItemHeight();
-        int y = list.top + 1;
-        for (int i = s->firstItem; i < static_cast<int>(s->items.size()) && y + itemH <= list.bottom; ++i, y += itemH) {
+        // Items wider than the list end at its border (or at the scroll bar).
+        cairo_save(cr);
+        cairo_rectangle(cr, d.items.left, d.items.top, d.items.right - d.items.left, d.items.bottom - d.items.top);
+        cairo_clip(cr);
+        int y = d.items.top;
+        int last = std::min(static_cast<int>(s->items.size()), s->firstItem + d.range.page);
+        for (int i = std::max(0, s->firstItem); i < last; ++i, y += itemH) {
             bool chosen = i == s->selection;
-            if (chosen) fill(cr, list.left + 1, y, list.right - list.left - 2, itemH, NAVY);
-            text(s->items[static_cast<std::size_t>(i)], list.left + 3, y, chosen ? WHITE : BLACK);
+            if (chosen) fill(cr, d.items.left, y, d.items.right - d.items.left, itemH, NAVY);
+            text(s->items[static_cast<std::size_t>(i)], d.items.left + 2, y, chosen ? WHITE : BLACK);
+        }
+        cairo_restore(cr);
+        if (d.scrolls) scrollBar(ScrollBar(d.bar, d.bar.right - d.bar.left, d.range), true);
+    }
+
+    // Arrows at both ends, the track between, the thumb where the view stands.
+    void scrollBar(const ScrollBar& b, bool on) {
+        const RECT& bar = b.bar;
+        fill(cr, bar.left, bar.top, bar.right - bar.left, bar.bottom - bar.top, b.hasThumb ? TRACK : FACE_GREY);
+        for (const RECT& button : {b.up, b.down}) {
+            fill(cr, button.left, button.top, button.right - button.left, button.bottom - button.top, FACE_GREY);
+            frame3d(cr, button, true);
+        }
+        arrow(b.up, true, on && b.hasThumb);
+        arrow(b.down, false, on && b.hasThumb);
+        if (b.hasThumb) {
+            fill(cr, b.thumb.left, b.thumb.top, b.thumb.right - b.thumb.left, b.thumb.bottom - b.thumb.top, FACE_GREY);
+            frame3d(cr, b.thumb, true);
         }
     }
 

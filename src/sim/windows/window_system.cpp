@@ -247,6 +247,8 @@ LRESULT WindowSystem::defWindowProc(HWND handle, UINT message, WPARAM wParam, LP
     }
     case WM_GETTEXTLENGTH: return static_cast<LRESULT>(w->text.size());
     case WM_GETDLGCODE: return 0;
+    // A wheel turned over a window that does not scroll scrolls its parent.
+    case WM_MOUSEWHEEL: return w->parent ? sendMessage(w->parent, message, wParam, lParam) : 0;
     default: return 0;
     }
 }
@@ -531,9 +533,18 @@ bool WindowSystem::peekMessage(MSG* message, HWND filter, UINT first, UINT last,
 
 bool WindowSystem::translateMessage(const MSG* m) {
     if (!m || m->message != WM_KEYDOWN) return false;
-    char16_t c = charOfKey(static_cast<int>(m->wParam), keys_[VK_SHIFT]);
+    int press = static_cast<int>((static_cast<std::uintptr_t>(m->lParam) >> 16) & 0xFF);
+    int given = press ? pressText_[press] : InputEvent::KEY_TEXT_US;
+    char16_t c = 0;
+    if (given >= 0) {
+        c = static_cast<char16_t>(given);
+    } else if (given == InputEvent::KEY_TEXT_US) {
+        c = charOfKey(static_cast<int>(m->wParam), keys_[VK_SHIFT]);
+        // Control and Alt with a letter or a digit type nothing here.
+        if ((keys_[VK_CONTROL] || keys_[VK_MENU]) && c >= 32) c = 0;
+    }
     if (!c) return false;
-    queue_.push_front(MSG{m->hwnd, WM_CHAR, c, m->lParam, m->time, m->pt});
+    queue_.push_front(MSG{m->hwnd, WM_CHAR, c, m->lParam & 0xFFFFFF, m->time, m->pt});
     return true;
 }
 
@@ -655,10 +666,44 @@ void WindowSystem::tap(int x, int y) {
     tapUp(x, y);
 }
 
-void WindowSystem::keyDown(int vk) {
+void WindowSystem::tapMove(int x, int y) {
+    // A stylus has no hover: only a tap in progress moves anything.
+    if (!capture_ || !window(capture_)) return;
+    RECT r = screenRect(capture_);
+    POINT origin = clientOrigin(*window(capture_));
+    postMessage(capture_, WM_MOUSEMOVE, MK_LBUTTON,
+                MAKELPARAM(static_cast<WORD>(x - r.left - origin.x), static_cast<WORD>(y - r.top - origin.y)));
+}
+
+void WindowSystem::wheel(int x, int y, int delta) {
+    HWND target = nullptr;
+    for (auto& [k, w] : windows_) {
+        if (w->destroying || w->className != COMBOBOX_CLASS || !w->control) continue;
+        auto* combo = dynamic_cast<ComboState*>(w->control.get());
+        if (combo && combo->dropped) target = w->handle;
+    }
+    if (!target) target = windowAt(x, y);
+    if (!target) target = focus_;
+    for (HWND h = target; h; h = window(h)->parent)
+        if (!isEnabled(h)) return;
+    if (target)
+        postMessage(target, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<std::int16_t>(delta))),
+                    MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)));
+}
+
+void WindowSystem::keyDown(int vk, int text) {
     HWND target = focus_ ? focus_ : active_;
-    if (target) postMessage(target, WM_KEYDOWN, static_cast<WPARAM>(vk), 1);
-    else keys_[vk & 0xFF] = true;
+    if (!target) {
+        keys_[vk & 0xFF] = true;
+        return;
+    }
+    LPARAM lParam = 1;
+    if (text != InputEvent::KEY_TEXT_US) {
+        nextPress_ = nextPress_ % 255 + 1;
+        pressText_[nextPress_] = text;
+        lParam |= static_cast<LPARAM>(nextPress_) << 16;
+    }
+    postMessage(target, WM_KEYDOWN, static_cast<WPARAM>(vk), lParam);
 }
 
 void WindowSystem::keyUp(int vk) {
@@ -687,7 +732,10 @@ void WindowSystem::deliverInput(const InputEvent& e) {
     switch (e.kind) {
     case InputEvent::TapDown: tapDown(e.x, e.y); break;
     case InputEvent::TapUp: tapUp(e.x, e.y); break;
-    case InputEvent::KeyDown: keyDown(e.code); break;
+    case InputEvent::TapMove: tapMove(e.x, e.y); break;
+    case InputEvent::Wheel: wheel(e.x, e.y, e.code); break;
+    case InputEvent::KeyDown: keyDown(e.code, e.text); break;
+    case InputEvent::Text: character(static_cast<char16_t>(e.code)); break;
     case InputEvent::KeyUp: keyUp(e.code); break;
     case InputEvent::Character: {
         int vk;

@@ -64,11 +64,29 @@ struct ImageList {
     std::vector<Bitmap> images;
 };
 
-// One input event for the scripted input (`quorvel gui --tap/--keys`, tests).
+// One input event: from the scripted input (`quorvel gui --tap/--keys`, tests) and
+// from the live view alike. All wait in one queue and each is delivered when the
+// messages before it have been handled, so the focus it meets is the one a person
+// saw when pressing.
 struct InputEvent {
-    enum Kind { TapDown, TapUp, KeyDown, KeyUp, Character } kind;
-    int x = 0, y = 0;    // taps, screen pixels
-    int code = 0;        // virtual key or character
+    enum Kind {
+        TapDown,
+        TapUp,
+        TapMove,    // the stylus moved while down
+        Wheel,      // code: the turn, WHEEL_DELTA a notch, away from the user positive
+        KeyDown,    // code: a virtual key
+        KeyUp,
+        Character,  // code: a character typed as the keys that make it, or alone if none does
+        Text,       // code: a character that came without a key (an input method, a paste)
+    } kind;
+    int x = 0, y = 0;  // taps and the wheel, screen pixels
+    int code = 0;
+    // KeyDown: the character the desktop's keyboard layout gave the press, which
+    // TranslateMessage then makes; KEY_TEXT_US leaves it to the US layout, KEY_TEXT_NONE
+    // makes none.
+    int text = KEY_TEXT_US;
+    static constexpr int KEY_TEXT_US = -1;
+    static constexpr int KEY_TEXT_NONE = -2;
 };
 
 class WindowSystem {
@@ -79,20 +97,29 @@ public:
     WindowSystem& operator=(const WindowSystem&) = delete;
 
     // ---- Input entry points (screen view, tests) ----
+    // These act at once, on the focus as it is now; the live view and scripted input
+    // go through `input` instead, which delivers each event through them in turn.
     // A tap at a screen point: WM_LBUTTONDOWN, then WM_LBUTTONUP, to the window under it.
     void tap(int x, int y);
     void tapDown(int x, int y);
     void tapUp(int x, int y);
-    // Keys go to the focus window; TranslateMessage makes WM_CHAR of them (US layout).
-    void keyDown(int virtualKey);
+    // The stylus moving while down: WM_MOUSEMOVE to the window the tap began in.
+    void tapMove(int x, int y);
+    // The wheel: WM_MOUSEWHEEL to an open drop-down list, else to the window under
+    // the point, else to the focus.
+    void wheel(int x, int y, int delta);
+    // Keys go to the focus window; TranslateMessage makes WM_CHAR of them (US layout,
+    // unless `text` says what the desktop's layout made of the press).
+    void keyDown(int virtualKey, int text = InputEvent::KEY_TEXT_US);
     void keyUp(int virtualKey);
     void key(int virtualKey);  // down and up
-    // A character with no key of its own (the SDL view's text input).
+    // A character with no key of its own: WM_CHAR alone.
     void character(char16_t c);
     // Each character as the keys that type it (Shift for capitals), or as WM_CHAR.
     void type(const std::u16string& text);
-    // Events handed out one at a time whenever the queue runs dry.
+    // Events waiting their turn, delivered one at a time whenever the queue runs dry.
     void script(const std::vector<InputEvent>& events);
+    void input(const InputEvent& event) { input_.push_back(event); }
     // Called when the queue is empty, no timer is due and no scripted input is left:
     // the live view pumps its own events and advances the clock there. Returning
     // false says nothing more will come, and GetMessageW then ends like WM_QUIT so a
@@ -206,6 +233,7 @@ private:
     ce::HWND topLevelOf(ce::HWND handle) const;
     ce::HWND hitTest(ce::HWND handle, int x, int y) const;
     void setModalDisabled(ce::HWND except, bool disabled);
+    ce::HWND nextArrowItem(ce::HWND dialog, ce::HWND control, bool previous) const;
 
     const DeviceSettings& settings_;
     FrameBuffer frame_;
@@ -223,6 +251,10 @@ private:
     ce::HWND active_ = nullptr;
     ce::HWND capture_ = nullptr;
     bool keys_[256] = {};
+    // What the desktop's layout made of recent key presses, by the slot a WM_KEYDOWN
+    // carries in its scan-code bits (0: none given).
+    int pressText_[256] = {};
+    int nextPress_ = 0;
     std::deque<InputEvent> input_;
     std::function<bool()> idle_;
     bool dirty_ = true;

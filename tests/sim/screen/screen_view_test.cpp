@@ -58,7 +58,9 @@ protected:
         sim::FrameBuffer frame{frame_.data(), 64, 48, 128, 16};
         sim::ScreenInput input;
         input.tap = [this](int x, int y, bool down) { events_.push_back({"tap", x, y, down}); };
-        input.key = [this](int key, bool down) { events_.push_back({"key", key, down}); };
+        input.key = [this](int key, bool down, int text) { events_.push_back({"key", key, down, text}); };
+        input.move = [this](int x, int y) { events_.push_back({"move", x, y}); };
+        input.wheel = [this](int x, int y, int delta) { events_.push_back({"wheel", x, y, delta}); };
         input.character = [this](char16_t c) { events_.push_back({"char", c}); };
         input.close = [this] { events_.push_back({"close"}); };
         std::string title = "quorvel-view-test-" + std::to_string(getpid());
@@ -108,13 +110,17 @@ TEST_F(ScreenViewTest, KeysBecomeVirtualKeysAndCharacters) {
         std::vector<std::string> xdotool;
         std::vector<Event> events;
     } cases[] = {
-        {"a letter", {"type", "--window", "", "q"}, {{"key", 'Q', 1}, {"char", 'q'}, {"key", 'Q', 0}}},
-        {"return", {"key", "--window", "", "Return"}, {{"key", 0x0D, 1}, {"char", '\r'}, {"key", 0x0D, 0}}},
-        {"backspace", {"key", "--window", "", "BackSpace"}, {{"key", 0x08, 1}, {"char", 0x08}, {"key", 0x08, 0}}},
-        {"an arrow", {"key", "--window", "", "Left"}, {{"key", 0x25, 1}, {"key", 0x25, 0}}},
+        // A keystroke is its key, carrying the character the desktop made of it, once.
+        {"a letter", {"type", "--window", "", "q"}, {{"key", 'Q', 1, 'q'}, {"key", 'Q', 0, -1}}},
+        {"a capital", {"type", "--window", "", "Q"},
+         {{"key", 0x10, 1, -1}, {"key", 'Q', 1, 'Q'}, {"key", 0x10, 0, -1}, {"key", 'Q', 0, -1}}},  // xdotool's order
+        {"punctuation", {"type", "--window", "", "-"}, {{"key", 0xBD, 1, '-'}, {"key", 0xBD, 0, -1}}},
+        {"return", {"key", "--window", "", "Return"}, {{"key", 0x0D, 1, -1}, {"key", 0x0D, 0, -1}}},
+        {"backspace", {"key", "--window", "", "BackSpace"}, {{"key", 0x08, 1, -1}, {"key", 0x08, 0, -1}}},
+        {"an arrow", {"key", "--window", "", "Left"}, {{"key", 0x25, 1, -1}, {"key", 0x25, 0, -1}}},
         {"shift and tab",
          {"keydown", "--window", "", "shift", "key", "--window", "", "Tab", "keyup", "--window", "", "shift"},
-         {{"key", 0x10, 1}, {"key", 0x09, 1}, {"char", 0x09}, {"key", 0x09, 0}, {"key", 0x10, 0}}},
+         {{"key", 0x10, 1, -1}, {"key", 0x09, 1, -1}, {"key", 0x09, 0, -1}, {"key", 0x10, 0, -1}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,14 +145,55 @@ TEST_F(ScreenViewTest, ClosingTheWindowIsReported) {
     EXPECT_EQ(events_, (std::vector<Event>{{"close"}}));
 }
 
-// The whole scale that keeps the window within 1280 x 960 pixels, never below 1.
-TEST(ScreenViewScaleTest, ComfortableScaleFitsTheDesktop) {
+TEST_F(ScreenViewTest, DragsAndTheWheelComeAtTheScreenPoint) {
+    // Held at window pixel (31, 16), moved to (61, 46): screen pixels (10, 5) and (20, 15).
+    ASSERT_EQ(runTool({"xdotool", "mousemove", "--window", window_, "31", "16", "mousedown", "1", "mousemove", "--window",
+                       window_, "61", "46", "mouseup", "1"})
+                  .status,
+              0);
+    await(3);
+    ASSERT_GE(events_.size(), 3u);
+    EXPECT_EQ(events_.front(), (Event{"tap", 10, 5, 1}));
+    EXPECT_EQ(events_[events_.size() - 2], (Event{"move", 20, 15}));
+    EXPECT_EQ(events_.back(), (Event{"tap", 20, 15, 0}));
+    // The wheel turned towards the user (button 5) scrolls down: a negative notch.
+    events_.clear();
+    ASSERT_EQ(runTool({"xdotool", "click", "--window", window_, "5"}).status, 0);
+    await(1);
+    EXPECT_EQ(events_, (std::vector<Event>{{"wheel", 20, 15, -120}}));
+}
+
+// The largest whole scale whose window, frame and all, fits the desk's usable area,
+// never below 1; placed inside that area.
+TEST(ScreenViewScaleTest, TheWindowFitsTheDesk) {
+    const sim::WindowFrame titled{24, 2, 2, 2}, bare{};
     const struct {
-        int width, height, scale;
-    } cases[] = {{640, 240, 2}, {240, 320, 3}, {320, 240, 4}, {640, 480, 2}, {800, 600, 1}, {2000, 100, 1}};
+        const char* name;
+        int width, height;
+        sim::DesktopArea usable;
+        sim::WindowFrame frame;
+        int scale;
+    } cases[] = {
+        {"portrait on a laptop with a panel", 240, 320, {0, 27, 1280, 773}, titled, 2},
+        {"portrait on a tall desk", 240, 320, {0, 0, 1920, 1200}, titled, 3},
+        {"landscape, bare", 640, 240, {0, 0, 1400, 1000}, bare, 2},
+        {"exactly fitting", 320, 240, {0, 0, 644, 506}, titled, 2},
+        {"one pixel short", 320, 240, {0, 0, 643, 506}, titled, 1},
+        {"larger than the desk", 2000, 100, {0, 0, 1280, 800}, titled, 1},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-        EXPECT_EQ(sim::ScreenView::comfortableScale(c.width, c.height), c.scale);
+        SCOPED_TRACE(c.name);
+        int scale = sim::ScreenView::fittingScale(c.width, c.height, c.usable, c.frame);
+        EXPECT_EQ(scale, c.scale);
+        sim::DesktopArea at = sim::ScreenView::placement(c.width, c.height, scale, c.usable, c.frame);
+        EXPECT_EQ(at.width, c.width * scale);
+        EXPECT_EQ(at.height, c.height * scale);
+        EXPECT_GE(at.x - c.frame.left, c.usable.x);
+        EXPECT_GE(at.y - c.frame.top, c.usable.y);
+        if (c.width * scale + c.frame.left + c.frame.right <= c.usable.width) {
+            EXPECT_LE(at.x + at.width + c.frame.right, c.usable.x + c.usable.width);
+            EXPECT_LE(at.y + at.height + c.frame.bottom, c.usable.y + c.usable.height);
+        }
     }
 }
 

@@ -74,10 +74,14 @@ LRESULT buttonProcedure(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case BM_GETSTATE: return static_cast<LRESULT>(s->check | (s->pushed ? 4 : 0) | (ws().focus() == h ? 8 : 0));
     case BM_SETSTATE: s->pushed = wParam != 0; ws().invalidate(h); return 0;
-    case BM_CLICK: click(h); return 0;
+    case BM_CLICK:
+        // As a tap would: the button takes the focus, then is clicked.
+        if (type != BS_GROUPBOX) ws().setFocus(h);
+        if (ws().window(h)) click(h);
+        return 0;
     case WM_LBUTTONDOWN:
         if (type == BS_GROUPBOX) return 0;
-        s->pushed = true;  // before the focus arrives, so a tapped radio is not clicked twice
+        s->pushed = true;
         ws().setFocus(h);
         ws().invalidate(h);
         return 0;
@@ -104,9 +108,8 @@ LRESULT buttonProcedure(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_SETFOCUS:
         ws().invalidate(h);
+        // The focus alone checks nothing: the dialog manager's arrow keys check.
         if (w->style & BS_NOTIFY) notify(h, BN_SETFOCUS);
-        // An automatic radio button reached by the keyboard is chosen.
-        if (type == BS_AUTORADIOBUTTON && !s->pushed && !s->check) click(h);
         return 0;
     case WM_KILLFOCUS:
         s->pushed = false;

@@ -6,6 +6,7 @@
 
 #include "sim/windows/controls/control.h"
 #include "sim/windows/painter.h"
+#include "sim/windows/scroll_bar.h"
 
 namespace sim {
 
@@ -32,10 +33,17 @@ RECT textArea(const Window* w) {
     r.left += margin;
     r.right -= margin;
     if (w->className == COMBOBOX_CLASS) r.right -= scaled(14);
+    RECT bar;
+    if (editScrollBar(*w, bar)) r.right = bar.left - 1;
     return r;
 }
 
 int lineHeight() { return ws().baseUnitY(); }
+
+int visibleLines(const Window* w) {
+    RECT area = textArea(w);
+    return std::max(1, static_cast<int>((area.bottom - area.top) / lineHeight()));
+}
 
 // Line and column of a text position.
 void lineColumn(const std::u16string& text, std::size_t pos, int& line, std::size_t& lineStart) {
@@ -54,9 +62,10 @@ void scrollCaret(Window* w, EditState* s) {
         int line;
         std::size_t start;
         lineColumn(w->text, s->selEnd, line, start);
-        int visible = std::max(1, static_cast<int>((area.bottom - area.top) / lineHeight()));
+        int visible = visibleLines(w);
         if (line < s->firstLine) s->firstLine = line;
         if (line >= s->firstLine + visible) s->firstLine = line - visible + 1;
+        s->firstLine = editLineRange(*w, *s).clamp(s->firstLine);
     } else {
         int width = area.right - area.left;
         if (s->selEnd < s->firstChar) s->firstChar = s->selEnd;
@@ -210,6 +219,19 @@ bool editCommon(Window* w, EditState* s, UINT message, WPARAM wParam, LPARAM lPa
 using control::editCommon;
 using control::editInput;
 using control::multiline;
+using control::visibleLines;
+
+bool editScrollBar(const Window& w, RECT& bar) {
+    if (!multiline(&w) || !(w.style & WS_VSCROLL)) return false;
+    RECT r = clientRect(w);
+    int width = std::min(scaled(13), (r.right - r.left) / 2);
+    bar = {r.right - width, r.top, r.right, r.bottom};
+    return true;
+}
+
+ScrollRange editLineRange(const Window& w, const EditState& s) {
+    return {static_cast<int>(editLines(w.text).size()), visibleLines(&w), s.firstLine};
+}
 
 std::vector<std::u16string> editLines(const std::u16string& text) {
     std::vector<std::u16string> lines(1);
@@ -229,6 +251,11 @@ LRESULT editProcedure(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* w = ws().window(h);
     if (!w) return 0;
     EditState* s = stateOf<EditState>(w);
+    auto scrollTo = [&](int first) {
+        first = editLineRange(*w, *s).clamp(first);
+        if (first != s->firstLine) ws().invalidate(h);
+        s->firstLine = first;
+    };
     LRESULT result = 0;
     if (editCommon(w, s, message, wParam, lParam, result)) return result;
     switch (message) {
@@ -240,9 +267,54 @@ LRESULT editProcedure(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
             code |= DLGC_WANTALLKEYS;
         return code;
     }
-    case WM_CHAR:
+    case WM_LBUTTONDOWN: {
+        RECT area;
+        if (editScrollBar(*w, area)) {
+            ScrollRange range = editLineRange(*w, *s);
+            ScrollBar bar(area, area.right - area.left, range);
+            switch (bar.partAt(xOf(lParam), yOf(lParam))) {
+            case ScrollPart::None:
+                if (xOf(lParam) < area.left) break;
+                return 0;
+            case ScrollPart::Thumb: s->dragOffset = yOf(lParam) - bar.thumb.top; return 0;
+            case ScrollPart::LineUp: scrollTo(s->firstLine - 1); return 0;
+            case ScrollPart::LineDown: scrollTo(s->firstLine + 1); return 0;
+            case ScrollPart::PageUp: scrollTo(scrolled(range, SB_PAGEUP)); return 0;
+            case ScrollPart::PageDown: scrollTo(scrolled(range, SB_PAGEDOWN)); return 0;
+            }
+        }
+        editInput(w, s, message, wParam, lParam);
+        return 0;
+    }
+    case WM_MOUSEMOVE: {
+        RECT area;
+        if (s->dragOffset < 0 || !editScrollBar(*w, area)) return 0;
+        ScrollRange range = editLineRange(*w, *s);
+        scrollTo(ScrollBar(area, area.right - area.left, range).positionForThumbTop(yOf(lParam) - s->dragOffset, range));
+        return 0;
+    }
+    case WM_LBUTTONUP: s->dragOffset = -1; return 0;
+    case WM_VSCROLL:
+        if (!multiline(w)) return 0;
+        scrollTo(scrolled(editLineRange(*w, *s), LOWORD(wParam)));
+        return 0;
+    case WM_MOUSEWHEEL:
+        if (!multiline(w)) return ws().defWindowProc(h, message, wParam, lParam);
+        // Three lines a notch.
+        scrollTo(s->firstLine - 3 * static_cast<std::int16_t>(HIWORD(wParam)) / WHEEL_DELTA);
+        return 0;
+    case EM_LINESCROLL:
+        if (!multiline(w)) return FALSE;
+        scrollTo(s->firstLine + static_cast<int>(static_cast<LONG_PTR>(lParam)));
+        return TRUE;
     case WM_KEYDOWN:
-    case WM_LBUTTONDOWN:
+        if (multiline(w) && (wParam == VK_PRIOR || wParam == VK_NEXT)) {
+            scrollTo(scrolled(editLineRange(*w, *s), wParam == VK_PRIOR ? SB_PAGEUP : SB_PAGEDOWN));
+            return 0;
+        }
+        editInput(w, s, message, wParam, lParam);
+        return 0;
+    case WM_CHAR:
     case EM_SETSEL: editInput(w, s, message, wParam, lParam); return 0;
     case EM_FMTLINES: s->softBreaks = wParam != 0; return static_cast<LRESULT>(wParam);
     case EM_GETLINECOUNT: return static_cast<LRESULT>(editLines(w->text).size());

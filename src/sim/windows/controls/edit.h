@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/windows/scroll_bar.h"
 #include "sim/windows/window_system.h"
 
 namespace sim {
@@ -15,12 +16,17 @@ struct EditState : ControlState {
     int firstLine = 0;                     // first line shown, multi-line
     std::size_t limit = 30000;
     bool softBreaks = false;               // EM_FMTLINES
+    int dragOffset = -1;                   // where in the scroll bar's thumb a drag took hold
 };
 
 ce::LRESULT editProcedure(ce::HWND, ce::UINT, ce::WPARAM, ce::LPARAM);
 
 // Text lines of an edit (split at CR LF, LF or CR).
 std::vector<std::u16string> editLines(const std::u16string& text);
+// A multi-line edit's own scroll bar, in client pixels; false when it has none.
+bool editScrollBar(const Window& w, ce::RECT& bar);
+// Its lines, how many show, and the first shown.
+ScrollRange editLineRange(const Window& w, const EditState& s);
 
 namespace control {
 // Typing, Backspace, the caret keys and taps, shared by edits and the field of a
