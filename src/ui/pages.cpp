@@ -363,9 +363,11 @@ void ConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
         *out++ = *unit;
     }
     *out = 0;
-    // The view follows new lines only while the reader has left it at the end.
+    // The view follows new lines only while the reader has left it at the end, which
+    // is where a scroll by one line down moves nothing.
     ce::LRESULT shown = ce::SendMessageW(logView_, ce::EM_GETFIRSTVISIBLELINE, 0, 0);
-    bool following = shown == logFollowsFrom_;
+    ce::SendMessageW(logView_, ce::EM_LINESCROLL, 0, 1);
+    bool following = ce::SendMessageW(logView_, ce::EM_GETFIRSTVISIBLELINE, 0, 0) == shown;
     auto end = static_cast<ce::WPARAM>(ce::GetWindowTextLengthW(logView_));
     ce::SendMessageW(logView_, ce::EM_SETSEL, end, static_cast<ce::LPARAM>(end));
     ce::SendMessageW(logView_, ce::EM_REPLACESEL, 0, reinterpret_cast<ce::LPARAM>(copy.get()));
@@ -374,7 +376,6 @@ void ConsolePage::appendLog(const ce::WCHAR* text, bool toWindow) {
     else
         ce::SendMessageW(logView_, ce::EM_LINESCROLL, 0,
                          shown - ce::SendMessageW(logView_, ce::EM_GETFIRSTVISIBLELINE, 0, 0));
-    logFollowsFrom_ = ce::SendMessageW(logView_, ce::EM_GETFIRSTVISIBLELINE, 0, 0);
     ce::UpdateWindow(logView_);
 }
 

@@ -92,7 +92,6 @@ private:
     ce::BOOL saveToFile_ = 0;
     ce::HANDLE logFile_ = ce::INVALID_HANDLE_VALUE;
     ce::HWND logView_ = nullptr;
-    ce::LRESULT logFollowsFrom_ = 0;  // the log's first shown line after the last append
 };
 
 // The page for index 0, 1 or 2 with its tab inserted and recorded in the BootMenu;

@@ -176,6 +176,25 @@ TEST_F(PagesTest, LogGoesToTheViewOrToTheFile) {
     EXPECT_EQ(device_.readFile("Storage Card/bootlog.txt"), std::string("ab\n\x69", 4));
 }
 
+// A long boot log can be read back: the view follows new lines only while the
+// reader has left it at the end.
+TEST_F(PagesTest, TheLogFollowsNewLinesOnlyFromItsEnd) {
+    run({[&] { chooseTab(2); },
+         [&] {
+             ce::HWND view = item(console(), 320);
+             auto first = [&] { return ce::SendMessageW(view, ce::EM_GETFIRSTVISIBLELINE, 0, 0); };
+             for (int i = 0; i < 60; ++i) console()->appendLog(u"a line of the boot\n", false);
+             ce::LRESULT end = first();
+             EXPECT_GT(end, 0);
+             ce::SendMessageW(view, ce::EM_LINESCROLL, 0, -10);  // reading back
+             console()->appendLog(u"one more\n", false);
+             EXPECT_EQ(first(), end - 10);
+             ce::SendMessageW(view, ce::WM_VSCROLL, ce::SB_BOTTOM, 0);  // back at the end
+             console()->appendLog(u"and another\n", false);
+             EXPECT_EQ(first(), end + 2);
+         }});
+}
+
 class NoCardTest : public PagesTest {
 protected:
     NoCardTest() : PagesTest(settings()) {}

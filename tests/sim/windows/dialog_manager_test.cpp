@@ -322,5 +322,93 @@ TEST_F(DialogManagerTest, TemplatesThatEndEarlyMakeNoDialog) {
     EXPECT_EQ(CreateDialogIndirectParamW(nullptr, entry->data, main, recordingDialogProcedure, 0), nullptr);
 }
 
+// The calls whose answers were compared with another implementation of the window
+// system, call by call.
+TEST_F(DialogManagerTest, FocusAloneChecksNoRadioButton) {
+    HWND options = dialog(u"Options");
+    ASSERT_NE(options, nullptr);
+    received().clear();
+    SetFocus(GetDlgItem(options, 212));
+    EXPECT_EQ(GetFocus(), GetDlgItem(options, 212));
+    for (int id : {211, 212, 213}) EXPECT_EQ(SendDlgItemMessageW(options, id, BM_GETCHECK, 0, 0), 0) << id;
+    EXPECT_TRUE(messagesTo(options, WM_COMMAND).empty());
+    // The arrow keys still move and check.
+    MSG m;
+    ws.key(VK_DOWN);
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+        if (!IsDialogMessageW(options, &m)) DispatchMessageW(&m);
+    EXPECT_EQ(GetFocus(), GetDlgItem(options, 213));
+    EXPECT_EQ(SendDlgItemMessageW(options, 213, BM_GETCHECK, 0, 0), 1);
+}
+
+TEST_F(DialogManagerTest, GroupItemsRunRoundTheDialog) {
+    HWND o = dialog(u"Options");
+    ASSERT_NE(o, nullptr);
+    auto item = [&](int id) { return GetDlgItem(o, id); };
+    HWND label = nullptr;  // the static "Extra Kernel Options:", which starts a group
+    for (HWND h : ws.window(o)->children)
+        if (ws.window(h)->className == sim::STATIC_CLASS) label = h;
+    ASSERT_NE(label, nullptr);
+    const struct {
+        const char* name;
+        HWND from;
+        BOOL previous;
+        HWND to;
+    } cases[] = {
+        {"within a group", item(211), FALSE, item(212)},
+        {"round a group's end", item(213), FALSE, item(211)},
+        {"back round its start", item(211), TRUE, item(213)},
+        {"onto a static", item(2000), FALSE, label},
+        {"past a hidden control", item(206), FALSE, item(320)},
+        {"round the dialog's end", item(320), FALSE, item(200)},
+        {"back from a group's first", label, TRUE, item(2000)},
+        {"from nothing: the first control", nullptr, FALSE, item(200)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(GetNextDlgGroupItem(o, c.from, c.previous), c.to) << c.name;
+}
+
+TEST_F(DialogManagerTest, ClickingAButtonByMessageMovesTheFocusToIt) {
+    HWND d = dialog(u"Boot");
+    ASSERT_NE(d, nullptr);
+    SetFocus(GetDlgItem(d, 1003));
+    received().clear();
+    SendDlgItemMessageW(d, 152, BM_CLICK, 0, 0);
+    EXPECT_EQ(GetFocus(), GetDlgItem(d, 152));
+    EXPECT_EQ(SendDlgItemMessageW(d, 152, BM_GETCHECK, 0, 0), 1);
+    std::vector<Received> commands = messagesTo(d, WM_COMMAND);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back().id, 152);
+    EXPECT_EQ(commands.back().code, BN_CLICKED);
+}
+
+TEST_F(DialogManagerTest, AnOpenListLosingTheFocusIsCancelled) {
+    HWND d = dialog(u"Boot");
+    ASSERT_NE(d, nullptr);
+    HWND combo = GetDlgItem(d, 1002);
+    SetFocus(combo);
+    SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    received().clear();
+    SetFocus(GetDlgItem(d, 1003));
+    std::vector<WORD> codes;
+    for (const Received& r : messagesTo(d, WM_COMMAND))
+        if (r.id == 1002) codes.push_back(static_cast<WORD>(r.code));
+    EXPECT_EQ(codes, (std::vector<WORD>{CBN_SELENDCANCEL, CBN_CLOSEUP, CBN_KILLFOCUS}));
+    EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+}
+
+TEST_F(DialogManagerTest, ANewDialogHasTheFocusOnItsFirstControl) {
+    SetFocus(nullptr);
+    // Made hidden, as the boot loader's pages are: WM_INITDIALOG answered TRUE.
+    static const std::string bytes = testing_support::readHostFile(QUORVEL_WINDOWS_TEST_RES);
+    sim::ResourceFile file;
+    ASSERT_TRUE(file.load(bytes.data(), bytes.size()));
+    const sim::ResourceEntry* entry = file.find(sim::RESOURCE_DIALOG, std::u16string_view(u"Options"));
+    ASSERT_NE(entry, nullptr);
+    std::vector<std::uint8_t> copy(entry->data, entry->data + entry->size);
+    HWND o = ws.createDialog(copy.data(), copy.size(), main, recordingDialogProcedure, 0, nullptr);
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(GetFocus(), GetDlgItem(o, 200));
+}
+
 }  // namespace
 }  // namespace windows_test
