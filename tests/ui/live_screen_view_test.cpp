@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "support/boot_harness.h"
 #include "support/child_process.h"
 #include "support/device.h"
 
@@ -161,6 +163,47 @@ protected:
             .status;
     }
 
+    // quorvel gui with these arguments, its window found and drawn; the scale it shows at.
+    int start(std::vector<std::string> arguments, std::unique_ptr<ChildProcess>& gui) {
+        arguments.insert(arguments.begin(), {QUORVEL_PROGRAM, "gui", "--com1", (dir_.path() / "com1.txt").string()});
+        gui = std::make_unique<ChildProcess>(arguments, dir_.path() / "gui.log");
+        auto found = runTool({"xdotool", "search", "--sync", "--name", "^quorvel$"}, {}, 120s);
+        std::istringstream ids(found.output);
+        if (found.status != 0 || !(ids >> window_)) {
+            ADD_FAILURE() << "no quorvel window" << report();
+            return 0;
+        }
+        // The window drawn: the Boot button's face (beside its text) is light grey.
+        std::optional<Picture> shot;
+        if (!waitFor([&] { return (shot = capture("start")) && screenPixel(*shot, 12, 46).r > 150; }, 60s)) {
+            ADD_FAILURE() << "the window never showed the boot loader" << report();
+            return 0;
+        }
+        return scale(*shot);
+    }
+
+    // Boot, then Yes to both questions, by clicks where they stand; the kernel's report.
+    std::string bootByClicks(int s) {
+        std::filesystem::path com1 = dir_.path() / "com1.txt";
+        std::optional<Picture> shot;
+        EXPECT_EQ(click(37, 38, s), 0);  // Boot
+        if (!waitFor([&] { return (shot = capture("safety")) && boxShown(*shot); }, 60s)) {
+            ADD_FAILURE() << "no safety question after the click on Boot" << report();
+            return {};
+        }
+        EXPECT_EQ(click(270, 147, s), 0);  // Yes to "Data in memory will be lost."
+        if (!waitFor([&] { return (shot = capture("last-chance")) && boxShown(*shot) && progressFull(*shot); }, 120s)) {
+            ADD_FAILURE() << "no last-chance question after the boot's eleven steps" << report();
+            return {};
+        }
+        EXPECT_EQ(click(270, 147, s), 0);  // Yes to "Push YES to boot."
+        if (!waitFor([&] { return readAll(com1).find("\r\nOK\r\n") != std::string::npos; }, 120s))
+            ADD_FAILURE() << "no report from the kernel on COM1" << report();
+        return readAll(com1);
+    }
+
+    int key(const std::string& name) { return runTool({"xdotool", "key", "--window", window_, name}).status; }
+
     std::string report() {
         return "\n--- quorvel's output ---\n" + readAll(dir_.path() / "gui.log") + "\n--- COM1 ---\n" +
                readAll(dir_.path() / "com1.txt") + "\n(screenshots kept in " + (std::filesystem::path(QUORVEL_BUILD_DIR) / "live-screen-view").string() + ")";
@@ -218,6 +261,71 @@ TEST_F(LiveScreenViewTest, BootClickedInARealXServer) {
     // Closing the window ends the program.
     runTool({"xdotool", "windowclose", window_});
     EXPECT_TRUE(waitFor([&] { return !gui.running(); }, 60s)) << report();
+}
+
+// A person types a kernel's name: a tap on the directory's field, Tab to the name
+// (its text selected), Backspace, the new name typed by xdotool; then the boot by
+// clicks starts the kernel of that name, each letter having arrived once.
+TEST_F(LiveScreenViewTest, TypingAKernelNameBootsThatKernel) {
+    std::filesystem::path device = dir_.path() / "device", card = device / "Storage Card";
+    std::filesystem::create_directories(card);
+    for (const char* name : {"tamsel.gz", "mine.gz"})
+        std::filesystem::copy_file(testing_support::sampleKernelGzPath(), card / name);
+    auto saved = runTool({QUORVEL_PROGRAM, "boot", "--device", device.string(), "--platform", "HP Jornada 720 (US/UK)",
+                          "--dir", "\\Storage Card\\", "--kernel", "tamsel.gz", "--save", "--dry-run", "--yes", "--quiet"});
+    ASSERT_EQ(saved.status, 0) << saved.output;
+
+    std::unique_ptr<ChildProcess> gui;
+    int s = start({"--device", device.string()}, gui);
+    ASSERT_GE(s, 1);
+    ASSERT_EQ(click(40, 70, s), 0);  // the directory's field
+    ASSERT_EQ(key("Tab"), 0);
+    ASSERT_EQ(key("BackSpace"), 0);
+    ASSERT_EQ(runTool({"xdotool", "type", "--window", window_, "mine.gz"}).status, 0);
+    std::string serial = bootByClicks(s);
+    EXPECT_NE(serial.find("argv[0] \"mine.gz\""), std::string::npos) << serial << report();
+    runTool({"xdotool", "windowclose", window_});
+    EXPECT_TRUE(waitFor([&] { return !gui->running(); }, 60s)) << report();
+}
+
+// The platform list opened, scrolled to its top by clicks on its scroll bar, its
+// first item chosen by a click: the kernel is told that platform.
+TEST_F(LiveScreenViewTest, ThePlatformListScrollsToItsFirstItem) {
+    // The first platform by name, and its ids as the kernel prints them.
+    auto listed = runTool({QUORVEL_PROGRAM, "platforms"});
+    ASSERT_EQ(listed.status, 0);
+    std::string firstName, firstIds;
+    std::istringstream lines(listed.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t cpu = line.find("cpu=0x"), machine = line.find("machine=0x");
+        if (cpu == std::string::npos || machine == std::string::npos) continue;
+        std::string name = line.substr(line.find("  ", machine) + 2);
+        if (!firstName.empty() && name >= firstName) continue;
+        firstName = name;
+        auto upper = [](std::string hex) {
+            for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            return hex;
+        };
+        firstIds = "platform 0x" + upper(line.substr(cpu + 6, 8)) + " 0x" + upper(line.substr(machine + 10, 8));
+    }
+    ASSERT_FALSE(firstName.empty()) << listed.output;
+
+    std::unique_ptr<ChildProcess> gui;
+    int s = start({}, gui);
+    ASSERT_GE(s, 1);
+    ASSERT_EQ(click(188, 95, s), 0);  // the platform list's arrow
+    // The list opens at the chosen platform, far from the top: the track below the
+    // up arrow pages up, the up arrow goes a line at a time.
+    std::optional<Picture> shot;
+    ASSERT_TRUE(waitFor([&] { return (shot = capture("list-open")) && screenPixel(*shot, 189, 113).r < 250; }, 30s));
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(click(189, 122, s), 0);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(click(189, 112, s), 0);
+    capture("list-top");
+    ASSERT_EQ(click(80, 112, s), 0);  // the first item
+    std::string serial = bootByClicks(s);
+    EXPECT_NE(serial.find(firstIds), std::string::npos) << firstName << ": " << firstIds << "\n" << serial << report();
+    runTool({"xdotool", "windowclose", window_});
+    EXPECT_TRUE(waitFor([&] { return !gui->running(); }, 60s)) << report();
 }
 
 }  // namespace
