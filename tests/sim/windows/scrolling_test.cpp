@@ -146,6 +146,12 @@ TEST_F(ScrollingTest, ItemsGoingAwayNeverLeaveTheListPastItsEnd) {
         expectInRange();
         ws.paint(true);
     }
+    SetFocus(combo);
+    for (int key : {VK_DOWN, VK_NEXT, VK_END, VK_HOME, VK_PRIOR, VK_UP}) press(key);  // nothing to move to
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), CB_ERR);
+    ws.script({{sim::InputEvent::Wheel, 5, 5, -120}});
+    ws.pump();
+    expectInRange();
     tapIn(list().list);  // a tap on the empty list only closes it
     EXPECT_FALSE(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
 }

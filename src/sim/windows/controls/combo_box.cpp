@@ -98,8 +98,9 @@ LRESULT comboProcedure(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     };
     // Moves the selection by the keyboard, as a change the parent hears of.
     auto moveTo = [&](LRESULT index) {
+        if (count == 0) return;
         index = std::clamp<LRESULT>(index, 0, count - 1);
-        if (count == 0 || index == s->selection) return;
+        if (index == s->selection) return;
         select(index);
         notify(h, CBN_SELCHANGE);
     };
