@@ -125,7 +125,7 @@ bool ScreenView::open(const FrameBuffer& frame, ScreenInput input, int scale, co
 DesktopArea ScreenView::usableArea(int display) {
     SDL_Rect bounds{0, 0, 0, 0};
     if (SDL_GetDisplayUsableBounds(display, &bounds) != 0 && SDL_GetDisplayBounds(display, &bounds) != 0)
-        return {0, 0, 1 << 14, 1 << 14};  // nothing known: the scale asked for, or 1
+        return {};  // nothing known: the scale asked for, or 1
     return {bounds.x, bounds.y, bounds.w, bounds.h};
 }
 
