@@ -174,8 +174,9 @@ struct Parser {
                    "before the jump, 2 usage, 3 the kernel faulted, 4 the instruction budget or time ran out,\n"
                    "130 interrupted.");
         boot = app.add_subcommand("boot", "boot a kernel: options start from the device's quorvel.cnf");
-        boot->footer("With a KERNEL-FILE, the file is put on the storage card and the directory and name point at it.\n"
-                     "Options apply to this boot only; --save writes them to quorvel.cnf.");
+        boot->footer("A KERNEL-FILE is shown on the storage card for this boot (not copied), and the directory and name\n"
+                     "point at it; a URL http://host[:port]/path sets them to the server and the path.\n"
+                     "Options apply to this boot only; --save (with --device) writes them to quorvel.cnf.");
         platforms = app.add_subcommand("platforms", "list the selectable platforms with their index and ids");
         options = app.add_subcommand("options", "print the options a boot would use, without booting");
         addDeviceFlags(boot, a, raw);
