@@ -130,6 +130,8 @@ std::vector<std::string> logTail(const std::string& log, std::size_t count) {
         std::string line = log.substr(start, end - start);
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
         end = start > 0 ? start - 1 : 0;
+        // The failing stage's own lines: an earlier stage's are not why it failed.
+        if (line.rfind("[progress]", 0) == 0 && !lines.empty()) break;
         if (line.empty() || line.rfind("[progress]", 0) == 0 || line.rfind("Reg", 0) == 0 || line.rfind("CPSR", 0) == 0)
             continue;
         lines.insert(lines.begin(), line);

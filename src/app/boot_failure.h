@@ -21,8 +21,9 @@ struct BootFailure {
 BootFailure explainFailure(const std::string& log, const std::string& box, const BootMenu& menu,
                            const sim::DeviceSettings& settings);
 
-// The last `count` lines of the boot log that say something: not blank, not the
-// progress marks, not the registers the system report dumps.
+// The last `count` lines of the boot log that say something (not blank, not the
+// progress marks, not the registers the system report dumps), from the last stage
+// that said anything.
 std::vector<std::string> logTail(const std::string& log, std::size_t count);
 
 }  // namespace quorvel::app
