@@ -352,6 +352,30 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
         std::copy(name.begin(), name.end(), found.cFileName);
         search->entries.push_back(found);
     }
+    // Host files linked into this folder are listed as its own, hiding a file of the
+    // same name as they do when opened.
+    for (const auto& [linkPath, hostPath] : device.settings().linkedFiles) {
+        std::size_t cut = linkPath.find_last_of(u"\\/");
+        std::u16string name = cut == std::u16string::npos ? linkPath : linkPath.substr(cut + 1);
+        auto parent = sim::resolveDevicePath(deviceRoot(), cut == std::u16string::npos ? u"" : linkPath.substr(0, cut), false);
+        std::uint64_t size = std::filesystem::file_size(hostPath, ec);
+        if (!parent || *parent != *resolved || ec || name.empty() || name.size() >= MAX_PATH || !globMatch(namePattern, name))
+            continue;
+        std::erase_if(search->entries, [&](const WIN32_FIND_DATAW& e) {
+            std::u16string other(e.cFileName);
+            return other.size() == name.size() &&
+                   std::equal(other.begin(), other.end(), name.begin(), [](char16_t a, char16_t b) {
+                       auto low = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+                       return low(a) == low(b);
+                   });
+        });
+        WIN32_FIND_DATAW found{};
+        found.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        found.nFileSizeLow = static_cast<DWORD>(size);
+        found.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        std::copy(name.begin(), name.end(), found.cFileName);
+        search->entries.push_back(found);
+    }
     if (search->entries.empty()) {
         lastError = ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
