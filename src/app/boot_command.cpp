@@ -1,20 +1,25 @@
 // quorvel boot. A boot runs on two short-lived devices: the first only reads the
 // configuration file (the options decide which processor the handheld has), the
 // second is the handheld that boots.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/boot_failure.h"
 #include "app/boot_options.h"
 #include "app/boot_run.h"
 #include "app/commands.h"
 #include "app/hand_over_report.h"
-#include "app/json_text.h"
 #include "app/handheld_setup.h"
+#include "app/json_text.h"
+#include "app/platform_search.h"
 #include "app/run_files.h"
 #include "app/terminal.h"
+#include "app/wide_text.h"
 #include "boot/boot_context.h"
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
@@ -28,6 +33,18 @@ namespace {
 
 // The checks that can be made before anything is booted; 0 when all passed.
 int checkBeforeBoot(const Arguments& a, std::ostream& err) {
+    if (a.platform) {
+        std::string why;
+        if (!findPlatform(*a.platform, why)) {
+            err << "quorvel: " << why << "\n";
+            return 2;
+        }
+    }
+    if (a.save && !a.device) {
+        err << "quorvel: --save writes the device's quorvel.cnf and needs --device DIR: the demo device is made for "
+               "this run only\n";
+        return 2;
+    }
     if (!usableDeviceFiles(a, err)) return 1;
     if (a.json && !writable(*a.json, "the report", err)) return 1;
     if (a.saveMemory && !writableFolder(*a.saveMemory, err)) return 1;
@@ -39,6 +56,16 @@ int checkBeforeBoot(const Arguments& a, std::ostream& err) {
         }
     }
     return 0;
+}
+
+// --save keeps the names of this boot: never one that is on the device only for it.
+int checkSave(const Arguments& a, const sim::LinkedFiles& links, std::ostream& err) {
+    if (!a.save || links.empty()) return 0;
+    std::string names;
+    for (const auto& [devicePath, hostPath] : links) names += (names.empty() ? "" : ", ") + sim::toUtf8(devicePath);
+    err << "quorvel: --save would keep " << names << ", which the device holds for this boot only; copy the file to "
+        << "the device's card and name it with --kernel or --image\n";
+    return 2;
 }
 
 bool saveMemory(sim::Handheld& device, const sim::HandOverResult& result, const std::filesystem::path& folder,
@@ -58,33 +85,36 @@ LogView viewFor(const Arguments& a) {
     return a.terminalOutput ? LogView::Bar : LogView::Progress;
 }
 
-// The last `count` lines of the boot log that say something: not blank, not the
-// progress marks, not the registers the system report dumps.
-std::vector<std::string> logTail(const std::string& log, std::size_t count) {
-    std::vector<std::string> lines;
-    std::size_t end = log.size();
-    while (end > 0 && lines.size() < count) {
-        std::size_t start = log.rfind('\n', end - 1);
-        start = start == std::string::npos ? 0 : start + 1;
-        std::string line = log.substr(start, end - start);
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-        end = start > 0 ? start - 1 : 0;
-        if (line.empty() || line.rfind("[progress]", 0) == 0 || line.rfind("Reg", 0) == 0 || line.rfind("CPSR", 0) == 0)
-            continue;
-        lines.insert(lines.begin(), line);
-        if (start == 0) break;
+// The kernel's entry must lie in what was loaded: entered anywhere else it runs
+// whatever RAM held before. "" when it does.
+std::string entryOutsideKernel(sim::Handheld& device, const std::array<std::uint32_t, 4>& args, const std::string& log) {
+    sim::HandOverResult jump;
+    jump.jumpArguments = args;
+    if (device.memory().contains(sim::PhysicalAddress(args[0]), 4))
+        jump.entry = device.memory().readWord(sim::PhysicalAddress(args[0]));
+    HandOverMap map = describeHandOver(device, jump, log);
+    if (map.segments.empty()) return "";
+    std::uint32_t entry = map.fold(jump.entry);
+    std::string segments;
+    for (const Segment& s : map.segments) {
+        std::uint32_t at = map.fold(s.paddr);
+        if (entry - at < s.memSize) return "";
+        char range[48];
+        std::snprintf(range, sizeof range, "%s0x%08x-0x%08x", segments.empty() ? "" : ", ", at, at + s.memSize);
+        segments += range;
     }
-    return lines;
+    char text[96];
+    std::snprintf(text, sizeof text, "the kernel's entry point 0x%08x lies outside every loaded segment (", entry);
+    return text + segments + ")";
 }
 
 }  // namespace
 
 int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err) {
     if (int status = checkBeforeBoot(a, err)) return status;
-    std::optional<DemoFolder> demo;
+    std::optional<RunFolder> demo;
     std::filesystem::path root;
     if (int status = deviceRoot(a, demo, root, err)) return status;
-    if (demo && !a.kernelFile && !a.quiet) err << "quorvel: demo device, kernel \\Storage Card\\tamsel.gz (the sample kernel)\n";
 
     sim::DeviceSettings settings = baseSettings(a, root);
     {
@@ -92,12 +122,20 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
         theBootMenu();
     }
     BootMenu& menu = theBootMenu();
-    PlacedFile placedKernel, placedImage;
-    if (int status = prepareOptions(a, menu, root, placedKernel, placedImage, demo.has_value(), err)) {
+    sim::LinkedFiles links;
+    int prepared = prepareOptions(a, menu, root, links, demo.has_value(), err);
+    if (!prepared) prepared = checkSave(a, links, err);
+    if (prepared) {
         releaseBootMenu();
-        return status;
+        return prepared;
     }
-    if (auto host = hostPathOf(menu, root); host && !std::filesystem::exists(*host))
+    settings.linkedFiles = links;
+    if (demo && !a.quiet) {
+        std::string kernel = kernelPathOf(menu);
+        bool sample = links.empty() && kernel == "\\Storage Card\\tamsel.gz";
+        err << "quorvel: demo device, kernel " << kernel << (sample ? " (the sample kernel)" : "") << "\n";
+    }
+    if (auto host = hostPathOf(menu, root, links); host && !std::filesystem::exists(*host))
         err << "quorvel: note: no kernel file at " << host->string() << "\n";
     fitHandheld(a, menu.platform, settings);
 
@@ -115,10 +153,25 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
         bool kernelSpoke = false;
         std::ofstream com1File;
         std::ostream& serial = kernelSerial(a, com1File, out);
+        const std::string serialName = a.com1 && *a.com1 != "-" ? *a.com1 : "standard output";
+        // A write that fails (a full disk, a reader that has gone) ends the run: the
+        // kernel's output would be lost.
+        std::string serialError;
         emulation.uartOutput = [&](std::string_view bytes) {
             if (!kernelSpoke) consolePage.endBar();
             kernelSpoke = true;
+            if (!serialError.empty()) return;
+            errno = 0;
             serial << bytes << std::flush;
+            if (!serial) {
+                serialError = errno ? std::strerror(errno) : "write failed";
+                sim::requestStop();
+            }
+        };
+        std::string refusal;
+        emulation.beforeJump = [&](const std::array<std::uint32_t, 4>& args) {
+            refusal = entryOutsideKernel(device, args, consolePage.log());
+            return refusal;
         };
         // No main window: the boxes go to the terminal, and the "[progress] N" lines
         // of the log stand for the bar.
@@ -138,14 +191,15 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             result = handOver.outcome().result;
         }
         consolePage.endBar();
-        if (result) {
+        if (result && refusal.empty()) {
             std::string uart = device.uart() ? device.uart()->sent() : std::string();
             // A UART console's lines are the boot's log, not the kernel's output.
             std::string bootLog = consolePage.log() + uart.substr(0, std::min(result->uartSentBefore, uart.size()));
             HandOverMap map = describeHandOver(device, *result, bootLog);
             if (auto* front = dynamic_cast<GzipFileManager*>(theBootContext().fileManagerSlot))
                 map.inflatedBytes = front->inflatedBytes();
-            if (kernelSpoke && !uart.empty() && uart.back() != '\n') serial << "\n" << std::flush;
+            if (kernelSpoke && !uart.empty() && uart.back() != '\n' && serialError.empty()) serial << "\n" << std::flush;
+            if (serialError.empty() && !device.com1().writeError.empty()) serialError = device.com1().writeError;
             status = exitStatusOf(result->reason);
             std::string ended = result->describe();
             if (a.dryRun) {
@@ -154,23 +208,37 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             } else if (a.chatty) {
                 err << handOverText(map);
             }
-            if (!a.quiet || status != 0) err << "quorvel: kernel " << (a.dryRun ? "not entered: " : "") << ended << "\n";
+            if (!serialError.empty()) {
+                // The run was stopped for it, or the boot loader's own COM1 lines were lost.
+                status = 1;
+                ended = "serial output lost: can't write to " + serialName + ": " + serialError;
+                err << "quorvel: " << ended << "\n";
+            } else if (!a.quiet || status != 0) {
+                err << "quorvel: kernel " << (a.dryRun ? "not entered: " : "") << ended << "\n";
+            }
             if (status == 3 || status == 4 || status == 130 || a.chatty || (a.stopAt && !a.quiet))
                 err << endStateText(device, *result, map);
             if (a.saveMemory && !saveMemory(device, *result, *a.saveMemory, err)) status = 1;
             if (a.json && !writeFile(*a.json, reportJson(device, *result, map, ended, status), err)) status = 1;
         } else {
             if (interruptedOutsideEmulation()) status = 130;
-            if (a.json) {
-                std::string box;
-                for (const sim::MessageBoxRecord& r : device.messageBoxes().shown())
-                    if (r.caption == u"BOOT FAILED") box = sim::toUtf8(r.text);
-                writeFile(*a.json, failureJson(go, status, box), err);
+            std::string box;
+            for (const sim::MessageBoxRecord& r : device.messageBoxes().shown())
+                if (r.caption == u"BOOT FAILED") box = sim::toUtf8(r.text);
+            BootFailure failure;
+            if (!refusal.empty()) {
+                failure.cause = refusal;
+                failure.lines = logTail(consolePage.log(), 3);
+            } else if (go) {
+                failure = explainFailure(consolePage.log(), box, menu, settings);
+            } else {
+                failure.cause = "the boot was not started: the safety question was answered no";
             }
-            if (go && !a.quiet) {
-                err << "quorvel: the boot failed before the jump\n";
-                // The reason is in the log's last lines, which only --log shows in full.
-                if (viewFor(a) != LogView::Full)
+            if (a.json) writeFile(*a.json, failureJson(go, status, box, failure.cause, failure.lines), err);
+            if (go) {
+                err << "quorvel: the boot failed before the jump: " << failure.cause << "\n";
+                // The log's lines that led to it, which only --log shows in full.
+                if (!a.quiet && viewFor(a) != LogView::Full)
                     for (const std::string& line : logTail(consolePage.log(), 2)) err << "quorvel: log: " << line << "\n";
             }
         }

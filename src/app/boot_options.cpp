@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ostream>
 
+#include "app/handheld_setup.h"
+#include "app/kernel_url.h"
 #include "app/platform_search.h"
 #include "app/wide_text.h"
 #include "platform/coredll.h"
@@ -55,7 +57,12 @@ bool applyFlags(const Arguments& a, BootMenu& menu, const std::filesystem::path&
     }
     menu.kernelNameSet = ce::TRUE;
     if (a.root) menu.rootFileSystem = *a.root;
-    if (a.image) copyOption(menu.fileSystemImage, PATH_SIZE, *a.image);
+    if (a.image) {
+        // Beside a kernel fetched by URL, an image name is fetched from the same folder.
+        std::error_code ec;
+        bool hostFile = std::filesystem::is_regular_file(*a.image, ec);
+        copyOption(menu.fileSystemImage, PATH_SIZE, (a.kernelUrlFolder && !hostFile ? *a.kernelUrlFolder : "") + *a.image);
+    }
     if (a.serial) menu.serialConsole = *a.serial;
     if (a.verbose) menu.bootVerbose = *a.verbose;
     if (a.single) menu.bootSingleUser = *a.single;
@@ -70,8 +77,8 @@ bool applyFlags(const Arguments& a, BootMenu& menu, const std::filesystem::path&
 
 }  // namespace
 
-int prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, PlacedFile& kernel,
-                   PlacedFile& image, bool demo, std::ostream& err) {
+int prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::path& root, sim::LinkedFiles& links,
+                   bool demo, std::ostream& err) {
     if (!applyFlags(a, menu, root, err)) return 2;
     if (!a.platform && menu.platform.cpu == 0 && menu.platform.machine == 0) {
         menu.platformEntry(DEMO_PLATFORM, 1);
@@ -79,44 +86,51 @@ int prepareOptions(const Arguments& a, BootMenu& menu, const std::filesystem::pa
             err << "quorvel: no platform selected on the device; using the demo device's, "
                 << sim::toUtf8(platformName(menu.platform)) << "\n";
     }
-    std::string card = a.cards.empty() ? "Storage Card" : a.cards.front();
-    auto place = [&](PlacedFile& placed, const std::filesystem::path& from) {
+    if (a.directory) warnUnusedUrlPath(*a.directory, err);
+    std::string card = firstCard(a);
+    // The host file is read where the card would hold it; a file of that name the
+    // card holds already is the user's, and the boot is refused rather than hiding it.
+    auto link = [&](const std::filesystem::path& from) {
         std::error_code ec;
-        std::filesystem::create_directories(root / card, ec);
-        std::filesystem::path to = root / card / from.filename();
-        std::string why;
-        if (!placed.place(from, to, demo, why)) {
-            err << "quorvel: " << why << "\n";
+        std::filesystem::path onCard = root / card / from.filename();
+        if (std::filesystem::exists(onCard, ec) && std::filesystem::equivalent(from, onCard, ec)) return true;
+        if (!demo && std::filesystem::exists(onCard, ec)) {
+            err << "quorvel: " << onCard.string() << " exists on the device already\n";
             return false;
         }
+        links[wide("\\" + card + "\\" + from.filename().string())] = std::filesystem::absolute(from, ec);
         return true;
     };
     if (a.kernelFile) {
-        if (!place(kernel, *a.kernelFile)) return 1;
+        if (!link(*a.kernelFile)) return 1;
         copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
         copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
     }
     std::error_code ec;
     if (a.image && std::filesystem::is_regular_file(*a.image, ec)) {
-        if (!place(image, *a.image)) return 1;
+        if (!link(*a.image)) return 1;
         copyOption(menu.fileSystemImage, PATH_SIZE, std::filesystem::path(*a.image).filename().string());
         if (!a.root) menu.rootFileSystem = ROOT_MD;
     } else if (a.image) {
         // A name in the kernel directory is still the image asked for: a wrong name
         // must fail the boot, not boot without it.
         if (!a.root) menu.rootFileSystem = ROOT_MD;
-        if (a.image->find('/') != std::string::npos)
+        if (a.image->find('/') != std::string::npos && !a.kernelUrlFolder)
             err << "quorvel: note: no image file at " << std::filesystem::absolute(*a.image).string()
                 << "; taken as a name in the kernel directory\n";
     }
     return 0;
 }
 
-std::optional<std::filesystem::path> hostPathOf(const BootMenu& menu, const std::filesystem::path& root) {
-    std::string dir = text(menu.kernelDirectory);
-    if (dir.empty() || dir[0] != '\\') return std::nullopt;
-    std::replace(dir.begin(), dir.end(), '\\', '/');
-    return root / dir.substr(1) / text(menu.kernelName);
+std::string kernelPathOf(const BootMenu& menu) { return text(menu.kernelDirectory) + text(menu.kernelName); }
+
+std::optional<std::filesystem::path> hostPathOf(const BootMenu& menu, const std::filesystem::path& root,
+                                                const sim::LinkedFiles& links) {
+    std::string path = kernelPathOf(menu);
+    if (auto linked = sim::linkedFile(links, wide(path))) return linked;
+    if (path.empty() || path[0] != '\\') return std::nullopt;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return root / path.substr(1);
 }
 
 }  // namespace quorvel::app

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/kernel_url.h"
 #include "sim/utf.h"
 #include "sim/windows/key_names.h"
 
@@ -52,14 +53,14 @@ void addDeviceFlags(CLI::App* app, Arguments& a, Raw& raw) {
         ->group("Device");
     app->add_option("--screen", raw.screen, "screen as WIDTHxHEIGHTxBITS (default 640x240x16)")->group("Device");
     app->add_option("--com1", a.com1, "file that receives COM1's output, - for standard output")->group("Device");
-    app->add_option("--disk", raw.disks, "a disk image as a block device: [NAME=]IMAGE (NAME default \"DSK1:\")")
+    app->add_option("--disk", raw.disks, "a disk image as a block device: [DSKn:=]IMAGE (default DSK1:)")
         ->group("Device");
 }
 
 void addOptionFlags(CLI::App* app, Arguments& a, Raw& raw) {
     app->add_option("--platform", a.platform, "platform: name, unique prefix or index (see `quorvel platforms`)")
         ->group("Boot options");
-    app->add_option("--dir", a.directory, "kernel directory: \\Storage Card\\ or /Storage Card/, 2:/, http://host:port/")
+    app->add_option("--dir", a.directory, "kernel directory: \\Storage Card\\ or /Storage Card/, 1:/ (UFS on DSK1:), http://host:port/")
         ->group("Boot options");
     app->add_option("--kernel", a.kernel, "kernel file name in that directory")->group("Boot options");
     app->add_option("--root", raw.root, "root file system (md loads --image)")
@@ -112,7 +113,8 @@ const CLI::Validator fitsSixtyFourBits(
     "", "64-bit");
 
 void addRunFlags(CLI::App* app, Arguments& a, Raw& raw) {
-    app->add_option("kernel-file", raw.kernelFile, "a kernel on this computer, put on the storage card for this boot");
+    app->add_option("kernel-file", raw.kernelFile,
+                    "a kernel on this computer, shown on the storage card for this boot, or http://host[:port]/path");
     app->add_flag("-y,--yes", a.yes, "answer every question with YES")->group("Run");
     app->add_option("--max-instructions", a.maxInstructions, "stop the emulated kernel after N instructions (0: no limit)")
         ->check(notNegative)
@@ -174,8 +176,9 @@ struct Parser {
                    "before the jump, 2 usage, 3 the kernel faulted, 4 the instruction budget or time ran out,\n"
                    "130 interrupted.");
         boot = app.add_subcommand("boot", "boot a kernel: options start from the device's quorvel.cnf");
-        boot->footer("With a KERNEL-FILE, the file is put on the storage card and the directory and name point at it.\n"
-                     "Options apply to this boot only; --save writes them to quorvel.cnf.");
+        boot->footer("A KERNEL-FILE is shown on the storage card for this boot (not copied), and the directory and name\n"
+                     "point at it; a URL http://host[:port]/path sets them to the server and the path.\n"
+                     "Options apply to this boot only; --save (with --device) writes them to quorvel.cnf.");
         platforms = app.add_subcommand("platforms", "list the selectable platforms with their index and ids");
         options = app.add_subcommand("options", "print the options a boot would use, without booting");
         addDeviceFlags(boot, a, raw);
@@ -245,11 +248,33 @@ std::string finish(Parser& p) {
         if (eq == std::string::npos) {
             a.disks.emplace_back("DSK1:", v);
         } else {
-            if (eq == 0 || eq + 1 == v.size()) return "--disk takes [NAME=]IMAGE: " + v;
-            a.disks.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+            if (eq == 0 || eq + 1 == v.size()) return "--disk takes [DSKn:=]IMAGE: " + v;
+            // The UFS backend opens "DSKn:", n one digit ("n:/" in --dir).
+            std::string name = v.substr(0, eq);
+            for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (name.size() != 5 || name.compare(0, 3, "DSK") != 0 || !std::isdigit(static_cast<unsigned char>(name[3])) ||
+                name[4] != ':')
+                return "--disk: the disk name is DSKn: with n from 0 to 9 (DSK2: is read as --dir 2:/): " + v;
+            a.disks.emplace_back(name, v.substr(eq + 1));
         }
     }
-    if (!raw.kernelFile.empty()) a.kernelFile = raw.kernelFile;
+    if (a.directory && looksLikeUrl(*a.directory)) {
+        std::string why;
+        std::optional<std::string> dir = urlDirectory(*a.directory, why);
+        if (!dir) return "--dir " + why;
+        a.directory = *dir;
+    }
+    if (looksLikeUrl(raw.kernelFile)) {
+        std::string why;
+        std::optional<KernelUrl> url = parseKernelUrl(raw.kernelFile, why);
+        if (!url) return why;
+        if (a.directory || a.kernel) return "a kernel URL gives the directory and the name: it goes without --dir and --kernel";
+        a.directory = url->directory;
+        a.kernel = url->name;
+        a.kernelUrlFolder = url->folder;
+    } else if (!raw.kernelFile.empty()) {
+        a.kernelFile = raw.kernelFile;
+    }
     if (!raw.stopAt.empty()) a.stopAt = raw.stopAt;
     setIfGiven(a.serial, raw.serialFlag, raw.serial);
     setIfGiven(a.verbose, raw.verboseFlag, raw.verbose);
@@ -284,13 +309,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& words) {
     } catch (const CLI::CallForHelp&) {
         p.a.help = true;
         p.a.usage = p.chosen()->help();
-        return {p.a, "", ""};
+        return {p.a, "", "", ""};
     } catch (const CLI::CallForVersion&) {
         p.a.command = Command::Version;
         p.a.usage = p.app.version();
-        return {p.a, "", ""};
+        return {p.a, "", "", ""};
     } catch (const CLI::ParseError& e) {
-        return {std::nullopt, explain(e, words), p.chosen()->help()};
+        return {std::nullopt, explain(e, words), p.chosen()->help(), p.chosen() == &p.app ? "" : p.chosen()->get_name()};
     }
     if (p.boot->parsed())
         p.a.command = Command::Boot;
@@ -301,10 +326,10 @@ ParseResult parseCommandLine(const std::vector<std::string>& words) {
     else if (p.gui->parsed())
         p.a.command = Command::Gui;
     else
-        return {std::nullopt, "no command given", p.app.help()};
+        return {std::nullopt, "no command given", p.app.help(), ""};
     p.a.usage = p.chosen()->help();
-    if (std::string error = finish(p); !error.empty()) return {std::nullopt, error, p.a.usage};
-    return {p.a, "", ""};
+    if (std::string error = finish(p); !error.empty()) return {std::nullopt, error, p.a.usage, p.chosen()->get_name()};
+    return {p.a, "", "", ""};
 }
 
 }  // namespace quorvel::app

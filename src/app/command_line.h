@@ -26,8 +26,11 @@ struct Arguments {
     std::optional<std::string> com1;
     std::vector<std::pair<std::string, std::filesystem::path>> disks;
 
-    // Host files to boot: placed on the storage card for this run.
+    // Host files to boot: shown on the storage card for this run.
     std::optional<std::filesystem::path> kernelFile;
+    // The folder of a kernel given as a URL ("kernels/"): an --image name is asked
+    // for there too.
+    std::optional<std::string> kernelUrlFolder;
 
     // The options (unset: as the configuration file has them).
     std::optional<std::string> platform;
@@ -67,6 +70,7 @@ struct ParseResult {
     std::optional<Arguments> arguments;
     std::string error;  // why parsing failed
     std::string usage;  // the usage of the command that failed
+    std::string command;  // its name ("boot"), empty when no command was recognised
 };
 
 ParseResult parseCommandLine(const std::vector<std::string>& words);

@@ -26,9 +26,9 @@ namespace quorvel::app {
 
 int guiCommand(const Arguments& a, std::ostream& out, std::ostream& err) {
     if (!usableDeviceFiles(a, err)) return 1;
-    std::optional<DemoFolder> demo;
+    std::optional<RunFolder> demo;
     std::filesystem::path root;
-    if (int status = deviceRoot(a, demo, root, err)) return status;
+    if (int status = deviceRoot(a, demo, root, err, false)) return status;
 
     sim::DeviceSettings settings = baseSettings(a, root);
     PlatformId platform{};

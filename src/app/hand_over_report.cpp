@@ -164,6 +164,7 @@ HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& r
             map.argv.emplace_back(text, strnlen(text, 4096 - (pointer - map.bootInfoPage)));
         }
     }
+    map.symbols = KernelSymbols::read(memory, map.ksyms.begin, map.ksyms.end);
     return map;
 }
 
@@ -223,16 +224,30 @@ std::string endStateText(sim::Handheld& device, const sim::HandOverResult& resul
     out << "pc " << hex(result.pc);
     if (!instruction.empty()) out << ": " << instruction;
     if (!where.empty()) out << "  (in the " << where << ")";
+    if (std::string symbol = symbolOf(result.pc, map); !symbol.empty()) out << " at " << symbol;
     out << "\n";
+    if (std::string symbol = symbolOf(result.r[14], map); !symbol.empty())
+        out << "lr " << hex(result.r[14]) << " at " << symbol << "\n";
     if (where == "loader page" && result.reason == sim::HaltReason::UnmappedAccess && result.faultWrite)
         out << "the second-stage loader could not copy the list: a destination is not RAM\n";
     return out.str();
 }
 
-std::string failureJson(bool started, int exitStatus, const std::string& failure) {
+std::string failureJson(bool started, int exitStatus, const std::string& failure, const std::string& cause,
+                        const std::vector<std::string>& error) {
+    Json run = {{"end", started ? "boot-failed" : "not-started"}, {"exit_status", exitStatus}, {"failure", failure}};
+    if (!cause.empty()) run["cause"] = cause;
+    if (!error.empty()) run["error"] = error;
     Json report;
-    report["run"] = {{"end", started ? "boot-failed" : "not-started"}, {"exit_status", exitStatus}, {"failure", failure}};
+    report["run"] = std::move(run);
     return jsonText(report);
+}
+
+std::string symbolOf(std::uint32_t address, const HandOverMap& map) {
+    // Only inside the kernel: a symbol without a size would otherwise claim any
+    // address above it.
+    if (regionOf(address, map) != "kernel") return "";
+    return map.symbols.nameOf(address, [&map](std::uint32_t a) { return map.fold(a); });
 }
 
 Json registersJson(const sim::HandOverResult& result) {
@@ -266,7 +281,9 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
     report["ksyms"] = area(map.ksyms);
     report["image"] = area(map.image);
     report["inflated_bytes"] = map.inflatedBytes;
-    report["entry"] = map.entry;
+    // Where the kernel runs, as the destinations are given; the file's own beside it.
+    report["entry"] = map.fold(map.entry);
+    report["file_entry"] = map.entry;
     report["boot_information_page"] = map.bootInfoPage;
     report["loader_page"] = map.loaderPage;
     report["loader_stack_top"] = map.stackTop;
@@ -293,6 +310,9 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
                 {"exit_status", exitStatus},
                 {"pc", result.pc},
                 {"where", regionOf(result.pc, map)},
+                {"pc_symbol", symbolOf(result.pc, map)},
+                {"lr", result.r[14]},
+                {"lr_symbol", symbolOf(result.r[14], map)},
                 {"instructions", result.instructions},
                 {"instructions_exact", result.instructionsExact},
                 {"seconds", result.seconds}};

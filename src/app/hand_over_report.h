@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/json_text.h"
+#include "app/kernel_symbols.h"
 #include "boot/boot_info.h"
 #include "loader/page_link.h"
 #include "sim/emulator.h"
@@ -39,6 +40,7 @@ struct HandOverMap {
     // What the gzip front inflated in all for the kernel and the image: their sizes
     // when each was inflated once.
     std::uint64_t inflatedBytes = 0;
+    KernelSymbols symbols;  // the kernel's own, from its ksyms area
     std::uint32_t fold(std::uint32_t address) const { return folds ? 0xA0000000u | (address & 0x00FFFFFFu) : address; }
 };
 
@@ -57,8 +59,13 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
                        const std::string& status, int exitStatus);
 
 // The report of --json for a boot that never reached the jump: `started` false when
-// the boot was not started (a question answered no), `failure` the failure box's text.
-std::string failureJson(bool started, int exitStatus, const std::string& failure);
+// the boot was not started (a question answered no), `failure` the failure box's
+// text, `cause` the front end's one line, `error` the log's lines that led to it.
+std::string failureJson(bool started, int exitStatus, const std::string& failure, const std::string& cause = "",
+                        const std::vector<std::string>& error = {});
+
+// "kernel_main+0x1c" for a run-time address, "" when the kernel has no symbol there.
+std::string symbolOf(std::uint32_t address, const HandOverMap& map);
 
 // The registers as registers.json holds them.
 Json registersJson(const sim::HandOverResult& result);

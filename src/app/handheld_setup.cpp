@@ -6,6 +6,8 @@
 #include "app/platform_screen.h"
 #include "app/wide_text.h"
 #include "hardware/cpu_models.h"
+#include "sim/file_system.h"
+#include "sim/handheld.h"
 
 namespace quorvel::app {
 
@@ -32,12 +34,26 @@ void chooseCpu(const Arguments& a, const PlatformId& platform, sim::DeviceSettin
 
 }  // namespace
 
-int deviceRoot(const Arguments& a, std::optional<DemoFolder>& demo, std::filesystem::path& root, std::ostream& err) {
+std::string firstCard(const Arguments& a) { return a.cards.empty() ? "Storage Card" : a.cards.front(); }
+
+int deviceRoot(const Arguments& a, std::optional<RunFolder>& demo, std::filesystem::path& root, std::ostream& err,
+               bool needCard) {
     if (a.device) {
         root = *a.device;
-        if (std::filesystem::is_directory(root)) return 0;
-        err << "quorvel: no such device folder: " << root.string() << "\n";
-        return 2;
+        std::error_code ec;
+        if (!std::filesystem::is_directory(root, ec)) {
+            err << "quorvel: no such device folder: " << root.string() << "\n";
+            return 2;
+        }
+        std::string card = firstCard(a);
+        auto folder = sim::resolveDevicePath(root, wide("\\" + card), false);
+        if (needCard && (!folder || !std::filesystem::is_directory(*folder, ec))) {
+            err << "quorvel: " << root.string() << " is not a device folder: it has no \"" << card
+                << "\" folder, the storage card that holds quorvel.cnf and the kernels\n"
+                << "quorvel: make one with: mkdir -p '" << (root / card).string() << "'\n";
+            return 2;
+        }
+        return 0;
     }
     demo.emplace();
     if (demo->path().empty() || !prepareDemoDevice(demo->path())) {

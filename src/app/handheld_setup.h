@@ -14,9 +14,14 @@
 
 namespace quorvel::app {
 
-// The device's root folder: the one asked for, or the demo device prepared in
-// `demo`; a non-zero exit status when there is none.
-int deviceRoot(const Arguments& a, std::optional<DemoFolder>& demo, std::filesystem::path& root, std::ostream& err);
+// The device's root folder: the one asked for, or the demo device prepared in the
+// run's folder `demo`; a non-zero exit status when there is none. With `needCard`, a
+// folder asked for must hold the first storage card's folder: nothing is made in it.
+int deviceRoot(const Arguments& a, std::optional<RunFolder>& demo, std::filesystem::path& root, std::ostream& err,
+               bool needCard = true);
+
+// The first storage card's name ("Storage Card" unless --card says otherwise).
+std::string firstCard(const Arguments& a);
 
 // The settings that reading the device's configuration needs: its root and cards.
 sim::DeviceSettings baseSettings(const Arguments& a, const std::filesystem::path& root);

@@ -15,7 +15,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> words(argv + 1, argv + argc);
     quorvel::app::ParseResult parsed = quorvel::app::parseCommandLine(words);
     if (!parsed.arguments) {
-        std::cerr << "quorvel: " << parsed.error << "\n\n" << parsed.usage;
+        // The one line; the whole help only when no command was recognised.
+        std::cerr << "quorvel: " << parsed.error << "\n";
+        if (words.empty())
+            std::cerr << "\n" << parsed.usage;
+        else if (parsed.command.empty())
+            std::cerr << "Run 'quorvel --help' for the commands.\n";
+        else
+            std::cerr << "Run 'quorvel " << parsed.command << " --help' for its options.\n";
         return 2;
     }
     parsed.arguments->terminalInput = isatty(0);

@@ -5,6 +5,7 @@
 #include "app/boot_options.h"
 #include "app/commands.h"
 #include "app/handheld_setup.h"
+#include "app/platform_search.h"
 #include "app/wide_text.h"
 #include "console/console.h"
 #include "sim/handheld.h"
@@ -41,26 +42,37 @@ void printOptions(const BootMenu& menu, std::ostream& out) {
 }  // namespace
 
 int optionsCommand(const Arguments& a, std::ostream& out, std::ostream& err) {
-    std::optional<DemoFolder> demo;
+    if (a.platform) {
+        std::string why;
+        if (!findPlatform(*a.platform, why)) {
+            err << "quorvel: " << why << "\n";
+            return 2;
+        }
+    }
+    std::error_code ec;
+    bool hostImage = a.image && std::filesystem::is_regular_file(*a.image, ec);
+    if (a.save && (!a.device || a.kernelFile || hostImage)) {
+        err << "quorvel: --save writes the device's quorvel.cnf: it needs --device DIR, and names on the device "
+               "(--kernel, --image NAME), not files of this computer, which the device holds for one boot only\n";
+        return 2;
+    }
+    std::optional<RunFolder> demo;
     std::filesystem::path root;
     if (int status = deviceRoot(a, demo, root, err)) return status;
     int status = 0;
     {
         sim::Handheld device(baseSettings(a, root));
         BootMenu& menu = theBootMenu();
-        PlacedFile kernel, image;
+        sim::LinkedFiles links;
         Arguments shown = a;
-        // Nothing is placed on the card to show the options: the host files' names are
+        // Nothing is put on the card to show the options: the host files' names are
         // shown as a boot would set them.
-        std::error_code ec;
-        bool hostImage = a.image && std::filesystem::is_regular_file(*a.image, ec);
         shown.kernelFile.reset();
         if (hostImage) shown.image.reset();
-        status = prepareOptions(shown, menu, root, kernel, image, demo.has_value(), err);
+        status = prepareOptions(shown, menu, root, links, demo.has_value(), err);
         if (status == 0) {
             if (a.kernelFile) {
-                std::string card = a.cards.empty() ? "Storage Card" : a.cards.front();
-                copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + card + "\\");
+                copyOption(menu.kernelDirectory, PATH_SIZE, "\\" + firstCard(a) + "\\");
                 copyOption(menu.kernelName, PATH_SIZE, a.kernelFile->filename().string());
             }
             if (hostImage) {
@@ -68,6 +80,14 @@ int optionsCommand(const Arguments& a, std::ostream& out, std::ostream& err) {
                 if (!a.root) menu.rootFileSystem = ROOT_MD;
             }
             printOptions(menu, out);
+            if (a.save) {
+                if (menu.saveOptions()) {
+                    err << "quorvel: saved to the device's quorvel.cnf\n";
+                } else {
+                    err << "quorvel: can't save the options to the device's quorvel.cnf\n";
+                    status = 1;
+                }
+            }
         }
         releaseConsole();
         releaseBootMenu();

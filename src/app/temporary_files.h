@@ -1,6 +1,8 @@
-// What a run makes on this computer and must not leave behind: the demo device's
-// folder and the host files put on a device's card. A signal that ends the process
-// outside the emulator removes them too.
+// What a run makes on this computer and must not leave behind: its folder in the
+// temporary directory, which holds the demo device. Whatever ends the run removes
+// it: the run's own end, a signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE; a
+// closed output ends the run as a failed write), or, after a SIGKILL, the next run's
+// sweep.
 #pragma once
 
 #include <filesystem>
@@ -8,13 +10,15 @@
 
 namespace quorvel::app {
 
-// The demo device's folder in the temporary directory, removed with this object.
-class DemoFolder {
+// The run's folder "quorvel-run-PID-START-XXXXXX" in the temporary directory, START
+// being the process's start time in clock ticks since the system booted, so that a
+// later process of the same pid is not taken for this one.
+class RunFolder {
 public:
-    DemoFolder();
-    ~DemoFolder();
-    DemoFolder(const DemoFolder&) = delete;
-    DemoFolder& operator=(const DemoFolder&) = delete;
+    RunFolder();
+    ~RunFolder();
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
     // Empty when the folder could not be made.
     const std::filesystem::path& path() const { return path_; }
 
@@ -22,25 +26,13 @@ private:
     std::filesystem::path path_;
 };
 
-// A host file put on the storage card for one boot, removed afterwards.
-class PlacedFile {
-public:
-    PlacedFile() = default;
-    PlacedFile(const PlacedFile&) = delete;
-    PlacedFile& operator=(const PlacedFile&) = delete;
-    ~PlacedFile();
-    // On the demo device a file of the same name is replaced; on the user's device it
-    // is kept and the boot refused.
-    bool place(const std::filesystem::path& from, const std::filesystem::path& to, bool replace, std::string& why);
-    // Only a copy made here is ours to remove; a kernel already on the card is the user's.
-    bool ours() const { return !path_.empty(); }
+// Removes the run folders in `temp` whose process is gone; only folders of this
+// user that carry a run's name are looked at. Returns how many were removed.
+int sweepLeftovers(const std::filesystem::path& temp);
 
-private:
-    std::filesystem::path path_;
-};
-
-// SIGINT and SIGTERM: stop the emulation cleanly, or outside it remove the
-// temporary files and exit with 130. Called once, first thing in main.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE sent to the process stop the
+// emulation cleanly, or outside it remove the run's folder and exit with 130.
+// Called once, first thing in main.
 void watchSignals();
 
 // Whether a signal arrived while no emulation was running.

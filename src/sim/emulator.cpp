@@ -650,7 +650,11 @@ void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std:
     if (device.memory().contains(PhysicalAddress(args[0]), 4)) entry = device.memory().readWord(PhysicalAddress(args[0]));
     std::size_t uartSent = device.uart() ? device.uart()->sent().size() : 0;
     try {
-        if (cpu.emulation.stopAt == StopAt::Jump) {
+        std::string refusal = cpu.emulation.beforeJump ? cpu.emulation.beforeJump(args) : std::string();
+        if (!refusal.empty()) {
+            result.reason = HaltReason::Failed;
+            result.error = refusal;
+        } else if (cpu.emulation.stopAt == StopAt::Jump) {
             // Nothing runs: the machine as Windows CE leaves it.
             result.reason = HaltReason::Stopped;
             result.pc = FLAT_JUMP_ADDRESS;
@@ -666,8 +670,10 @@ void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std:
             result = emulator.run(FLAT_JUMP_ADDRESS, args, cpu.currentCpsr());
         }
         // Windows CE is gone; the processor is as the kernel left it.
-        cpu.control = result.control;
-        cpu.cpsr = (cpu.cpsr & 0x1Fu) | (result.cpsr & ~0x1Fu);
+        if (refusal.empty()) {
+            cpu.control = result.control;
+            cpu.cpsr = (cpu.cpsr & 0x1Fu) | (result.cpsr & ~0x1Fu);
+        }
     } catch (const std::exception& failure) {
         result.reason = HaltReason::Failed;
         result.error = failure.what();

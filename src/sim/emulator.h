@@ -60,6 +60,9 @@ struct EmulationSettings {
     std::vector<AddressRange> watchReads;
     // Bytes the handheld's UART sends while the emulator runs, as it sends them.
     std::function<void(std::string_view)> uartOutput;
+    // Asked with the flat jump's r0..r3 before anything runs: a reason not to jump
+    // ends the hand-over as Failed with that reason, the machine untouched.
+    std::function<std::string(const std::array<std::uint32_t, 4>&)> beforeJump;
 };
 
 enum class HaltReason {

@@ -18,7 +18,28 @@ std::u16string lower(std::u16string_view text) {
     return out;
 }
 
+// The path's components, lower-cased, joined by one backslash.
+std::u16string normalised(std::u16string_view path) {
+    std::u16string out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == u'\\' || path[i] == u'/') {
+            if (i > start) out += u'\\' + lower(path.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+std::optional<std::filesystem::path> linkedFile(const LinkedFiles& links, std::u16string_view path) {
+    if (links.empty()) return std::nullopt;
+    std::u16string wanted = normalised(path);
+    for (const auto& [devicePath, hostPath] : links)
+        if (normalised(devicePath) == wanted) return hostPath;
+    return std::nullopt;
+}
 
 std::optional<std::filesystem::path> resolveDevicePath(const std::filesystem::path& root, std::u16string_view path,
                                                        bool lastMayBeMissing) {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
@@ -58,12 +60,18 @@ std::string SerialPort::sent() const {
 void SerialPort::write(const std::string& bytes) {
     writes.push_back(bytes);
     if (output.empty()) return;
+    bool written = true;
     if (output == "-") {
         std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         std::cout.flush();
+        written = static_cast<bool>(std::cout);
     } else {
-        std::ofstream(output, std::ios::binary | std::ios::app).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream file(output, std::ios::binary | std::ios::app);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        file.close();
+        written = static_cast<bool>(file);
     }
+    if (!written && writeError.empty()) writeError = errno ? std::strerror(errno) : "write failed";
 }
 
 Handheld::Handheld(DeviceSettings settings)

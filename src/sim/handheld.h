@@ -71,6 +71,7 @@ public:
     std::vector<std::string> writes;  // one entry per WriteFile call
     std::string sent() const;
     std::filesystem::path output;     // "-" is the terminal
+    std::string writeError;           // why a write to `output` failed, the first time one did
     void write(const std::string& bytes);
 };
 

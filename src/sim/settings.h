@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hardware/cpu_models.h"
+#include "sim/file_system.h"
 
 namespace sim {
 
@@ -58,6 +59,8 @@ struct DeviceSettings {
     // that are storage cards.
     std::filesystem::path root;
     std::vector<std::u16string> storageCards = {u"Storage Card"};
+    // Host files the device reads at a device path of their own, for this run only.
+    LinkedFiles linkedFiles;
 
     // Where the bytes written to COM1 go besides the record: a host file, "-" for the
     // terminal, empty for nowhere.

@@ -41,6 +41,12 @@ std::u16string_view view(LPCWSTR text) { return text ? std::u16string_view(text,
 
 std::filesystem::path deviceRoot() { return sim::Handheld::current().settings().root; }
 
+// A host file linked into the device for this run: it reads as any file, and is never
+// changed, deleted or renamed through the device.
+bool linked(std::u16string_view path) {
+    return sim::linkedFile(sim::Handheld::current().settings().linkedFiles, path).has_value();
+}
+
 bool globMatch(std::u16string_view pattern, std::u16string_view name) {
     // "*.*" matches every name on Windows CE, with or without a dot.
     if (pattern == u"*.*" || pattern == u"*") return true;
@@ -85,6 +91,20 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, void*, DWORD creation, DWO
         return device.addHandle(std::make_unique<host::ComPort>());
     }
     if (auto disk = host::openDiskDevice(path)) return *disk;
+    if (auto link = sim::linkedFile(device.settings().linkedFiles, path)) {
+        if ((access & GENERIC_WRITE) || creation == CREATE_NEW || creation == CREATE_ALWAYS ||
+            creation == TRUNCATE_EXISTING) {
+            lastError = creation == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED;
+            return INVALID_HANDLE_VALUE;
+        }
+        int fd = ::open(link->c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+            return INVALID_HANDLE_VALUE;
+        }
+        lastError = creation == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        return device.addHandle(std::make_unique<host::OpenFile>(fd, std::u16string(path)));
+    }
     auto resolved = sim::resolveDevicePath(deviceRoot(), path, true);
     if (!resolved) {
         lastError = ERROR_PATH_NOT_FOUND;
@@ -247,6 +267,7 @@ BOOL CloseHandle(HANDLE object) {
 }
 
 BOOL DeleteFileW(LPCWSTR name) {
+    if (linked(view(name))) return fail(ERROR_ACCESS_DENIED);
     auto resolved = sim::resolveDevicePath(deviceRoot(), view(name), false);
     std::error_code ec;
     if (!resolved || std::filesystem::is_directory(*resolved, ec)) return fail(ERROR_FILE_NOT_FOUND);
@@ -255,6 +276,7 @@ BOOL DeleteFileW(LPCWSTR name) {
 }
 
 BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName) {
+    if (linked(view(existing)) || linked(view(newName))) return fail(ERROR_ACCESS_DENIED);
     auto from = sim::resolveDevicePath(deviceRoot(), view(existing), false);
     auto to = sim::resolveDevicePath(deviceRoot(), view(newName), true);
     if (!from) return fail(ERROR_FILE_NOT_FOUND);
@@ -268,6 +290,7 @@ BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName) {
 
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return MoveFileW(existing, newName);
+    if (linked(view(existing)) || linked(view(newName))) return fail(ERROR_ACCESS_DENIED);
     auto from = sim::resolveDevicePath(deviceRoot(), view(existing), false);
     auto to = sim::resolveDevicePath(deviceRoot(), view(newName), true);
     if (!from) return fail(ERROR_FILE_NOT_FOUND);
@@ -326,6 +349,30 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
             found.nFileSizeLow = static_cast<DWORD>(size);
             found.nFileSizeHigh = static_cast<DWORD>(size >> 32);
         }
+        std::copy(name.begin(), name.end(), found.cFileName);
+        search->entries.push_back(found);
+    }
+    // Host files linked into this folder are listed as its own, hiding a file of the
+    // same name as they do when opened.
+    for (const auto& [linkPath, hostPath] : device.settings().linkedFiles) {
+        std::size_t cut = linkPath.find_last_of(u"\\/");
+        std::u16string name = cut == std::u16string::npos ? linkPath : linkPath.substr(cut + 1);
+        auto parent = sim::resolveDevicePath(deviceRoot(), cut == std::u16string::npos ? u"" : linkPath.substr(0, cut), false);
+        std::uint64_t size = std::filesystem::file_size(hostPath, ec);
+        if (!parent || *parent != *resolved || ec || name.empty() || name.size() >= MAX_PATH || !globMatch(namePattern, name))
+            continue;
+        std::erase_if(search->entries, [&](const WIN32_FIND_DATAW& e) {
+            std::u16string other(e.cFileName);
+            return other.size() == name.size() &&
+                   std::equal(other.begin(), other.end(), name.begin(), [](char16_t a, char16_t b) {
+                       auto low = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+                       return low(a) == low(b);
+                   });
+        });
+        WIN32_FIND_DATAW found{};
+        found.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        found.nFileSizeLow = static_cast<DWORD>(size);
+        found.nFileSizeHigh = static_cast<DWORD>(size >> 32);
         std::copy(name.begin(), name.end(), found.cFileName);
         search->entries.push_back(found);
     }
