@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "sim/address_space.h"
 #include "sim/disassembly.h"
 #include "sim/handheld.h"
 
@@ -784,6 +785,8 @@ void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std:
             result.cpsr = cpu.currentCpsr();
             result.control = cpu.control;
         } else {
+            // From here on the machine runs on physical memory alone.
+            device.addressSpace().dropHostPageEntries();
             Emulator emulator(device, cpu.emulation);
             emulator.placeCode(FLAT_JUMP_ADDRESS, flatJumpCode);
             emulator.setKernelEntry(entry);
