@@ -521,6 +521,7 @@ struct Emulator::Engine {
                                     ((((before ^ loop->stride) & (before ^ after)) >> 3) & CPSR_V);
         writeRegister(uc, UC_ARM_REG_CPSR, (readRegister(uc, UC_ARM_REG_CPSR) & ~CPSR_FLAGS) | flags);
         result.instructions += more;
+        result.nativeInstructions += more;
         writeRegister(uc, UC_ARM_REG_PC, at + size);
         return true;
     }

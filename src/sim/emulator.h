@@ -91,6 +91,8 @@ struct HandOverResult {
     // only where a fault inside Thumb code leaves the faulting instruction unknown.
     std::uint64_t instructions = 0;
     bool instructionsExact = true;
+    // Of those, the ones a shortcut performed natively instead of emulating them.
+    std::uint64_t nativeInstructions = 0;
     double seconds = 0;              // host processor time spent emulating
     std::uint32_t entry = 0;         // the kernel's entry, where the loader enters it
     std::array<std::uint32_t, 4> jumpArguments{};  // the flat jump's r0..r3
