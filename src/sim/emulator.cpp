@@ -16,6 +16,7 @@
 
 #include "sim/address_space.h"
 #include "sim/disassembly.h"
+#include "sim/emulator_loops.h"
 #include "sim/handheld.h"
 
 namespace sim {
@@ -32,9 +33,12 @@ constexpr std::uint32_t CPSR_C = 1u << 29;
 constexpr std::uint32_t CPSR_V = 1u << 28;
 constexpr std::uint32_t CPSR_FLAGS = CPSR_N | CPSR_Z | CPSR_C | CPSR_V;
 constexpr std::uint32_t CPSR_THUMB = 1u << 5;
+constexpr std::uint32_t CPSR_MODE = 0x1F;
+constexpr std::uint32_t USER_MODE = 0x10;
 
 // CP15 c1: the MMU enable and the big-endian (B) bit.
 constexpr std::uint32_t CONTROL_MMU = 1u << 0;
+constexpr std::uint32_t CONTROL_ALIGNMENT = 1u << 1;
 constexpr std::uint32_t CONTROL_BIG_ENDIAN = 1u << 7;
 
 // The interrupt numbers the emulator's hook is given.
@@ -258,6 +262,21 @@ struct Emulator::Engine {
     std::uint32_t mmuOnLoop = 1;
     std::uint32_t notBranchToSelf = 1;
     std::vector<std::uint8_t> codeBuffer;
+    // Blocks found to be no loop performed natively, by address and size (0: empty).
+    static constexpr std::size_t NOT_LOOP_SLOTS = 4096;
+    std::array<std::uint64_t, NOT_LOOP_SLOTS> notLoop{};
+    // Where a natively performed loop finds memory: the translation registers read
+    // once for the run, the pages met (virtual page, host page) and the pages stored to.
+    struct LoopPages {
+        bool mmu = false;
+        std::uint32_t table = 0, domains = 0, processId = 0;
+        std::array<std::uint32_t, 16> page{};  // odd: empty
+        std::array<std::uint8_t*, 16> host{};
+        std::array<bool, 16> writable{};
+        std::vector<std::uint32_t> tables;  // physical pages holding translation tables
+        std::vector<std::uint32_t> stored;  // virtual pages stored to
+    };
+    LoopPages loopPages;
 
     Engine(Handheld& d, EmulationSettings s)
         : device(d), settings(std::move(s)), thumbCapable(d.settings().cpu == CpuFamily::PXA2x0) {}
@@ -280,6 +299,7 @@ struct Emulator::Engine {
         loopCountedBefore = false;
         mmuOnLoop = notBranchToSelf = 1;
         stopAddresses[0] = stopAddresses[1] = 1;
+        notLoop.fill(0);
     }
 
     void decide(HaltReason reason) {
@@ -351,6 +371,7 @@ struct Emulator::Engine {
         self->countBlock(address, size);
         if (self->stopsBefore(address) || self->finishing || self->blockThumb) return;
         if ((size == 12 || size == 16) && self->runStoreLoop(address, size)) return;
+        if (size >= 8 && self->runNativeLoop(address, size)) return;
         if (size == 4) self->findBranchToSelf(address, again, lastBefore);
     }
 
@@ -523,6 +544,141 @@ struct Emulator::Engine {
         result.instructions += more;
         result.nativeInstructions += more;
         writeRegister(uc, UC_ARM_REG_PC, at + size);
+        return true;
+    }
+
+    // The host page behind a virtual page as the processor reaches it in a privileged
+    // mode, and whether it may be written; null where that is anything but plain RAM
+    // reached without a fault (then the loop is left to the emulator).
+    std::uint8_t* loopPage(std::uint32_t va, bool& writable) {
+        PhysicalMemory& memory = device.memory();
+        LoopPages& p = loopPages;
+        std::uint32_t pa = va;
+        writable = true;
+        if (p.mmu) {
+            const std::uint32_t mva = va < PageTables::SLOT_SIZE ? va | (p.processId & 0xFE000000u) : va;
+            auto word = [&](std::uint32_t at, std::uint32_t& value) {
+                if (!memory.contains(PhysicalAddress(at), 4)) return false;
+                value = memory.readWord(PhysicalAddress(at));
+                const std::uint32_t frame = at & ~(FRAME_SIZE - 1);
+                if (std::find(p.tables.begin(), p.tables.end(), frame) == p.tables.end()) p.tables.push_back(frame);
+                return true;
+            };
+            std::uint32_t first = 0, second = 0, domain = 0, access = 0;
+            if (!word((p.table & 0xFFFFC000u) | ((mva >> 20) << 2), first)) return nullptr;
+            domain = (first >> 5) & 0xF;
+            if ((first & 3) == 2) {  // section
+                pa = (first & 0xFFF00000u) | (mva & 0x000FFFFFu);
+                access = (first >> 10) & 3;
+            } else if ((first & 3) == 1) {  // coarse table
+                if (!word((first & 0xFFFFFC00u) | (((mva >> 12) & 0xFF) << 2), second)) return nullptr;
+                if ((second & 3) == 2) {  // small page
+                    pa = (second & 0xFFFFF000u) | (mva & 0xFFFu);
+                    access = (second >> (4 + 2 * ((mva >> 10) & 3))) & 3;
+                } else if ((second & 3) == 1) {  // large page
+                    pa = (second & 0xFFFF0000u) | (mva & 0xFFFFu);
+                    access = (second >> (4 + 2 * ((mva >> 14) & 3))) & 3;
+                } else {
+                    return nullptr;
+                }
+            } else {
+                return nullptr;
+            }
+            const std::uint32_t domainAccess = (p.domains >> (2 * domain)) & 3;
+            // A client's pages with no access bits depend on the S and R bits: not here.
+            if (domainAccess == 0 || domainAccess == 2 || (domainAccess == 1 && access == 0)) return nullptr;
+        }
+        const std::uint32_t frame = pa & ~(FRAME_SIZE - 1);
+        if (!memory.contains(PhysicalAddress(frame), FRAME_SIZE)) return nullptr;
+        // Tables stay as they were read while the loop runs.
+        const std::uint32_t first = p.table & 0xFFFFC000u;
+        if (p.mmu && frame >= first && frame < first + 0x4000) writable = false;
+        for (std::uint32_t table : p.tables)
+            if (table == frame) writable = false;
+        return memory.host(PhysicalAddress(frame));
+    }
+
+    // Performs natively a loop that makes up this whole block, when every instruction
+    // of it is of a kind performed exactly; false leaves it to the emulator.
+    bool runNativeLoop(std::uint64_t address, std::uint32_t size) {
+        if (!settings.watchReads.empty()) return false;
+        const auto at = static_cast<std::uint32_t>(address);
+        const std::uint64_t key = (address << 12) | size;
+        std::uint64_t& slot = notLoop[(at >> 2) & (NOT_LOOP_SLOTS - 1)];
+        if (slot == key) return false;
+        const std::uint32_t words = size / 4;
+        std::uint32_t code[32];
+        if (words > 32 || !readCode(at, reinterpret_cast<std::uint8_t*>(code), size)) return false;
+        const std::uint32_t control = readCp15(uc, 1);
+        const std::uint32_t cpsr = readRegister(uc, UC_ARM_REG_CPSR);
+        const std::optional<std::vector<LoopInstruction>> loop = decodeLoop(code, words);
+        // Big-endian data, the user mode's permissions and alignment faults are left
+        // to the emulator.
+        if (!loop || (control & (CONTROL_BIG_ENDIAN | CONTROL_ALIGNMENT)) || (cpsr & CPSR_MODE) == USER_MODE) {
+            slot = key;
+            return false;
+        }
+        // Rounds within the budget, and few enough that a stop or the time limit is heard.
+        std::uint64_t rounds = std::uint64_t{1} << 20;
+        if (settings.instructionBudget) {
+            const std::uint64_t before = result.instructions - blockInstructions;
+            if (before >= settings.instructionBudget) return false;
+            rounds = std::min(rounds, (settings.instructionBudget - before) / words);
+        }
+        if (rounds < 2) return false;
+
+        LoopPages& p = loopPages;
+        p.mmu = (control & CONTROL_MMU) != 0;
+        p.table = readCp15(uc, 2);
+        p.domains = readCp15(uc, 3);
+        p.processId = readCp15(uc, 13);
+        p.page.fill(1);
+        p.tables.clear();
+        p.stored.clear();
+        LoopMemory memory = [this](std::uint32_t va, std::uint32_t bytes, bool write) -> std::uint8_t* {
+            LoopPages& pages = loopPages;
+            const std::uint32_t page = va & ~(FRAME_SIZE - 1);
+            const std::size_t slotOf = (page >> 12) & 15;
+            if (pages.page[slotOf] != page) {
+                bool writable = false;
+                std::uint8_t* host = loopPage(page, writable);
+                if (!host) return nullptr;
+                pages.page[slotOf] = page;
+                pages.host[slotOf] = host;
+                pages.writable[slotOf] = writable;
+            }
+            if (write) {
+                if (!pages.writable[slotOf]) return nullptr;
+                if (pages.stored.empty() || pages.stored.back() != page) pages.stored.push_back(page);
+            }
+            (void)bytes;
+            return pages.host[slotOf] + (va & (FRAME_SIZE - 1));
+        };
+        // The loop's own code, where it lies in RAM, is never stored to.
+        bool writable = false;
+        const std::uint8_t* codeHost = loopPage(at & ~(FRAME_SIZE - 1), writable);
+        const std::uint8_t* avoidFrom = codeHost ? codeHost + (at & (FRAME_SIZE - 1)) : nullptr;
+        const std::uint8_t* avoidTo = avoidFrom ? avoidFrom + size : nullptr;
+        if ((at & (FRAME_SIZE - 1)) + size > FRAME_SIZE) return false;
+
+        LoopState state{};
+        for (int r = 0; r < 15; ++r) state.r[r] = readRegister(uc, armRegister(r));
+        state.r[15] = at;
+        state.cpsr = cpsr;
+        const LoopRun run = runLoop(*loop, state, rounds, memory, avoidFrom, avoidTo);
+        if (run.rounds == 0) return false;
+
+        // Code translated from what was there before must not run.
+        for (std::uint32_t page : p.stored) uc_ctl_remove_cache(uc, page, std::uint64_t{page} + FRAME_SIZE);
+        for (int r = 0; r < 15; ++r) writeRegister(uc, armRegister(r), state.r[r]);
+        writeRegister(uc, UC_ARM_REG_CPSR, state.cpsr);
+        const std::uint64_t more = run.rounds * words - blockInstructions;
+        result.instructions += more;
+        result.nativeInstructions += more;
+        writeRegister(uc, UC_ARM_REG_PC, run.exited ? at + size : at);
+        // The rounds were many blocks' worth: the time limit is looked at when the loop
+        // comes round (a stop is heard there in any case).
+        blocks |= 0x3FFF;
         return true;
     }
 

@@ -22,6 +22,7 @@
 namespace quorvel {
 // The counting program, assembled for the tests alone.
 extern const ArmImage countingProgramImage;
+extern const ArmImage kernelLoopsImage;
 }  // namespace quorvel
 
 using quorvel::PageLink;
@@ -670,6 +671,71 @@ TEST_P(HandOverTest, StoreLoopsOfABigEndianProcessorAreEmulated) {
     EXPECT_EQ(native.r, emulated.r);
     EXPECT_TRUE(nativeBytes == emulatedBytes);
     EXPECT_EQ(emulatedBytes[0], 0x11);
+}
+
+// A kernel's memset, memcpy and copy_page, MMU off and on, leave with the emulator's
+// shortcuts exactly what emulating every instruction leaves: memory, registers, flags
+// and the count; and most of them are performed natively.
+TEST_P(HandOverTest, KernelLoopsRunNativelyLeaveWhatEmulatingLeaves) {
+    const quorvel::ArmImage& image = quorvel::kernelLoopsImage;
+    const std::uint32_t code = at(0x00F00000), area = at(0x01000000);
+    for (const bool mmu : {false, true}) {
+        SCOPED_TRACE(mmu ? "MMU on" : "MMU off");
+        auto run = [&](bool watched) {
+            std::memset(host(area), 0xE7, 0x400000);
+            std::memcpy(host(code), image.bytes, image.size);
+            sim::EmulationSettings settings;
+            settings.instructionBudget = 0;
+            if (watched) settings.watchReads = {{at(0x01E00000), at(0x01E00004)}};
+            sim::Emulator emulator(device.device(), settings);
+            const sim::HandOverResult result = emulator.run(code + image.symbol("loops_start"), {area, mmu ? 1u : 0u, 0, 0}, 0xD3);
+            return std::make_pair(result, std::vector<std::uint8_t>(host(area), host(area) + 0x400000));
+        };
+        const auto [emulated, emulatedMemory] = run(true);
+        const auto [native, nativeMemory] = run(false);
+        ASSERT_EQ(emulated.reason, sim::HaltReason::Halted) << emulated.describe();
+        ASSERT_EQ(native.reason, sim::HaltReason::Halted) << native.describe();
+        EXPECT_EQ(native.pc, code + image.symbol("done"));
+        EXPECT_EQ(native.r, emulated.r);
+        EXPECT_EQ(native.cpsr, emulated.cpsr);
+        EXPECT_EQ(native.control, emulated.control);
+        EXPECT_EQ(native.instructions, emulated.instructions);
+        EXPECT_TRUE(native.instructionsExact);
+        EXPECT_EQ(emulated.nativeInstructions, 0u);
+        EXPECT_GT(native.nativeInstructions, native.instructions * 9 / 10);
+        EXPECT_TRUE(nativeMemory == emulatedMemory);
+        EXPECT_EQ(get(area + 0x2FFFFC), 0x5A5A5A5Au);
+    }
+}
+
+// A loop that runs off the end of RAM faults where emulating it faults, with the same
+// count and registers, whether its rounds before were performed natively or not.
+TEST_P(HandOverTest, ALoopRunningOutOfRamFaultsWhereEmulatingFaults) {
+    const std::uint32_t code = at(0x00300000);
+    const std::uint32_t end = cpu().ram + static_cast<std::uint32_t>(device->memory().ramSize());
+    const std::uint32_t loop[] = {
+        0xE4801004,  // str r1, [r0], #4
+        0xE2522001,  // subs r2, r2, #1
+        0x1AFFFFFC,  // bne the str
+        BRANCH_TO_SELF,
+    };
+    auto run = [&](bool watched) {
+        for (std::uint32_t i = 0; i < 4; ++i) put(code + 4 * i, loop[i]);
+        sim::EmulationSettings settings;
+        if (watched) settings.watchReads = {{at(0x01E00000), at(0x01E00004)}};
+        sim::Emulator emulator(device.device(), settings);
+        return emulator.run(code, {end - 4096, 0x12345678, 2000, 0}, 0xD3);
+    };
+    const sim::HandOverResult emulated = run(true);
+    const sim::HandOverResult native = run(false);
+    ASSERT_EQ(emulated.reason, sim::HaltReason::UnmappedAccess) << emulated.describe();
+    EXPECT_EQ(native.reason, emulated.reason) << native.describe();
+    EXPECT_EQ(native.pc, code);
+    EXPECT_EQ(native.pc, emulated.pc);
+    EXPECT_EQ(native.faultAddress, end);
+    EXPECT_EQ(native.instructions, emulated.instructions);
+    EXPECT_EQ(native.r, emulated.r);
+    EXPECT_GT(native.nativeInstructions, 0u);
 }
 
 TEST_P(HandOverTest, DebugAidsWriteToTheUartAndFillTheFramebuffer) {
