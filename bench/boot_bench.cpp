@@ -255,9 +255,9 @@ int main(int argc, char** argv) {
     std::printf("peak resident memory of a boot / RAM:         %.2f (%.1f MB of %u MB)\n",
                 static_cast<double>(whole.peak) / RAM, static_cast<double>(whole.peak) * mb, RAM >> 20);
 
-    std::printf("row|boot of the %.0f MB gzip kernel to its entry|%.3f s|zcat of its file %.3f s|%.2f\n",
+    std::printf("row|in-process detail: boot of the %.0f MB sample kernel to its entry, no start-up|%.3f s|zcat process %.3f s|%.2f\n",
                 static_cast<double>(kernelSize) * mb, entry.boot, entry.zcat, entry.boot / entry.zcat);
-    std::printf("row|whole boot of it, the sample kernel's checks included|%.3f s|zcat of its file %.3f s|%.2f\n",
+    std::printf("row|in-process detail: whole boot of it, its checks included|%.3f s|zcat process %.3f s|%.2f\n",
                 whole.boot, whole.zcat, whole.boot / whole.zcat);
     std::printf("row|inflated in all for the gzip kernel|%.1f MB|kernel size %.1f MB|%.2f\n",
                 static_cast<double>(whole.inflated) * mb, static_cast<double>(kernelSize) * mb,
@@ -268,8 +268,8 @@ int main(int argc, char** argv) {
     std::printf("row|inflated in all for a gzip md image|%.1f MB|image size %.1f MB|%.2f\n",
                 static_cast<double>(imageInflated) * mb, static_cast<double>(imageData.size()) * mb,
                 static_cast<double>(imageInflated) / static_cast<double>(imageData.size()));
-    std::printf("row|emulated instructions per second (processor time)|%.0f M|-|-\n", whole.rate / 1e6);
-    std::printf("row|peak resident memory of a boot|%.1f MB|simulated RAM %u MB|%.2f\n",
+    std::printf("row|in-process detail: instructions a second of the sample kernel's boot, native rounds included|%.0f M|-|-\n", whole.rate / 1e6);
+    std::printf("row|in-process detail: growth of the resident peak in a boot|%.1f MB|simulated RAM %u MB|%.2f\n",
                 static_cast<double>(whole.peak) * mb, RAM >> 20, static_cast<double>(whole.peak) / RAM);
     return poolPagesSetAside() ? 0 : 1;
 }

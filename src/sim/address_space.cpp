@@ -299,6 +299,25 @@ std::optional<AddressSpace::DeviceRegister> AddressSpace::deviceAt(std::uint32_t
     return DeviceRegister{page.device, physical - page.device->base()};
 }
 
+void AddressSpace::dropHostPageEntries() {
+    for (auto& [base, region] : regions_) {
+        for (std::size_t i = 0; i < region.pages.size();) {
+            auto shared = [&](std::size_t k) {
+                return region.pages[k].kind == PageKind::Committed || region.pages[k].kind == PageKind::Ram;
+            };
+            if (!shared(i)) {
+                ++i;
+                continue;
+            }
+            std::size_t end = i + 1;
+            while (end < region.pages.size() && shared(end)) ++end;
+            // Shared mappings of the DRAM object: only the entries go, never the data.
+            madvise(at(base + static_cast<std::uint32_t>(i) * PAGE), (end - i) * PAGE, MADV_DONTNEED);
+            i = end;
+        }
+    }
+}
+
 bool AddressSpace::isMemory(std::uint32_t address) const { return physicalOf(address).has_value(); }
 
 }  // namespace sim

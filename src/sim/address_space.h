@@ -46,6 +46,12 @@ public:
     // True when the address lies in a committed or RAM-mapped page.
     bool isMemory(std::uint32_t address) const;
 
+    // Lets the host forget its page-table entries of the committed and RAM-mapped
+    // pages: their data stays in simulated DRAM, and the next access maps it again.
+    // Once the hand-over runs on DRAM alone, the same frames need not count twice
+    // in the process's resident memory.
+    void dropHostPageEntries();
+
     // The translation tables (CP15 c2 points at their first level).
     const PageTables& pageTables() const { return tables_; }
 

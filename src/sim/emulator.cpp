@@ -14,7 +14,9 @@
 #include <optional>
 #include <stdexcept>
 
+#include "sim/address_space.h"
 #include "sim/disassembly.h"
+#include "sim/emulator_loops.h"
 #include "sim/handheld.h"
 
 namespace sim {
@@ -23,6 +25,40 @@ namespace {
 
 constexpr std::uint32_t BRANCH_TO_SELF = 0xEAFFFFFE;  // b .
 constexpr std::uint32_t REGION_ALIGNMENT = 0x1000;
+
+// The CPSR's condition flags and its Thumb state bit.
+constexpr std::uint32_t CPSR_N = 1u << 31;
+constexpr std::uint32_t CPSR_Z = 1u << 30;
+constexpr std::uint32_t CPSR_C = 1u << 29;
+constexpr std::uint32_t CPSR_V = 1u << 28;
+constexpr std::uint32_t CPSR_FLAGS = CPSR_N | CPSR_Z | CPSR_C | CPSR_V;
+constexpr std::uint32_t CPSR_THUMB = 1u << 5;
+constexpr std::uint32_t CPSR_MODE = 0x1F;
+constexpr std::uint32_t USER_MODE = 0x10;
+
+// CP15 c1: the MMU enable and the big-endian (B) bit.
+constexpr std::uint32_t CONTROL_MMU = 1u << 0;
+constexpr std::uint32_t CONTROL_ALIGNMENT = 1u << 1;
+constexpr std::uint32_t CONTROL_BIG_ENDIAN = 1u << 7;
+
+// The interrupt numbers the emulator's hook is given.
+constexpr std::uint32_t EXCEPTION_UNDEFINED = 1;
+constexpr std::uint32_t EXCEPTION_SWI = 2;
+constexpr std::uint32_t EXCEPTION_PREFETCH_ABORT = 3;
+constexpr std::uint32_t EXCEPTION_DATA_ABORT = 4;
+constexpr std::uint32_t EXCEPTION_IRQ = 5;
+constexpr std::uint32_t EXCEPTION_FIQ = 6;
+constexpr std::uint32_t EXCEPTION_BREAKPOINT = 7;
+
+// Fields of the ARM instructions a store loop is made of.
+constexpr std::uint32_t OPCODE_MASK = 0xFFF00000u;     // condition, class, P U S W L
+constexpr std::uint32_t LDMIA_WRITEBACK = 0xE8B00000u;  // ldmia rN!, {...}
+constexpr std::uint32_t STMIA_WRITEBACK = 0xE8A00000u;  // stmia rN!, {...}
+constexpr std::uint32_t SUBS_IMMEDIATE = 0xE2500000u;   // subs rD, rN, #imm
+constexpr std::uint32_t BHS = 0x2A000000u;              // bhs <offset>
+constexpr std::uint32_t REGISTER_LIST = 0xFFFFu;
+constexpr std::uint32_t BRANCH_OFFSET = 0xFFFFFFu;
+constexpr std::uint32_t PC_BIT = 1u << 15;
 
 std::string hex(std::uint32_t value) {
     char text[16];
@@ -89,13 +125,13 @@ int modelFor(std::uint32_t mainId) {
 
 const char* exceptionName(std::uint32_t number) {
     switch (number) {
-    case 1: return "undefined instruction";
-    case 2: return "software interrupt";
-    case 3: return "prefetch abort";
-    case 4: return "data abort";
-    case 5: return "interrupt";
-    case 6: return "fast interrupt";
-    case 7: return "breakpoint";
+    case EXCEPTION_UNDEFINED: return "undefined instruction";
+    case EXCEPTION_SWI: return "software interrupt";
+    case EXCEPTION_PREFETCH_ABORT: return "prefetch abort";
+    case EXCEPTION_DATA_ABORT: return "data abort";
+    case EXCEPTION_IRQ: return "interrupt";
+    case EXCEPTION_FIQ: return "fast interrupt";
+    case EXCEPTION_BREAKPOINT: return "breakpoint";
     default: return "exception";
     }
 }
@@ -105,6 +141,20 @@ double threadCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// How many instructions the emulator makes of `size` bytes of Thumb code at
+// `address`: a halfword each, except that this Thumb (without Thumb-2) joins a
+// bl/blx prefix to the halfword after it into one instruction, unless the prefix is
+// the last halfword of a translation page.
+std::uint32_t thumbInstructions(const std::uint8_t* code, std::uint32_t address, std::uint32_t size, std::uint32_t page) {
+    std::uint32_t count = 0;
+    for (std::uint32_t at = 0; at + 2 <= size; ++count) {
+        const std::uint32_t halfword = code[at] | (code[at + 1] << 8);
+        const std::uint32_t inPage = (address + at) & (page - 1);
+        at += (halfword >> 11) == 0x1E && inPage < page - 3 ? 4 : 2;
+    }
+    return count;
 }
 
 // A block that is exactly one of these loops (the second-stage loader's copy and
@@ -131,29 +181,29 @@ std::optional<StoreLoop> storeLoop(const std::uint32_t* code, std::uint32_t word
     loop.copy = words == 4;
     std::size_t i = 0;
     if (loop.copy) {
-        if ((code[0] & 0xFFF00000u) != 0xE8B00000u) return std::nullopt;  // ldmia rS!, {list}
+        if ((code[0] & OPCODE_MASK) != LDMIA_WRITEBACK) return std::nullopt;
         loop.source = static_cast<int>((code[0] >> 16) & 0xF);
         i = 1;
     }
-    if ((code[i] & 0xFFF00000u) != 0xE8A00000u) return std::nullopt;  // stmia rD!, {list}
+    if ((code[i] & OPCODE_MASK) != STMIA_WRITEBACK) return std::nullopt;
     loop.destination = static_cast<int>((code[i] >> 16) & 0xF);
-    loop.list = static_cast<std::uint16_t>(code[i] & 0xFFFF);
-    if (loop.copy && (code[0] & 0xFFFF) != loop.list) return std::nullopt;
+    loop.list = static_cast<std::uint16_t>(code[i] & REGISTER_LIST);
+    if (loop.copy && (code[0] & REGISTER_LIST) != loop.list) return std::nullopt;
     const std::uint32_t subs = code[i + 1];
-    if ((subs & 0xFFF00000u) != 0xE2500000u || ((subs >> 12) & 0xF) != ((subs >> 16) & 0xF)) return std::nullopt;
+    if ((subs & OPCODE_MASK) != SUBS_IMMEDIATE || ((subs >> 12) & 0xF) != ((subs >> 16) & 0xF)) return std::nullopt;
     loop.counter = static_cast<int>((subs >> 12) & 0xF);
     const std::uint32_t rotate = 2 * ((subs >> 8) & 0xF);
     const std::uint32_t immediate = subs & 0xFF;
     const std::uint32_t amount = rotate ? (immediate >> rotate) | (immediate << (32 - rotate)) : immediate;
     // bhs back to the first instruction: the offset counts from that branch plus 8.
-    const std::uint32_t back = 0x2A000000u | ((0x1000000u - (words + 1)) & 0xFFFFFFu);
+    const std::uint32_t back = BHS | ((0x1000000u - (words + 1)) & BRANCH_OFFSET);
     if (code[i + 2] != back) return std::nullopt;
     loop.stride = 4u * static_cast<std::uint32_t>(__builtin_popcount(loop.list));
     if (loop.stride == 0 || amount != loop.stride) return std::nullopt;
     // Registers that are both moved and stored (or the pc) make other loops.
     std::uint32_t used = (1u << loop.destination) | (1u << loop.counter) | (loop.copy ? 1u << loop.source : 0u);
     int distinct = __builtin_popcount(used);
-    if (distinct != (loop.copy ? 3 : 2) || (used & loop.list) != 0 || (used | loop.list) & 0x8000u) return std::nullopt;
+    if (distinct != (loop.copy ? 3 : 2) || (used & loop.list) != 0 || (used | loop.list) & PC_BIT) return std::nullopt;
     return loop;
 }
 
@@ -176,6 +226,8 @@ struct Emulator::Engine {
     EmulationSettings settings;
     uc_engine* uc = nullptr;
     std::vector<uc_hook> runHooks;
+    // The emulator's translation page: a Thumb bl prefix at its last halfword stands alone.
+    std::uint32_t translationPage = 1024;
 
     // The run in progress.
     HandOverResult result;
@@ -185,19 +237,23 @@ struct Emulator::Engine {
     // taken back when it does not run to its end (a fault, a stop before it).
     std::uint64_t blockStart = 0;
     std::uint32_t blockInstructions = 0;
+    bool blockThumb = false;
+    // Where the block before had its last instruction, when that was ARM code (odd:
+    // not ARM).
+    std::uint64_t previousLast = 1;
     std::uint32_t previousInstructions = 0;
     std::uint32_t blocks = 0;
-    std::uint32_t stopAddresses[2] = {1, 1};  // odd: never the start of an ARM block
+    std::uint32_t stopAddresses[2] = {1, 1};  // odd: never the start of a block
     std::chrono::steady_clock::time_point deadline;
     std::size_t uartSent = 0;
     // Only the XScale has a Thumb state; the StrongARM's count needs no look at it.
     bool thumbCapable = false;
-    // The state each block runs in, remembered by its address: code at an address is
-    // ARM or Thumb, and reading the CPSR at every block cost the XScale's emulation more
-    // than half its speed.
-    static constexpr std::size_t STATE_SLOTS = 1024;
-    std::array<std::uint32_t, STATE_SLOTS> stateAddress{};  // odd: empty
-    std::array<bool, STATE_SLOTS> stateThumb{};
+    // The budget ends inside a block: the run stops before it, and these last
+    // instructions are then run counted one by one.
+    std::uint64_t budgetTail = 0;
+    std::uint32_t blockSize = 0;
+    std::uint32_t lastBlockSize = 0;
+    bool finishing = false;
     // The last one-instruction block had been counted already as the end of the block
     // before it.
     bool loopCountedBefore = false;
@@ -205,11 +261,45 @@ struct Emulator::Engine {
     // block that came round again without being a branch to itself (odd: none).
     std::uint32_t mmuOnLoop = 1;
     std::uint32_t notBranchToSelf = 1;
+    std::vector<std::uint8_t> codeBuffer;
+    // Blocks found to be no loop performed natively, by address and size (0: empty).
+    static constexpr std::size_t NOT_LOOP_SLOTS = 4096;
+    std::array<std::uint64_t, NOT_LOOP_SLOTS> notLoop{};
+    // Where a natively performed loop finds memory: the translation registers read
+    // once for the run, the pages met (virtual page, host page) and the pages stored to.
+    struct LoopPages {
+        bool mmu = false;
+        std::uint32_t table = 0, domains = 0, processId = 0;
+        std::array<std::uint32_t, 16> page{};  // odd: empty
+        std::array<std::uint8_t*, 16> host{};
+        std::array<bool, 16> writable{};
+        std::vector<std::uint32_t> tables;  // physical pages holding translation tables
+        std::vector<std::uint32_t> stored;  // virtual pages stored to
+    };
+    LoopPages loopPages;
 
     Engine(Handheld& d, EmulationSettings s)
         : device(d), settings(std::move(s)), thumbCapable(d.settings().cpu == CpuFamily::PXA2x0) {}
     ~Engine() {
         if (uc) uc_close(uc);
+    }
+
+    void startRun() {
+        const std::uint32_t kernelEntry = result.entry;
+        result = HandOverResult{};
+        result.entry = kernelEntry;
+        decided = memoryFault = false;
+        blockStart = 0;
+        blockInstructions = previousInstructions = 0;
+        blockThumb = false;
+        previousLast = 1;
+        blocks = 0;
+        budgetTail = 0;
+        finishing = false;
+        loopCountedBefore = false;
+        mmuOnLoop = notBranchToSelf = 1;
+        stopAddresses[0] = stopAddresses[1] = 1;
+        notLoop.fill(0);
     }
 
     void decide(HaltReason reason) {
@@ -228,26 +318,42 @@ struct Emulator::Engine {
         blockInstructions = 0;
     }
 
+    // Instructions of the current block before the one at `pc`.
+    std::uint32_t instructionsBefore(std::uint32_t pc) {
+        const auto start = static_cast<std::uint32_t>(blockStart);
+        if (!blockThumb) return (pc - start) / 4;
+        codeBuffer.resize(pc - start);
+        if (!readCode(start, codeBuffer.data(), pc - start)) return (pc - start) / 2;
+        return thumbInstructions(codeBuffer.data(), start, pc - start, translationPage);
+    }
+
     // The faulting instruction is the last one begun: the block's share is what ran
     // up to it.
     void faultAt(std::uint32_t pc) {
-        if (pc >= blockStart && pc < blockStart + 4u * blockInstructions) {
+        const auto start = static_cast<std::uint32_t>(blockStart);
+        if (blockInstructions != 0 && pc >= start && pc - start < (blockThumb ? 2u : 4u) * blockInstructions + 2) {
             result.instructions -= blockInstructions;
-            result.instructions += (pc - blockStart) / 4 + 1;
+            result.instructions += instructionsBefore(pc) + 1;
         }
     }
 
     // The emulator leaves the program counter at the start of the block that
-    // faulted, and the other registers as the faulting instruction saw them.
+    // faulted, and the other registers as the faulting instruction saw them. Which
+    // Thumb instruction faulted is not worked out: the count then says so.
     void findFaultingInstruction() {
         std::uint32_t at = static_cast<std::uint32_t>(blockStart);
+        if (blockThumb) {
+            result.instructionsExact = false;
+            result.pc = at;
+            return;
+        }
         std::vector<std::uint8_t> code(4u * blockInstructions);
         std::array<std::uint32_t, 16> r{};
         for (int i = 0; i < 13; ++i) r[i] = readRegister(uc, UC_ARM_REG_R0 + i);
         r[13] = readRegister(uc, UC_ARM_REG_SP);
         r[14] = readRegister(uc, UC_ARM_REG_LR);
         r[15] = at;
-        if (!code.empty() && readCode(at, code.data(), static_cast<std::uint32_t>(code.size())) && result.instructionsExact) {
+        if (!code.empty() && readCode(at, code.data(), static_cast<std::uint32_t>(code.size()))) {
             if (auto found = instructionAccessing(at, code, r, result.faultAddress, result.faultWrite)) at = *found;
         }
         result.pc = at;
@@ -255,82 +361,102 @@ struct Emulator::Engine {
         faultAt(at);
     }
 
-    // The per-block work: the count, the budget, a halt, the stop asked for, the
-    // time limit and an interruption.
+    // The per-block work: the count, the stops, then the speed-ups.
     static void onBlock(uc_engine*, std::uint64_t address, std::uint32_t size, void* data) {
         auto* self = static_cast<Engine*>(data);
         if (self->decided) return;
-        if (self->thumbCapable && self->runsInThumbState(static_cast<std::uint32_t>(address))) {
-            // Thumb: 2- and 4-byte instructions mixed, so the count becomes an estimate.
-            self->result.instructionsExact = false;
-            self->blockInstructions = (size + 1) / 2;
-        } else {
-            self->blockInstructions = size / 4;
-        }
-        // The last instruction of the block before, which a branch to itself at the
-        // end of a block has already counted when it comes round as a block of its own.
-        std::uint64_t previousLast = self->blockStart + 4u * self->previousInstructions - 4u;
+        const std::uint64_t lastBefore = self->previousLast;
         // A one-instruction block that comes straight round again.
-        const bool again = size == 4 && self->blockStart == address && self->previousInstructions == 1;
-        self->previousInstructions = self->blockInstructions;
-        self->blockStart = address;
-        self->result.instructions += self->blockInstructions;
-
-        if (address == self->stopAddresses[0] || address == self->stopAddresses[1])
-            return self->decideBefore(HaltReason::Stopped, address);
-        if (stopRequested.load(std::memory_order_relaxed)) return self->decideBefore(HaltReason::Interrupted, address);
-        std::uint64_t budget = self->settings.instructionBudget;
-        if (budget && self->result.instructions > budget) {
-            // The block that crosses the budget is the last one begun.
-            self->decide(HaltReason::BudgetExhausted);
-            self->result.pc = static_cast<std::uint32_t>(address);
-            return;
-        }
-        if (self->settings.timeoutSeconds > 0 && (++self->blocks & 0x3FFF) == 0 &&
-            std::chrono::steady_clock::now() > self->deadline)
-            return self->decideBefore(HaltReason::TimedOut, address);
-        if ((size == 12 || size == 16) && self->blockInstructions * 4 == size && self->runStoreLoop(address, size))
-            return;
-        // A branch to itself is a block of its own once it has been reached. The word is
-        // first read where the address lies in RAM, which is where the processor finds
-        // it while the MMU is off; a branch to itself found there, a block outside RAM,
-        // and a block that comes straight round again are read through the translation.
-        if (size == 4) {
-            const auto at = static_cast<std::uint32_t>(address);
-            PhysicalMemory& memory = self->device.memory();
-            std::uint32_t instruction = 0;
-            const bool inRam = memory.contains(PhysicalAddress(at), 4);
-            if (inRam) std::memcpy(&instruction, memory.host(PhysicalAddress(at)), 4);
-            bool halts = false;
-            if (!inRam || instruction == BRANCH_TO_SELF || (again && at != self->notBranchToSelf)) {
-                halts = self->readCode(at, reinterpret_cast<std::uint8_t*>(&instruction), 4) && instruction == BRANCH_TO_SELF;
-                // A conditional branch to itself may go round many times: it is read once.
-                if (!halts && again) self->notBranchToSelf = at;
-            }
-            if (halts) {
-                self->decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
-                self->result.pc = at;
-                if (previousLast == address) self->result.instructions -= self->blockInstructions;
-                // Found only as it came round: its first time round is not counted twice.
-                if (again && self->loopCountedBefore) self->result.instructions -= self->blockInstructions;
-            } else if (!again) {
-                self->loopCountedBefore = previousLast == address;
-            }
-        }
+        const bool again = size == 4 && self->blockStart == address && self->previousInstructions == 1 && !self->blockThumb;
+        self->countBlock(address, size);
+        if (self->stopsBefore(address) || self->finishing || self->blockThumb) return;
+        if ((size == 12 || size == 16) && self->runStoreLoop(address, size)) return;
+        if (size >= 8 && self->runNativeLoop(address, size)) return;
+        if (size == 4) self->findBranchToSelf(address, again, lastBefore);
     }
 
-    bool runsInThumbState(std::uint32_t address) {
-        const std::size_t slot = (address >> 1) & (STATE_SLOTS - 1);
-        if (stateAddress[slot] != address) {
-            stateAddress[slot] = address;
-            stateThumb[slot] = (readRegister(uc, UC_ARM_REG_CPSR) & 0x20) != 0;
+    void countBlock(std::uint64_t address, std::uint32_t size) {
+        lastBlockSize = size;
+        // The state is read at every block: the same address may hold ARM code once
+        // and Thumb code later.
+        blockThumb = thumbCapable && (readRegister(uc, UC_ARM_REG_CPSR) & CPSR_THUMB) != 0;
+        if (blockThumb) {
+            codeBuffer.resize(size);
+            const auto at = static_cast<std::uint32_t>(address);
+            if (readCode(at, codeBuffer.data(), size)) {
+                blockInstructions = thumbInstructions(codeBuffer.data(), at, size, translationPage);
+            } else {
+                blockInstructions = (size + 1) / 2;
+                result.instructionsExact = false;
+            }
+            previousLast = 1;
+        } else {
+            blockInstructions = size / 4;
+            previousLast = address + size - 4;
         }
-        return stateThumb[slot];
+        previousInstructions = blockInstructions;
+        blockStart = address;
+        result.instructions += blockInstructions;
+    }
+
+    // The stop asked for, an interruption, the budget and the time limit, each before
+    // the block runs. True when the run ends here.
+    bool stopsBefore(std::uint64_t address) {
+        if (address == stopAddresses[0] || address == stopAddresses[1]) {
+            decideBefore(HaltReason::Stopped, address);
+            return true;
+        }
+        if (stopRequested.load(std::memory_order_relaxed)) {
+            decideBefore(HaltReason::Interrupted, address);
+            return true;
+        }
+        const std::uint64_t budget = settings.instructionBudget;
+        if (!finishing && budget && result.instructions > budget) {
+            // The budget ends inside this block: its first instructions are run apart.
+            decideBefore(HaltReason::BudgetExhausted, address);
+            budgetTail = budget - result.instructions;
+            blockSize = lastBlockSize;
+            return true;
+        }
+        if (settings.timeoutSeconds > 0 && (++blocks & 0x3FFF) == 0 && std::chrono::steady_clock::now() > deadline) {
+            decideBefore(HaltReason::TimedOut, address);
+            return true;
+        }
+        return false;
+    }
+
+    // A branch to itself is a block of its own once it has been reached. The word is
+    // first read where the address lies in RAM, which is where the processor finds
+    // it while the MMU is off; a branch to itself found there, a block outside RAM,
+    // and a block that comes straight round again are read through the translation.
+    void findBranchToSelf(std::uint64_t address, bool again, std::uint64_t lastBefore) {
+        const auto at = static_cast<std::uint32_t>(address);
+        PhysicalMemory& memory = device.memory();
+        std::uint32_t instruction = 0;
+        const bool inRam = memory.contains(PhysicalAddress(at), 4);
+        if (inRam) std::memcpy(&instruction, memory.host(PhysicalAddress(at)), 4);
+        bool halts = false;
+        if (!inRam || instruction == BRANCH_TO_SELF || instruction == __builtin_bswap32(BRANCH_TO_SELF) ||
+            (again && at != notBranchToSelf)) {
+            halts = readCode(at, reinterpret_cast<std::uint8_t*>(&instruction), 4) &&
+                    (readCp15(uc, 1) & CONTROL_BIG_ENDIAN ? __builtin_bswap32(instruction) : instruction) == BRANCH_TO_SELF;
+            // A conditional branch to itself may go round many times: it is read once.
+            if (!halts && again) notBranchToSelf = at;
+        }
+        if (halts) {
+            decide(address == RETURN_TRAP ? HaltReason::Returned : HaltReason::Halted);
+            result.pc = at;
+            if (lastBefore == address) result.instructions -= blockInstructions;
+            // Found only as it came round: its first time round is not counted twice.
+            if (again && loopCountedBefore) result.instructions -= blockInstructions;
+        } else if (!again) {
+            loopCountedBefore = lastBefore == address;
+        }
     }
 
     std::optional<std::uint32_t> physicalOf(std::uint32_t va) {
         const std::uint32_t control = readCp15(uc, 1);
-        if ((control & 1) == 0) return va;
+        if ((control & CONTROL_MMU) == 0) return va;
         return physicalAddressOf(device.memory(), control, readCp15(uc, 2), readCp15(uc, 13), va);
     }
 
@@ -362,10 +488,11 @@ struct Emulator::Engine {
         std::memcpy(code, memory.host(PhysicalAddress(at)), size);
         const std::optional<StoreLoop> loop = storeLoop(code, size / 4);
         if (!loop) return false;
-        // Registers hold physical addresses only while the MMU is off. A loop turned
+        // Registers hold physical addresses only while the MMU is off, and words are
+        // the host's order only while the processor is little-endian. A loop turned
         // down for that is not asked again each round.
         if (at == mmuOnLoop) return false;
-        if (readCp15(uc, 1) & 1) {
+        if (readCp15(uc, 1) & (CONTROL_MMU | CONTROL_BIG_ENDIAN)) {
             mmuOnLoop = at;
             return false;
         }
@@ -411,11 +538,147 @@ struct Emulator::Engine {
         const std::uint32_t before = counter - (length - loop->stride);
         const std::uint32_t after = before - loop->stride;
         writeRegister(uc, armRegister(loop->counter), after);
-        std::uint32_t flags = (after & 0x80000000u) | (after == 0 ? 0x40000000u : 0) | (before >= loop->stride ? 0x20000000u : 0) |
-                              ((((before ^ loop->stride) & (before ^ after)) >> 3) & 0x10000000u);
-        writeRegister(uc, UC_ARM_REG_CPSR, (readRegister(uc, UC_ARM_REG_CPSR) & 0x0FFFFFFFu) | flags);
+        const std::uint32_t flags = (after & CPSR_N) | (after == 0 ? CPSR_Z : 0) | (before >= loop->stride ? CPSR_C : 0) |
+                                    ((((before ^ loop->stride) & (before ^ after)) >> 3) & CPSR_V);
+        writeRegister(uc, UC_ARM_REG_CPSR, (readRegister(uc, UC_ARM_REG_CPSR) & ~CPSR_FLAGS) | flags);
         result.instructions += more;
+        result.nativeInstructions += more;
         writeRegister(uc, UC_ARM_REG_PC, at + size);
+        return true;
+    }
+
+    // The host page behind a virtual page as the processor reaches it in a privileged
+    // mode, and whether it may be written; null where that is anything but plain RAM
+    // reached without a fault (then the loop is left to the emulator).
+    std::uint8_t* loopPage(std::uint32_t va, bool& writable) {
+        PhysicalMemory& memory = device.memory();
+        LoopPages& p = loopPages;
+        std::uint32_t pa = va;
+        writable = true;
+        if (p.mmu) {
+            const std::uint32_t mva = va < PageTables::SLOT_SIZE ? va | (p.processId & 0xFE000000u) : va;
+            auto word = [&](std::uint32_t at, std::uint32_t& value) {
+                if (!memory.contains(PhysicalAddress(at), 4)) return false;
+                value = memory.readWord(PhysicalAddress(at));
+                const std::uint32_t frame = at & ~(FRAME_SIZE - 1);
+                if (std::find(p.tables.begin(), p.tables.end(), frame) == p.tables.end()) p.tables.push_back(frame);
+                return true;
+            };
+            std::uint32_t first = 0, second = 0, domain = 0, access = 0;
+            if (!word((p.table & 0xFFFFC000u) | ((mva >> 20) << 2), first)) return nullptr;
+            domain = (first >> 5) & 0xF;
+            if ((first & 3) == 2) {  // section
+                pa = (first & 0xFFF00000u) | (mva & 0x000FFFFFu);
+                access = (first >> 10) & 3;
+            } else if ((first & 3) == 1) {  // coarse table
+                if (!word((first & 0xFFFFFC00u) | (((mva >> 12) & 0xFF) << 2), second)) return nullptr;
+                if ((second & 3) == 2) {  // small page
+                    pa = (second & 0xFFFFF000u) | (mva & 0xFFFu);
+                    access = (second >> (4 + 2 * ((mva >> 10) & 3))) & 3;
+                } else if ((second & 3) == 1) {  // large page
+                    pa = (second & 0xFFFF0000u) | (mva & 0xFFFFu);
+                    access = (second >> (4 + 2 * ((mva >> 14) & 3))) & 3;
+                } else {
+                    return nullptr;
+                }
+            } else {
+                return nullptr;
+            }
+            const std::uint32_t domainAccess = (p.domains >> (2 * domain)) & 3;
+            // A client's pages with no access bits depend on the S and R bits: not here.
+            if (domainAccess == 0 || domainAccess == 2 || (domainAccess == 1 && access == 0)) return nullptr;
+        }
+        const std::uint32_t frame = pa & ~(FRAME_SIZE - 1);
+        if (!memory.contains(PhysicalAddress(frame), FRAME_SIZE)) return nullptr;
+        // Tables stay as they were read while the loop runs.
+        const std::uint32_t first = p.table & 0xFFFFC000u;
+        if (p.mmu && frame >= first && frame < first + 0x4000) writable = false;
+        for (std::uint32_t table : p.tables)
+            if (table == frame) writable = false;
+        return memory.host(PhysicalAddress(frame));
+    }
+
+    // Performs natively a loop that makes up this whole block, when every instruction
+    // of it is of a kind performed exactly; false leaves it to the emulator.
+    bool runNativeLoop(std::uint64_t address, std::uint32_t size) {
+        if (!settings.watchReads.empty()) return false;
+        const auto at = static_cast<std::uint32_t>(address);
+        const std::uint64_t key = (address << 12) | size;
+        std::uint64_t& slot = notLoop[(at >> 2) & (NOT_LOOP_SLOTS - 1)];
+        if (slot == key) return false;
+        const std::uint32_t words = size / 4;
+        std::uint32_t code[32];
+        if (words > 32 || !readCode(at, reinterpret_cast<std::uint8_t*>(code), size)) return false;
+        const std::uint32_t control = readCp15(uc, 1);
+        const std::uint32_t cpsr = readRegister(uc, UC_ARM_REG_CPSR);
+        const std::optional<std::vector<LoopInstruction>> loop = decodeLoop(code, words);
+        // Big-endian data, the user mode's permissions and alignment faults are left
+        // to the emulator.
+        if (!loop || (control & (CONTROL_BIG_ENDIAN | CONTROL_ALIGNMENT)) || (cpsr & CPSR_MODE) == USER_MODE) {
+            slot = key;
+            return false;
+        }
+        // Rounds within the budget, and few enough that a stop or the time limit is heard.
+        std::uint64_t rounds = std::uint64_t{1} << 20;
+        if (settings.instructionBudget) {
+            const std::uint64_t before = result.instructions - blockInstructions;
+            if (before >= settings.instructionBudget) return false;
+            rounds = std::min(rounds, (settings.instructionBudget - before) / words);
+        }
+        if (rounds < 2) return false;
+
+        LoopPages& p = loopPages;
+        p.mmu = (control & CONTROL_MMU) != 0;
+        p.table = readCp15(uc, 2);
+        p.domains = readCp15(uc, 3);
+        p.processId = readCp15(uc, 13);
+        p.page.fill(1);
+        p.tables.clear();
+        p.stored.clear();
+        LoopMemory memory = [this](std::uint32_t va, std::uint32_t bytes, bool write) -> std::uint8_t* {
+            LoopPages& pages = loopPages;
+            const std::uint32_t page = va & ~(FRAME_SIZE - 1);
+            const std::size_t slotOf = (page >> 12) & 15;
+            if (pages.page[slotOf] != page) {
+                bool writable = false;
+                std::uint8_t* host = loopPage(page, writable);
+                if (!host) return nullptr;
+                pages.page[slotOf] = page;
+                pages.host[slotOf] = host;
+                pages.writable[slotOf] = writable;
+            }
+            if (write) {
+                if (!pages.writable[slotOf]) return nullptr;
+                if (pages.stored.empty() || pages.stored.back() != page) pages.stored.push_back(page);
+            }
+            (void)bytes;
+            return pages.host[slotOf] + (va & (FRAME_SIZE - 1));
+        };
+        // The loop's own code, where it lies in RAM, is never stored to.
+        bool writable = false;
+        const std::uint8_t* codeHost = loopPage(at & ~(FRAME_SIZE - 1), writable);
+        const std::uint8_t* avoidFrom = codeHost ? codeHost + (at & (FRAME_SIZE - 1)) : nullptr;
+        const std::uint8_t* avoidTo = avoidFrom ? avoidFrom + size : nullptr;
+        if ((at & (FRAME_SIZE - 1)) + size > FRAME_SIZE) return false;
+
+        LoopState state{};
+        for (int r = 0; r < 15; ++r) state.r[r] = readRegister(uc, armRegister(r));
+        state.r[15] = at;
+        state.cpsr = cpsr;
+        const LoopRun run = runLoop(*loop, state, rounds, memory, avoidFrom, avoidTo);
+        if (run.rounds == 0) return false;
+
+        // Code translated from what was there before must not run.
+        for (std::uint32_t page : p.stored) uc_ctl_remove_cache(uc, page, std::uint64_t{page} + FRAME_SIZE);
+        for (int r = 0; r < 15; ++r) writeRegister(uc, armRegister(r), state.r[r]);
+        writeRegister(uc, UC_ARM_REG_CPSR, state.cpsr);
+        const std::uint64_t more = run.rounds * words - blockInstructions;
+        result.instructions += more;
+        result.nativeInstructions += more;
+        writeRegister(uc, UC_ARM_REG_PC, run.exited ? at + size : at);
+        // The rounds were many blocks' worth: the time limit is looked at when the loop
+        // comes round (a stop is heard there in any case).
+        blocks |= 0x3FFF;
         return true;
     }
 
@@ -423,10 +686,12 @@ struct Emulator::Engine {
         auto* self = static_cast<Engine*>(data);
         self->result.exception = exceptionName(number);
         self->decide(HaltReason::Exception);
-        // The SWI has advanced the pc past itself; report the instruction.
-        if (number == 2) self->result.pc -= 4;
+        if (number == EXCEPTION_SWI) {
+            // The SWI has advanced the pc past itself; the state is that of the
+            // instruction, which the count includes.
+            self->result.pc -= (readRegister(uc, UC_ARM_REG_CPSR) & CPSR_THUMB) != 0 ? 2 : 4;
+        }
         self->faultAt(self->result.pc);
-        (void)uc;
     }
 
     static bool onInvalid(uc_engine*, uc_mem_type type, std::uint64_t address, int, std::int64_t, void* data) {
@@ -464,10 +729,36 @@ struct Emulator::Engine {
             self->settings.uartOutput(std::string_view(sent).substr(self->uartSent));
         self->uartSent = sent.size();
     }
+
+    // Runs the last instructions of the budget, which end inside a block, counted by
+    // the emulator itself.
+    void finishBudget() {
+        const std::uint64_t tail = budgetTail;
+        const std::uint64_t counted = result.instructions;
+        const std::uint32_t pc = result.pc;
+        decided = false;
+        finishing = true;
+        blockInstructions = 0;
+        const bool thumb = (readRegister(uc, UC_ARM_REG_CPSR) & CPSR_THUMB) != 0;
+        // The block's translation from before counts nothing one by one: it is made
+        // again for these instructions, and once more for any later run.
+        const std::uint64_t blockEnd = std::uint64_t{pc} + blockSize;
+        uc_ctl_remove_cache(uc, pc, blockEnd);
+        uc_emu_start(uc, pc | (thumb ? 1u : 0u), 1, 0, tail);
+        uc_ctl_remove_cache(uc, pc, blockEnd);
+        if (memoryFault) findFaultingInstruction();
+        if (!decided) {
+            decided = true;
+            result.reason = HaltReason::BudgetExhausted;
+            result.pc = readRegister(uc, UC_ARM_REG_PC);
+            result.instructions = counted + tail;
+        }
+    }
 };
 
-Emulator::Emulator(Handheld& device, EmulationSettings settings) : engine_(new Engine(device, std::move(settings))) {
-    try {
+Emulator::Emulator(Handheld& device, EmulationSettings settings)
+    : engine_(std::make_unique<Engine>(device, std::move(settings))) {
+    {
         std::uint32_t wanted = device.settings().mainId;
         int model = modelFor(wanted);
         if (model < 0) throw std::runtime_error("no emulated CPU model has main ID " + hex(wanted));
@@ -481,7 +772,7 @@ Emulator::Emulator(Handheld& device, EmulationSettings settings) : engine_(new E
                   "mapping RAM at " + hex(bank.base));
         for (Device* d : device.devices()) {
             if (d == device.uart())
-                check(uc_mmio_map(uc, d->base(), d->size(), &Engine::mmioRead, d, &Engine::uartWrite, engine_),
+                check(uc_mmio_map(uc, d->base(), d->size(), &Engine::mmioRead, d, &Engine::uartWrite, engine_.get()),
                       "mapping " + d->name());
             else
                 check(uc_mmio_map(uc, d->base(), d->size(), &Engine::mmioRead, d, &Engine::mmioWrite, d),
@@ -491,13 +782,13 @@ Emulator::Emulator(Handheld& device, EmulationSettings settings) : engine_(new E
         check(uc_mem_map(uc, CODE_WINDOW, CODE_WINDOW_SIZE, UC_PROT_READ | UC_PROT_EXEC), "mapping the code window");
         std::uint32_t trap = BRANCH_TO_SELF;
         check(uc_mem_write(uc, RETURN_TRAP, &trap, 4), "placing the return trap");
-    } catch (...) {
-        delete engine_;
-        throw;
+        std::size_t page = 0;
+        if (uc_query(uc, UC_QUERY_PAGE_SIZE, &page) == UC_ERR_OK && page >= 4 && page <= 0x10000)
+            engine_->translationPage = static_cast<std::uint32_t>(page);
     }
 }
 
-Emulator::~Emulator() { delete engine_; }
+Emulator::~Emulator() = default;
 
 void Emulator::placeCode(std::uint32_t address, std::span<const std::uint8_t> bytes) {
     std::uint32_t first = RETURN_TRAP + 4;
@@ -532,19 +823,7 @@ std::uint32_t Emulator::mainId() { return readCp15(engine_->uc, 0); }
 HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> args, std::uint32_t cpsr) {
     Engine& e = *engine_;
     uc_engine* uc = e.uc;
-    std::uint32_t kernelEntry = e.result.entry;
-    e.result = HandOverResult{};
-    e.result.entry = kernelEntry;
-    e.decided = false;
-    e.memoryFault = false;
-    e.blockInstructions = 0;
-    e.previousInstructions = 0;
-    e.loopCountedBefore = false;
-    e.mmuOnLoop = e.notBranchToSelf = 1;
-    e.stateAddress.fill(1);
-    e.blockStart = 0;
-    e.blocks = 0;
-    e.stopAddresses[0] = e.stopAddresses[1] = 1;
+    e.startRun();
     for (uc_hook hook : e.runHooks) uc_hook_del(uc, hook);
     e.runHooks.clear();
 
@@ -581,15 +860,17 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     runsInProgress.fetch_add(1);
     stopRequested.store(false);
     uc_err error = uc_emu_start(uc, entry, 1, 0, 0);
-    runsInProgress.fetch_sub(1);
     if (e.memoryFault) e.findFaultingInstruction();
+    if (e.decided && e.result.reason == HaltReason::BudgetExhausted && e.budgetTail > 0) e.finishBudget();
+    runsInProgress.fetch_sub(1);
     e.result.seconds = threadCpuSeconds() - cpuStarted;
     if (!e.decided) {
         e.decided = true;
         e.result.pc = readRegister(uc, UC_ARM_REG_PC);
         if (error == UC_ERR_INSN_INVALID) {
             e.result.reason = HaltReason::Exception;
-            e.result.exception = exceptionName(1);
+            e.result.exception = exceptionName(EXCEPTION_UNDEFINED);
+            e.faultAt(e.result.pc);
         } else if (error == UC_ERR_EXCEPTION) {
             e.result.reason = HaltReason::Exception;
             e.result.exception = exceptionName(0);
@@ -601,7 +882,8 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     for (int i = 0; i < 13; ++i) e.result.r[i] = readRegister(uc, UC_ARM_REG_R0 + i);
     e.result.r[13] = readRegister(uc, UC_ARM_REG_SP);
     e.result.r[14] = readRegister(uc, UC_ARM_REG_LR);
-    e.result.r[15] = readRegister(uc, UC_ARM_REG_PC);
+    // The pc reported is the state's own program counter.
+    e.result.r[15] = e.result.pc;
     e.result.cpsr = readRegister(uc, UC_ARM_REG_CPSR);
     e.result.control = readCp15(uc, 1);
     e.result.translationTable = readCp15(uc, 2);
@@ -664,6 +946,8 @@ void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std:
             result.cpsr = cpu.currentCpsr();
             result.control = cpu.control;
         } else {
+            // From here on the machine runs on physical memory alone.
+            device.addressSpace().dropHostPageEntries();
             Emulator emulator(device, cpu.emulation);
             emulator.placeCode(FLAT_JUMP_ADDRESS, flatJumpCode);
             emulator.setKernelEntry(entry);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -51,7 +52,8 @@ enum class StopAt {
 
 // How an emulated run is set up beyond the handheld itself.
 struct EmulationSettings {
-    // Runs longer than this many instructions end as BudgetExhausted; 0: no limit.
+    // Runs longer than this many instructions end as BudgetExhausted after exactly
+    // this many; 0: no limit.
     std::uint64_t instructionBudget = 200'000'000;
     // Runs longer than this many seconds of host time end as TimedOut; 0: no limit.
     double timeoutSeconds = 0;
@@ -81,16 +83,19 @@ enum class HaltReason {
 struct HandOverResult {
     HaltReason reason = HaltReason::Failed;
     std::uint32_t pc = 0;  // the halt, or the instruction that faulted
-    std::array<std::uint32_t, 16> r{};
+    std::array<std::uint32_t, 16> r{};  // r[15] is pc
     std::uint32_t cpsr = 0;
     std::uint32_t control = 0;  // CP15 c1 at the end
     // CP15 c2 and c13 at the end: where virtual addresses lead while the MMU is on.
     std::uint32_t translationTable = 0;
     std::uint32_t processId = 0;
-    // Begun, the faulting one included. Counted a block at a time: exact for ARM
-    // code; once Thumb code has run it is an estimate (instructionsExact false).
+    // Begun, the faulting one included, as the emulator counts them when stepping
+    // (a Thumb bl pair is one). Counted a block at a time, ARM and Thumb alike; false
+    // only where a fault inside Thumb code leaves the faulting instruction unknown.
     std::uint64_t instructions = 0;
     bool instructionsExact = true;
+    // Of those, the ones a shortcut performed natively instead of emulating them.
+    std::uint64_t nativeInstructions = 0;
     double seconds = 0;              // host processor time spent emulating
     std::uint32_t entry = 0;         // the kernel's entry, where the loader enters it
     std::array<std::uint32_t, 4> jumpArguments{};  // the flat jump's r0..r3
@@ -138,7 +143,7 @@ public:
 
 private:
     struct Engine;
-    Engine* engine_;
+    std::unique_ptr<Engine> engine_;
 };
 
 // Thrown by the flat jump's host body when the emulated hand-over is over. On the

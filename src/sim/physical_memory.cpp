@@ -1,6 +1,7 @@
 // The simulated DRAM and its frame allocator.
 #include "sim/physical_memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,9 +12,21 @@
 
 namespace sim {
 
+namespace {
+
+// The system's heap lives in host memory beside the DRAM. Blocks of this size and more
+// are mapped on their own, so that what the system frees (the gzip front's kept bytes
+// as the loader reads them) leaves the process at once, as it returns to the free RAM
+// of a device, instead of staying resident in the middle of the heap.
+constexpr int HEAP_BLOCKS_MAPPED_FROM = 16 << 10;
+
+}  // namespace
+
 PhysicalMemory::PhysicalMemory(const std::vector<RamBank>& banks, std::uint32_t seed, FrameOrder frameOrder,
                                const std::vector<RamBank>& reserved)
     : banks_(banks) {
+    static const bool heapSet = mallopt(M_MMAP_THRESHOLD, HEAP_BLOCKS_MAPPED_FROM) == 1;
+    (void)heapSet;
     for (const RamBank& bank : banks) ramSize_ += bank.size;
     banks_.insert(banks_.end(), reserved.begin(), reserved.end());
     for (const RamBank& bank : banks_) {

@@ -7,12 +7,23 @@
 #include <string>
 #include <vector>
 
+#include <unicorn/unicorn.h>
+
+#include <array>
+#include <span>
+
 #include "platform/cpu.h"
 #include "sim/arm_images.h"
 #include "loader/page_link.h"
 #include "sim/emulator.h"
 #include "support/device.h"
 #include "support/case_names.h"
+
+namespace quorvel {
+// The counting program, assembled for the tests alone.
+extern const ArmImage countingProgramImage;
+extern const ArmImage kernelLoopsImage;
+}  // namespace quorvel
 
 using quorvel::PageLink;
 using testing_support::TestDevice;
@@ -458,6 +469,7 @@ TEST_P(HandOverTest, RunsThatGoWrongEndWithTheirCauseAndProgramCounter) {
         sim::HandOverResult result = jump(head, entry);
         EXPECT_EQ(result.reason, c.reason) << result.describe();
         EXPECT_EQ(result.pc, c.pc == AT_ENTRY ? entry : loaderPage + c.pc);
+        EXPECT_EQ(result.r[15], result.pc);
         if (c.reason == sim::HaltReason::Exception)
             EXPECT_EQ(result.exception, "software interrupt");
         else
@@ -499,26 +511,28 @@ TEST_P(HandOverTest, InstructionCountAndFaultingInstructionAreExactInsideBlocks)
     }
 }
 
-// The XScale's Thumb state: once Thumb code has run the count is an estimate, and the
-// processor comes back to ARM code that halts.
-TEST_P(HandOverTest, ThumbCodeMakesTheCountAnEstimate) {
+// The XScale's Thumb state: Thumb code is counted exactly too, and the processor
+// comes back to ARM code that halts.
+TEST_P(HandOverTest, ThumbCodeIsCountedExactly) {
     if (!cpu().folds) GTEST_SKIP() << "the StrongARM has no Thumb state";
     const std::uint32_t kernel = at(0x00300000);
+    link(links, {END, ZERO, at(0x00400000), 4});
+    device->cpu().emulation.instructionBudget = 100000;
+    const sim::HandOverResult base = jump(links, haltingKernel());
     const std::uint32_t code[] = {
         0xE28F0001,  // add r0, pc, #1: the Thumb code below, with bit 0 set
         0xE12FFF10,  // bx r0
         0x31012105,  // movs r1, #5; adds r1, #1
-        0x46C04778,  // bx pc: back to ARM at the next word; nop
+        0x46C04778,  // bx pc: back to ARM at the next word; nop (not run)
         BRANCH_TO_SELF,
     };
     for (std::uint32_t i = 0; i < 5; ++i) put(kernel + 4 * i, code[i]);
-    link(links, {END, ZERO, at(0x00400000), 4});
-    device->cpu().emulation.instructionBudget = 100000;
     sim::HandOverResult result = jump(links, kernel);
     ASSERT_EQ(result.reason, sim::HaltReason::Halted) << result.describe();
     EXPECT_EQ(result.pc, placed(kernel + 16));
     EXPECT_EQ(result.r[1], 6u);
-    EXPECT_FALSE(result.instructionsExact);
+    EXPECT_TRUE(result.instructionsExact);
+    EXPECT_EQ(result.instructions, base.instructions + 5);
 }
 
 TEST_P(HandOverTest, AListThatLoopsEndsWithTheInstructionBudget) {
@@ -526,10 +540,202 @@ TEST_P(HandOverTest, AListThatLoopsEndsWithTheInstructionBudget) {
     device->cpu().emulation.instructionBudget = 10000;
     sim::HandOverResult result = jump(links, haltingKernel());
     EXPECT_EQ(result.reason, sim::HaltReason::BudgetExhausted) << result.describe();
-    EXPECT_GT(result.instructions, 10000u);
-    EXPECT_LT(result.instructions, 10100u);
+    EXPECT_EQ(result.instructions, 10000u);
+    EXPECT_TRUE(result.instructionsExact);
     EXPECT_GE(result.pc, loaderPage);
     EXPECT_LT(result.pc, loaderPage + cpu().loader->size);
+    EXPECT_EQ(result.r[15], result.pc);
+}
+
+// The state after each instruction of the counting program, stepped one instruction
+// at a time by the emulator's engine alone, without the hand-over's block counting.
+struct Step {
+    std::uint32_t pc;
+    std::array<std::uint32_t, 15> r;
+    std::uint32_t cpsr;
+};
+
+std::vector<Step> singleStepped(int model, std::uint32_t window, std::span<const std::uint8_t> code, std::uint32_t entry,
+                                std::array<std::uint32_t, 4> args, std::uint32_t cpsr, std::size_t steps) {
+    uc_engine* uc = nullptr;
+    EXPECT_EQ(uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc), UC_ERR_OK);
+    EXPECT_EQ(uc_ctl_set_cpu_model(uc, model), UC_ERR_OK);
+    EXPECT_EQ(uc_mem_map(uc, window, 0x10000, UC_PROT_ALL), UC_ERR_OK);
+    uc_mem_write(uc, entry, code.data(), code.size());
+    auto set = [&](int reg, std::uint32_t value) { uc_reg_write(uc, reg, &value); };
+    auto get = [&](int reg) {
+        std::uint32_t value = 0;
+        uc_reg_read(uc, reg, &value);
+        return value;
+    };
+    set(UC_ARM_REG_CPSR, cpsr);
+    for (int i = 0; i < 4; ++i) set(UC_ARM_REG_R0 + i, args[i]);
+    set(UC_ARM_REG_LR, sim::RETURN_TRAP);
+    std::vector<Step> states;
+    std::uint32_t pc = entry;
+    for (std::size_t i = 0; i < steps; ++i) {
+        const uc_err error = uc_emu_start(uc, pc, 1, 0, 1);
+        if (error != UC_ERR_OK) {
+            ADD_FAILURE() << "single step at " << std::hex << pc << ": " << uc_strerror(error);
+            break;
+        }
+        pc = get(UC_ARM_REG_PC) | ((get(UC_ARM_REG_CPSR) & 0x20) ? 1u : 0u);
+        Step step{get(UC_ARM_REG_PC), {}, get(UC_ARM_REG_CPSR)};
+        for (int r = 0; r < 13; ++r) step.r[r] = get(UC_ARM_REG_R0 + r);
+        step.r[13] = get(UC_ARM_REG_SP);
+        step.r[14] = get(UC_ARM_REG_LR);
+        states.push_back(step);
+    }
+    uc_close(uc);
+    return states;
+}
+
+// Every budget stops exactly where single-stepping the same program that many
+// instructions leaves it: the pc, every register, the flags and the count; so does a
+// run given the count a halted run reported.
+TEST_P(HandOverTest, EveryBudgetStopsWhereSingleSteppingDoes) {
+    const quorvel::ArmImage& image = quorvel::countingProgramImage;
+    const std::uint32_t window = at(0x00300000);
+    const std::uint32_t program = window, scratch = window + 0x8000;
+    const std::uint32_t done = program + image.symbol("done");
+    const int model = cpu().family == sim::CpuFamily::PXA2x0 ? UC_CPU_ARM_PXA250 : UC_CPU_ARM_SA1110;
+    // Thumb code only where there is a Thumb state.
+    const std::array<std::uint32_t, 4> args{scratch, cpu().folds ? 1u : 0u, 0, 0};
+    constexpr std::uint32_t CPSR = 0xC0 | SYSTEM_MODE;
+    const std::vector<Step> steps = singleStepped(model, window, {image.bytes, image.size}, program, args, CPSR, 400);
+    std::size_t halt = 0;
+    while (halt < steps.size() && steps[halt].pc != done) ++halt;
+    ASSERT_LT(halt + 1, steps.size()) << "the program does not reach its end";
+
+    auto run = [&](std::uint64_t budget) {
+        std::memset(host(window), 0, 0x10000);
+        std::memcpy(host(program), image.bytes, image.size);
+        sim::EmulationSettings settings;
+        settings.instructionBudget = budget;
+        sim::Emulator emulator(device.device(), settings);
+        return emulator.run(program, args, CPSR);
+    };
+    const sim::HandOverResult halted = run(0);
+    ASSERT_EQ(halted.reason, sim::HaltReason::Halted) << halted.describe();
+    EXPECT_EQ(halted.pc, done);
+    // The branch to itself has run once.
+    EXPECT_EQ(halted.instructions, halt + 2);
+    EXPECT_TRUE(halted.instructionsExact);
+    if (cpu().folds) {
+        EXPECT_EQ(halted.r[5], 5u) << "the Thumb code ran where the ARM routine had been";
+    }
+
+    for (std::uint64_t budget = 1; budget <= halted.instructions; ++budget) {
+        SCOPED_TRACE("budget " + std::to_string(budget));
+        const sim::HandOverResult stop = run(budget);
+        const Step& step = steps[budget - 1];
+        // The count of the halt itself halts there again.
+        const auto reason = budget == halted.instructions ? sim::HaltReason::Halted : sim::HaltReason::BudgetExhausted;
+        ASSERT_EQ(stop.reason, reason) << stop.describe();
+        EXPECT_EQ(stop.instructions, budget);
+        EXPECT_TRUE(stop.instructionsExact);
+        EXPECT_EQ(stop.pc, step.pc);
+        EXPECT_EQ(stop.r[15], step.pc);
+        EXPECT_EQ(stop.cpsr, step.cpsr);
+        for (int r = 0; r < 15; ++r) EXPECT_EQ(stop.r[r], step.r[r]) << "r" << r;
+        if (testing::Test::HasFailure()) break;
+    }
+}
+
+// A big-endian processor stores a register's bytes the other way round: the loop
+// performed natively would not, so it is left to the emulator.
+TEST_P(HandOverTest, StoreLoopsOfABigEndianProcessorAreEmulated) {
+    // The emulated XScale takes the bit but then fetches a loop's second round as an
+    // undefined instruction, emulated or not.
+    if (cpu().folds) GTEST_SKIP() << "the emulated XScale runs no big-endian code";
+    const quorvel::ArmImage& image = quorvel::countingProgramImage;
+    const std::uint32_t program = at(0x00300000), scratch = at(0x00308000);
+    auto run = [&](bool watched) {
+        std::memcpy(host(program), image.bytes, image.size);
+        // Behind the switch the processor fetches code and data big-endian.
+        for (std::uint32_t i = image.symbol("big_endian_clear") + 12; i + 4 <= image.size; i += 4)
+            put(program + i, __builtin_bswap32(get(program + i)));
+        std::memset(host(scratch), 0xCC, 128);
+        sim::EmulationSettings settings;
+        if (watched) settings.watchReads = {{at(0x01E00000), at(0x01E00004)}};
+        sim::Emulator emulator(device.device(), settings);
+        const sim::HandOverResult result = emulator.run(program + image.symbol("big_endian_clear"), {scratch, 0, 0, 0}, 0xC0 | SYSTEM_MODE);
+        return std::make_pair(result, std::vector<std::uint8_t>(host(scratch), host(scratch) + 128));
+    };
+    const auto [emulated, emulatedBytes] = run(true);
+    const auto [native, nativeBytes] = run(false);
+    ASSERT_EQ(emulated.reason, sim::HaltReason::Halted) << emulated.describe();
+    EXPECT_EQ(native.reason, sim::HaltReason::Halted) << native.describe();
+    EXPECT_NE(native.control & 0x80, 0u);
+    EXPECT_EQ(native.instructions, emulated.instructions);
+    EXPECT_EQ(native.r, emulated.r);
+    EXPECT_TRUE(nativeBytes == emulatedBytes);
+    EXPECT_EQ(emulatedBytes[0], 0x11);
+}
+
+// A kernel's memset, memcpy and copy_page, MMU off and on, leave with the emulator's
+// shortcuts exactly what emulating every instruction leaves: memory, registers, flags
+// and the count; and most of them are performed natively.
+TEST_P(HandOverTest, KernelLoopsRunNativelyLeaveWhatEmulatingLeaves) {
+    const quorvel::ArmImage& image = quorvel::kernelLoopsImage;
+    const std::uint32_t code = at(0x00F00000), area = at(0x01000000);
+    for (const bool mmu : {false, true}) {
+        SCOPED_TRACE(mmu ? "MMU on" : "MMU off");
+        auto run = [&](bool watched) {
+            std::memset(host(area), 0xE7, 0x400000);
+            std::memcpy(host(code), image.bytes, image.size);
+            sim::EmulationSettings settings;
+            settings.instructionBudget = 0;
+            if (watched) settings.watchReads = {{at(0x01E00000), at(0x01E00004)}};
+            sim::Emulator emulator(device.device(), settings);
+            const sim::HandOverResult result = emulator.run(code + image.symbol("loops_start"), {area, mmu ? 1u : 0u, 0, 0}, 0xD3);
+            return std::make_pair(result, std::vector<std::uint8_t>(host(area), host(area) + 0x400000));
+        };
+        const auto [emulated, emulatedMemory] = run(true);
+        const auto [native, nativeMemory] = run(false);
+        ASSERT_EQ(emulated.reason, sim::HaltReason::Halted) << emulated.describe();
+        ASSERT_EQ(native.reason, sim::HaltReason::Halted) << native.describe();
+        EXPECT_EQ(native.pc, code + image.symbol("done"));
+        EXPECT_EQ(native.r, emulated.r);
+        EXPECT_EQ(native.cpsr, emulated.cpsr);
+        EXPECT_EQ(native.control, emulated.control);
+        EXPECT_EQ(native.instructions, emulated.instructions);
+        EXPECT_TRUE(native.instructionsExact);
+        EXPECT_EQ(emulated.nativeInstructions, 0u);
+        EXPECT_GT(native.nativeInstructions, native.instructions * 9 / 10);
+        EXPECT_TRUE(nativeMemory == emulatedMemory);
+        EXPECT_EQ(get(area + 0x2FFFFC), 0x5A5A5A5Au);
+    }
+}
+
+// A loop that runs off the end of RAM faults where emulating it faults, with the same
+// count and registers, whether its rounds before were performed natively or not.
+TEST_P(HandOverTest, ALoopRunningOutOfRamFaultsWhereEmulatingFaults) {
+    const std::uint32_t code = at(0x00300000);
+    const std::uint32_t end = cpu().ram + static_cast<std::uint32_t>(device->memory().ramSize());
+    const std::uint32_t loop[] = {
+        0xE4801004,  // str r1, [r0], #4
+        0xE2522001,  // subs r2, r2, #1
+        0x1AFFFFFC,  // bne the str
+        BRANCH_TO_SELF,
+    };
+    auto run = [&](bool watched) {
+        for (std::uint32_t i = 0; i < 4; ++i) put(code + 4 * i, loop[i]);
+        sim::EmulationSettings settings;
+        if (watched) settings.watchReads = {{at(0x01E00000), at(0x01E00004)}};
+        sim::Emulator emulator(device.device(), settings);
+        return emulator.run(code, {end - 4096, 0x12345678, 2000, 0}, 0xD3);
+    };
+    const sim::HandOverResult emulated = run(true);
+    const sim::HandOverResult native = run(false);
+    ASSERT_EQ(emulated.reason, sim::HaltReason::UnmappedAccess) << emulated.describe();
+    EXPECT_EQ(native.reason, emulated.reason) << native.describe();
+    EXPECT_EQ(native.pc, code);
+    EXPECT_EQ(native.pc, emulated.pc);
+    EXPECT_EQ(native.faultAddress, end);
+    EXPECT_EQ(native.instructions, emulated.instructions);
+    EXPECT_EQ(native.r, emulated.r);
+    EXPECT_GT(native.nativeInstructions, 0u);
 }
 
 TEST_P(HandOverTest, DebugAidsWriteToTheUartAndFillTheFramebuffer) {
