@@ -127,3 +127,8 @@ target_compile_definitions(quorvel_system INTERFACE
   QUORVEL_SAMPLE_KERNEL_GZ="${QUORVEL_SAMPLE_KERNEL_GZ}"
   QUORVEL_SAMPLE_KERNEL_LARGE="${QUORVEL_SAMPLE_KERNEL_LARGE}"
   QUORVEL_SAMPLE_KERNEL_LARGE_GZ="${QUORVEL_SAMPLE_KERNEL_LARGE_GZ}")
+
+# The code QEMU starts from for a whole-machine run: it sets the machine up as the
+# emulated hand-over starts and falls into the flat jump placed behind it.
+quorvel_arm_image(qemuStartImage TARGET quorvel_host LABEL QemuStart BASE 0
+  SOURCE ${CMAKE_SOURCE_DIR}/src/sim/qemu/start_stub.S SECTIONS .text)
