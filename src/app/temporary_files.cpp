@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/emulator.h"
+#include "sim/qemu/qemu_run.h"
 
 namespace quorvel::app {
 
@@ -66,6 +67,24 @@ bool PlacedFile::place(const std::filesystem::path& from, const std::filesystem:
     return true;
 }
 
+TemporaryFile::TemporaryFile(const std::string& stem) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (stem + "-XXXXXX")).string();
+    std::lock_guard<std::mutex> guard(lock);
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) return;
+    close(fd);
+    path_ = pattern;
+    placedPaths.push_back(pattern);
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+    std::lock_guard<std::mutex> guard(lock);
+    std::erase(placedPaths, path_.string());
+}
+
 bool interruptedOutsideEmulation() { return interruptedOutside.load(); }
 
 void watchSignals() {
@@ -79,10 +98,10 @@ void watchSignals() {
         for (;;) {
             int signal = 0;
             if (sigwait(&signals, &signal) != 0) continue;
-            // In the emulator the run stops at its next block and the boot ends as
-            // usual; a second signal, or one outside the emulator, ends the process
+            // In the emulator the run stops at its next block (under QEMU at once) and
+            // the boot ends as usual; a second signal, or one outside the emulator, ends the process
             // here, with the temporary files removed.
-            if (!asked && sim::requestStop()) {
+            if (!asked && (sim::requestStop() || sim::qemu::requestStop())) {
                 asked = true;
                 continue;
             }

@@ -39,6 +39,21 @@ private:
     std::filesystem::path path_;
 };
 
+// A file of this run's own in the temporary directory (the inflated copy of a gzip
+// kernel the debugger reads), removed with this object or by the signal watcher.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& stem);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    // Empty when the file could not be made.
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 // SIGINT and SIGTERM: stop the emulation cleanly, or outside it remove the
 // temporary files and exit with 130. Called once, first thing in main.
 void watchSignals();

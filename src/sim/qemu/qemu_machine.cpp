@@ -59,24 +59,34 @@ std::optional<Machine> machineFor(Handheld& device, std::string& why) {
             why = "QEMU has no machine with the processor of main ID " + hex(id);
             return std::nullopt;
         }
-        m = {"collie", "sa1110", MAIN_ID_SA1110, "512M", 0xC0000000u, COLLIE_RAM, 0, 2, 0x80050000u, false};
+        m = {"collie", "sa1110", MAIN_ID_SA1110, "512M", 0xC0000000u, COLLIE_RAM, 0, 2, 0x80050000u, false, {}, {}};
         m.startAddress = m.ramBase + m.ramSize - 0x1000;  // the last page: beyond the boot's RAM, checked below
     } else if ((id & 0xFFFFFFF0u) == (MAIN_ID_PXA270 & 0xFFFFFFF0u)) {
         const char* cpu = pxa270Cpu(id);
         m = {"spitz", cpu ? cpu : "pxa270", cpu ? id : MAIN_ID_PXA270, "", 0xA0000000u, PXA_RAM, PXA_SRAM, 0,
-             0x40100000u, true};
+             0x40100000u, true, {}, {}};
     } else if ((id & 0xFFFFF000u) == (MAIN_ID_PXA250 & 0xFFFFF000u)) {
         // No QEMU machine has a PXA-250; tosa's PXA-255 is the same core and the same
         // peripherals. tosa takes no -cpu of its own choosing.
-        m = {"tosa", "", 0x69052D00u, "", 0xA0000000u, PXA_RAM, PXA_SRAM, 0, 0x40100000u, true};
+        m = {"tosa", "", 0x69052D00u, "", 0xA0000000u, PXA_RAM, PXA_SRAM, 0, 0x40100000u, true, {}, {}};
     } else {
         why = "QEMU has no machine with the processor of main ID " + hex(id);
         return std::nullopt;
     }
     const std::uint64_t ramEnd = std::uint64_t(m.ramBase) + m.ramSize;
+    // The RAM banks come first, the reserved video memory after them.
+    std::uint64_t ram = 0;
     for (const RamBank& bank : device.memory().banks()) {
+        const bool video = ram >= device.memory().ramSize();
+        ram += bank.size;
         const std::uint64_t end = std::uint64_t(bank.base) + bank.size;
-        if (bank.base < m.ramBase || end > ramEnd) {
+        const bool inside = bank.base >= m.ramBase && end <= ramEnd;
+        if (video && !inside) {
+            m.leftBehind.push_back(bank);
+            continue;
+        }
+        m.banks.push_back(bank);
+        if (!inside) {
             why = "QEMU's " + m.name + " has its RAM at " + hex(m.ramBase) + "-" + hex(static_cast<std::uint32_t>(ramEnd - 1)) +
                   "; the handheld's bank at " + hex(bank.base) + " (" + std::to_string(bank.size / MiB) +
                   " MiB) does not fit in it";
@@ -87,7 +97,20 @@ std::optional<Machine> machineFor(Handheld& device, std::string& why) {
             return std::nullopt;
         }
     }
+    if (std::optional<std::uint32_t> at = lostBytes(device, m)) {
+        why = "the screen's video memory at " + hex(*at) + " is not on QEMU's " + m.name + " and holds a picture";
+        return std::nullopt;
+    }
     return m;
+}
+
+std::optional<std::uint32_t> lostBytes(Handheld& device, const Machine& machine) {
+    for (const RamBank& bank : machine.leftBehind) {
+        const std::uint8_t* bytes = device.memory().host(PhysicalAddress(bank.base));
+        for (std::uint32_t i = 0; i < bank.size; ++i)
+            if (bytes[i] != 0) return bank.base + i;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::uint8_t> startCode(const Machine& machine, Handheld& device, const HandOverResult& atJump) {

@@ -29,7 +29,16 @@ struct Machine {
     int consoleSerial;               // the -serial slot of the console UART
     std::uint32_t uartBase;
     bool pxa;
+    // The handheld's memory QEMU is given: its RAM banks, and the screen's video memory
+    // where it lies in the machine's RAM.
+    std::vector<RamBank> banks;
+    // Video memory outside the machine's RAM: left behind, so it must hold nothing
+    // (checked again at the jump) and a kernel that draws there meets no memory.
+    std::vector<RamBank> leftBehind;
 };
+
+// Whether a bank left behind holds anything that would be lost; its address when so.
+std::optional<std::uint32_t> lostBytes(Handheld& device, const Machine& machine);
 
 // The machine that has the handheld's processor family, with -cpu chosen so that the
 // main ID register matches where QEMU can; none, with the reason, when QEMU has no

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -92,7 +93,10 @@ bool writeAll(int fd, const char* p, std::size_t size) {
 // QEMU's monitor over a connected socket: one JSON object a line.
 class Monitor {
 public:
-    explicit Monitor(int fd) : fd_(fd) {}
+    // QEMU writes the console a byte at a time and stalls once the socket is full,
+    // answering its monitor no more: the console is read while an answer is awaited.
+    Monitor(int fd, int console, std::function<void()> readConsole)
+        : fd_(fd), console_(console), readConsole_(std::move(readConsole)) {}
 
     // The next message that is not an event; nothing when QEMU has gone or is silent.
     std::optional<json> next() {
@@ -109,10 +113,12 @@ public:
                 }
                 return message;
             }
-            pollfd p{fd_, POLLIN, 0};
-            int ready = ::poll(&p, 1, MONITOR_MILLISECONDS);
+            pollfd p[2] = {{fd_, POLLIN, 0}, {console_, POLLIN, 0}};
+            int ready = ::poll(p, 2, MONITOR_MILLISECONDS);
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) return std::nullopt;
+            if (p[1].revents & POLLIN) readConsole_();
+            if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char chunk[4096];
             ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
             if (n < 0 && errno == EINTR) continue;
@@ -140,6 +146,8 @@ public:
 
 private:
     int fd_;
+    int console_;
+    std::function<void()> readConsole_;
     std::string buffer_;
 };
 
@@ -324,6 +332,7 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
     result.instructions = 0;
     result.instructionsExact = false;
     result.exception.clear();
+    stopRequested.store(false);
     runsInProgress.fetch_add(1);
     struct Leave {
         ~Leave() { runsInProgress.fetch_sub(1); }
@@ -336,18 +345,25 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) throw std::runtime_error(systemError("socketpair"));
         Fd serial(pair[0]), serialTheirs(pair[1]);
+        int room = 4 << 20;
+        ::setsockopt(serialTheirs.get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) throw std::runtime_error(systemError("socketpair"));
         Fd monitorFd(pair[0]), monitorTheirs(pair[1]);
         int errorPipe[2];
         if (::pipe2(errorPipe, O_CLOEXEC) != 0) throw std::runtime_error(systemError("pipe"));
         Fd errors(errorPipe[0]), errorsTheirs(errorPipe[1]);
+        // Read as it comes, never waited on: QEMU warns and goes on.
+        ::fcntl(errors.get(), F_SETFL, O_NONBLOCK);
 
         std::vector<Fd> files;  // the RAM and the start code for QEMU, and the files it writes the RAM back to
         std::vector<int> inherited = {serialTheirs.get(), monitorTheirs.get()};
         auto procPath = [](int fd) { return "/proc/self/fd/" + std::to_string(fd); };
         std::vector<LoadedFile> banks;
         std::vector<std::pair<RamBank, int>> saves;  // where QEMU writes each bank back
-        for (const RamBank& bank : device.memory().banks()) {
+        if (std::optional<std::uint32_t> at = lostBytes(device, machine))
+            throw std::runtime_error("refused: the screen's video memory at " + hex(*at) + " is not on QEMU's " +
+                                     machine.name + " and holds a picture the kernel would lose");
+        for (const RamBank& bank : machine.banks) {
             files.push_back(memoryFile("quorvel-ram", device.memory().host(PhysicalAddress(bank.base)), bank.size));
             banks.push_back({procPath(files.back().get()), bank.base});
             inherited.push_back(files.back().get());
@@ -373,7 +389,16 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
         serialTheirs.reset();
         monitorTheirs.reset();
         errorsTheirs.reset();
-        Monitor monitor(monitorFd.get());
+        auto relay = [&] {
+            char chunk[4096];
+            for (;;) {
+                ssize_t n = ::recv(serial.get(), chunk, sizeof chunk, MSG_DONTWAIT);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) return;
+                if (settings.output) settings.output(std::string_view(chunk, static_cast<std::size_t>(n)));
+            }
+        };
+        Monitor monitor(monitorFd.get(), serial.get(), relay);
 
         auto failed = [&](const std::string& why) {
             qemu.waitFor(1.0);
@@ -396,15 +421,6 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
         const auto poll = std::chrono::microseconds(static_cast<std::int64_t>(settings.pollSeconds * 1e6));
         auto nextLook = started + poll;
         bool inputOpen = settings.input >= 0;
-        auto relay = [&] {
-            char chunk[4096];
-            for (;;) {
-                ssize_t n = ::recv(serial.get(), chunk, sizeof chunk, MSG_DONTWAIT);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) return;
-                if (settings.output) settings.output(std::string_view(chunk, static_cast<std::size_t>(n)));
-            }
-        };
         HaltReason reason = HaltReason::Failed;
         std::optional<Registers> last;
         for (;;) {
@@ -485,10 +501,10 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
     }
 }
 
-std::string shellScript(const Machine& machine, Handheld& device) {
+std::string shellScript(const Machine& machine) {
     std::vector<LoadedFile> banks;
     char name[16];
-    for (const RamBank& bank : device.memory().banks()) {
+    for (const RamBank& bank : machine.banks) {
         std::snprintf(name, sizeof name, "%08x", bank.base);
         banks.push_back({name, bank.base});
     }

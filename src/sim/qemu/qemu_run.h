@@ -47,6 +47,6 @@ bool requestStop();
 
 // A shell script that starts the same run from a folder holding the RAM banks (named
 // by their base address, as --save-memory writes them) and `start.bin`.
-std::string shellScript(const Machine& machine, Handheld& device);
+std::string shellScript(const Machine& machine);
 
 }  // namespace sim::qemu
