@@ -186,6 +186,8 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             if (!a.quiet || status != 0) err << "quorvel: kernel " << (a.dryRun ? "not entered: " : "") << ended << "\n";
             if (status == 3 || status == 4 || status == 130 || a.chatty || (a.stopAt && !a.quiet))
                 err << endStateText(device, *result, map);
+            if (!atJump && status == 3)
+                if (std::string hint = wholeMachineHint(device, *result); !hint.empty()) err << "quorvel: hint: " << hint << "\n";
             if (a.saveMemory && !saveMemory(device, *result, *a.saveMemory, err)) status = 1;
             if (a.saveMemory && a.stopAt == "jump" && machine &&
                 !writeQemuScript(*a.saveMemory, *machine, device, *result, err))

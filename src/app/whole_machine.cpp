@@ -100,6 +100,41 @@ std::string describeWholeMachineEnd(const sim::HandOverResult& result, const sim
     }
 }
 
+std::string wholeMachineHint(sim::Handheld& device, const sim::HandOverResult& result) {
+    std::string why;
+    std::string machine;
+    if (std::optional<sim::qemu::Machine> m = sim::qemu::machineFor(device, why)) machine = "QEMU's " + m->name;
+    if (machine.empty()) return "";
+    const std::string go = "; --emulator qemu runs it on " + machine + ", which has the devices";
+    sim::PhysicalMemory& memory = device.memory();
+    if (result.reason == sim::HaltReason::Exception) {
+        static const std::pair<const char*, std::uint32_t> vectors[] = {
+            {"undefined instruction", 0x04}, {"software interrupt", 0x08}, {"prefetch abort", 0x0C},
+            {"data abort", 0x10},           {"interrupt", 0x18},          {"fast interrupt", 0x1C}};
+        for (const auto& [name, offset] : vectors) {
+            if (result.exception != name) continue;
+            const std::uint32_t va = ((result.control & 0x2000) ? 0xFFFF0000u : 0) + offset;
+            std::optional<std::uint32_t> pa =
+                sim::physicalAddressOf(memory, result.control, result.translationTable, result.processId, va);
+            if (!pa || !memory.contains(sim::PhysicalAddress(*pa), 4)) return "";
+            const std::uint32_t word = memory.readWord(sim::PhysicalAddress(*pa));
+            if (word == 0 || word == 0xFFFFFFFFu) return "";
+            char where[16];
+            std::snprintf(where, sizeof where, "0x%08X", va);
+            return std::string("the kernel has its own vector for the ") + name + " at " + where +
+                   ", but this emulator stops at every exception" + go;
+        }
+        return "";
+    }
+    if (result.reason == sim::HaltReason::UnmappedAccess && result.faultAddress != result.pc &&
+        !memory.contains(sim::PhysicalAddress(result.faultAddress))) {
+        char where[16];
+        std::snprintf(where, sizeof where, "0x%08X", result.faultAddress);
+        return std::string("the kernel reached for a device at ") + where + " that this emulator does not model" + go;
+    }
+    return "";
+}
+
 bool writeQemuScript(const std::filesystem::path& folder, const sim::qemu::Machine& machine, sim::Handheld& device,
                      const sim::HandOverResult& atJump, std::ostream& err) {
     std::vector<std::uint8_t> code = sim::qemu::startCode(machine, device, atJump);

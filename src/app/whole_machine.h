@@ -34,6 +34,11 @@ sim::HandOverResult runWholeMachine(const Arguments& a, sim::Handheld& device, c
 // What the run came to, in the words of `quorvel: kernel ...`.
 std::string describeWholeMachineEnd(const sim::HandOverResult& result, const sim::qemu::Machine& machine);
 
+// Where the exact run stopped at what a whole machine would carry on from (an
+// exception the kernel has its own vector for, a device the emulator does not model):
+// the line that says so; empty otherwise.
+std::string wholeMachineHint(sim::Handheld& device, const sim::HandOverResult& result);
+
 // start.bin and qemu.sh in `folder`, beside the saved RAM banks: the same QEMU run by hand.
 bool writeQemuScript(const std::filesystem::path& folder, const sim::qemu::Machine& machine, sim::Handheld& device,
                      const sim::HandOverResult& atJump, std::ostream& err);
