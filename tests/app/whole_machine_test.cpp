@@ -91,6 +91,27 @@ TEST_F(WholeMachine, SampleKernelSpeaksAsUnderTheExactRun) {
     EXPECT_TRUE(leftNothing());
 }
 
+TEST_F(WholeMachine, KernelThatNeedsAMachineRunsToItsLastLine) {
+    fs::path input = dir_ / "input";
+    std::ofstream(input) << "hello\n";
+    for (const auto& [kernel, platform] : {std::pair{QUORVEL_WHOLE_MACHINE_SA1110, "'HP Jornada 720 (US/UK)'"},
+                                           std::pair{QUORVEL_WHOLE_MACHINE_PXA270, "'Sharp W-ZERO3 (WS003SH)'"}}) {
+        SCOPED_TRACE(kernel);
+        std::string flags = std::string("boot -y -q --timeout 20 --platform ") + platform + " '" + kernel + "'";
+        ASSERT_EQ(quorvel(flags + " --emulator qemu", "qemu", input.string()), 0) << stderrText();
+        std::string serial = readAll(dir_ / "qemu");
+        for (const char* line : {"mmu on, vectors at 0xffff0000", "swi 66 taken", "timer: 5 interrupts", "echo: hello",
+                                 "whole machine: done"})
+            EXPECT_NE(serial.find(line), std::string::npos) << line << "\n" << serial;
+        // The exact run stops at the software interrupt and says where to go.
+        fs::remove(dir_ / "stderr");
+        EXPECT_EQ(quorvel(flags, "unicorn", input.string()), 3);
+        EXPECT_NE(stderrText().find("software interrupt"), std::string::npos) << stderrText();
+        EXPECT_NE(stderrText().find("--emulator qemu"), std::string::npos) << stderrText();
+    }
+    EXPECT_TRUE(leftNothing());
+}
+
 TEST_F(WholeMachine, EachEndingHasItsStatusAndLeavesNoQemu) {
     // A kernel that never halts: the time limit ends it with 4.
     EXPECT_EQ(quorvel("boot -y -q --emulator qemu --timeout 0.5 '" QUORVEL_LOOP_KERNEL "'", "out"), 4) << stderrText();
