@@ -332,6 +332,8 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
     result.instructions = 0;
     result.instructionsExact = false;
     result.exception.clear();
+    // QEMU's monitor shows no coprocessor registers: they are not carried back.
+    result.control = result.translationTable = result.processId = 0;
     stopRequested.store(false);
     runsInProgress.fetch_add(1);
     struct Leave {
