@@ -423,11 +423,15 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
         const auto poll = std::chrono::microseconds(static_cast<std::int64_t>(settings.pollSeconds * 1e6));
         auto nextLook = started + poll;
         bool inputOpen = settings.input >= 0;
+        // The machine's UART drops what arrives before the start code has enabled its
+        // receiver, so input waits until the processor has left the start code.
+        bool consoleReady = false;
+        const std::uint32_t startEnd = machine.startAddress + static_cast<std::uint32_t>(code.size());
         HaltReason reason = HaltReason::Failed;
         std::optional<Registers> last;
         for (;;) {
             pollfd fds[4] = {{serial.get(), POLLIN, 0}, {wake.readEnd(), POLLIN, 0}, {errors.get(), POLLIN, 0},
-                             {inputOpen ? settings.input : -1, POLLIN, 0}};
+                             {inputOpen && consoleReady ? settings.input : -1, POLLIN, 0}};
             auto now = Clock::now();
             auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextLook - now).count();
             if (timeout > 0) wait = std::min<long long>(wait, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
@@ -467,6 +471,7 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
                 nextLook = now + poll;
                 std::optional<Registers> regs = readRegisters(monitor);
                 if (!regs) continue;  // QEMU has gone: seen above at the next turn
+                if (regs->r[15] < machine.startAddress || regs->r[15] >= startEnd) consoleReady = true;
                 if (branchesToSelf(monitor, *regs)) {
                     reason = HaltReason::Halted;
                     break;
