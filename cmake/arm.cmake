@@ -127,3 +127,31 @@ target_compile_definitions(quorvel_system INTERFACE
   QUORVEL_SAMPLE_KERNEL_GZ="${QUORVEL_SAMPLE_KERNEL_GZ}"
   QUORVEL_SAMPLE_KERNEL_LARGE="${QUORVEL_SAMPLE_KERNEL_LARGE}"
   QUORVEL_SAMPLE_KERNEL_LARGE_GZ="${QUORVEL_SAMPLE_KERNEL_LARGE_GZ}")
+
+# The code QEMU starts from for a whole-machine run: it sets the machine up as the
+# emulated hand-over starts and falls into the flat jump placed behind it.
+quorvel_arm_image(qemuStartImage TARGET quorvel_host LABEL QemuStart BASE 0
+  SOURCE ${CMAKE_SOURCE_DIR}/src/sim/qemu/start_stub.S SECTIONS .text)
+
+# The whole-machine test kernel: MMU, high vectors, a software interrupt, OS-timer
+# interrupts and serial input, which only a whole machine gives. Linked in place for
+# each processor it is built for.
+set(QUORVEL_WHOLE_MACHINE_SOURCES ${QUORVEL_KERNEL_SOURCES}/whole_machine)
+foreach(variant "SA1110;0xC0200000;sa1110" "PXA27X;0xA0200000;pxa270")
+  list(GET variant 0 define)
+  list(GET variant 1 base)
+  list(GET variant 2 name)
+  set(file ${QUORVEL_KERNEL_DIR}/whole-machine-${name})
+  add_custom_command(
+    OUTPUT ${file}
+    COMMAND ${ARM_GCC} ${QUORVEL_ARM_FLAGS} -O2 -ffreestanding -nostdlib -static -Wall -Wextra -Werror -D${define}
+            -Wl,--defsym=BASE=${base} -Wl,-T,${QUORVEL_WHOLE_MACHINE_SOURCES}/kernel.ld -Wl,-z,max-page-size=4096
+            -Wl,--build-id=none -Wl,--no-warn-rwx-segments
+            ${QUORVEL_WHOLE_MACHINE_SOURCES}/start.S ${QUORVEL_WHOLE_MACHINE_SOURCES}/kernel.c -o ${file}
+    DEPENDS ${QUORVEL_WHOLE_MACHINE_SOURCES}/start.S ${QUORVEL_WHOLE_MACHINE_SOURCES}/kernel.c
+            ${QUORVEL_WHOLE_MACHINE_SOURCES}/kernel.ld
+    COMMENT "Building the whole-machine test kernel for the ${name}"
+    VERBATIM)
+  list(APPEND QUORVEL_WHOLE_MACHINE_KERNELS ${file})
+endforeach()
+add_custom_target(whole_machine_kernels DEPENDS ${QUORVEL_WHOLE_MACHINE_KERNELS})

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "app/platform_search.h"
 #include "app/run_files.h"
 #include "app/terminal.h"
+#include "app/whole_machine.h"
 #include "app/wide_text.h"
 #include "boot/boot_context.h"
 #include "console/console.h"
@@ -138,6 +140,23 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
     if (auto host = hostPathOf(menu, root, links); host && !std::filesystem::exists(*host))
         err << "quorvel: note: no kernel file at " << host->string() << "\n";
     fitHandheld(a, menu.platform, settings);
+    // The whole machine is chosen before anything is booted: a platform QEMU has no
+    // machine for is refused at once. qemu.sh beside saved memory at the jump needs it too.
+    const bool wholeMachine = a.emulator == "qemu" && !a.dryRun;
+    std::optional<sim::qemu::Machine> machine;
+    if (wholeMachine || (a.stopAt == "jump" && a.saveMemory)) {
+        sim::Handheld probe(settings);
+        std::ostringstream why;
+        machine = wholeMachineFor(probe, why);
+        if (!machine && wholeMachine) {
+            err << why.str();
+            releaseBootMenu();
+            return 2;
+        }
+        if (!machine && !a.quiet) err << "quorvel: note: no qemu.sh with the saved memory: " << why.str().substr(8);
+    }
+    std::optional<std::filesystem::path> kernelPath = hostPathOf(menu, root);
+    if (a.kernelFile) kernelPath = std::filesystem::absolute(*a.kernelFile);
 
     int status = 1;
     {
@@ -146,11 +165,12 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
         sim::EmulationSettings& emulation = device.cpu().emulation;
         emulation.instructionBudget = a.maxInstructions;
         emulation.timeoutSeconds = a.timeoutSeconds;
-        emulation.stopAt = a.dryRun || a.stopAt == "jump" ? sim::StopAt::Jump
+        emulation.stopAt = a.dryRun || a.stopAt == "jump" || wholeMachine ? sim::StopAt::Jump
                            : a.stopAt == "entry"         ? sim::StopAt::Entry
                                                          : sim::StopAt::Never;
         TerminalConsolePage consolePage(err, viewFor(a));
         bool kernelSpoke = false;
+        char lastSent = '\n';
         std::ofstream com1File;
         std::ostream& serial = kernelSerial(a, com1File, out);
         const std::string serialName = a.com1 && *a.com1 != "-" ? *a.com1 : "standard output";
@@ -158,9 +178,11 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
         // kernel's output would be lost.
         std::string serialError;
         emulation.uartOutput = [&](std::string_view bytes) {
+            if (bytes.empty()) return;
             if (!kernelSpoke) consolePage.endBar();
             kernelSpoke = true;
             if (!serialError.empty()) return;
+            lastSent = bytes.back();
             errno = 0;
             serial << bytes << std::flush;
             if (!serial) {
@@ -191,6 +213,13 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             result = handOver.outcome().result;
         }
         consolePage.endBar();
+        std::optional<sim::HandOverResult> atJump;
+        if (result && refusal.empty() && wholeMachine && !a.stopAt && result->reason == sim::HaltReason::Stopped) {
+            atJump = result;
+            // The PXA-2x0 loader enters the kernel folded into the first 16 MB of SDRAM.
+            std::uint32_t entry = machine->pxa ? 0xA0000000u | (result->entry & 0x00FFFFFFu) : result->entry;
+            result = runWholeMachine(a, device, *atJump, {*machine, kernelPath, entry, emulation.uartOutput, err});
+        }
         if (result && refusal.empty()) {
             std::string uart = device.uart() ? device.uart()->sent() : std::string();
             // A UART console's lines are the boot's log, not the kernel's output.
@@ -198,10 +227,10 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             HandOverMap map = describeHandOver(device, *result, bootLog);
             if (auto* front = dynamic_cast<GzipFileManager*>(theBootContext().fileManagerSlot))
                 map.inflatedBytes = front->inflatedBytes();
-            if (kernelSpoke && !uart.empty() && uart.back() != '\n' && serialError.empty()) serial << "\n" << std::flush;
+            if (kernelSpoke && lastSent != '\n' && serialError.empty()) serial << "\n" << std::flush;
             if (serialError.empty() && !device.com1().writeError.empty()) serialError = device.com1().writeError;
             status = exitStatusOf(result->reason);
-            std::string ended = result->describe();
+            std::string ended = atJump ? describeWholeMachineEnd(*result, *machine) : result->describe();
             if (a.dryRun) {
                 out << handOverText(map);
                 ended = "dry run: stopped before the jump";
@@ -218,7 +247,12 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             }
             if (status == 3 || status == 4 || status == 130 || a.chatty || (a.stopAt && !a.quiet))
                 err << endStateText(device, *result, map);
+            if (!atJump && status == 3)
+                if (std::string hint = wholeMachineHint(device, *result); !hint.empty()) err << "quorvel: hint: " << hint << "\n";
             if (a.saveMemory && !saveMemory(device, *result, *a.saveMemory, err)) status = 1;
+            if (a.saveMemory && a.stopAt == "jump" && machine &&
+                !writeQemuScript(*a.saveMemory, *machine, device, *result, err))
+                status = 1;
             if (a.json && !writeFile(*a.json, reportJson(device, *result, map, ended, status), err)) status = 1;
         } else {
             if (interruptedOutsideEmulation()) status = 130;

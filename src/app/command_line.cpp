@@ -130,6 +130,12 @@ void addRunFlags(CLI::App* app, Arguments& a, Raw& raw) {
     app->add_option("--save-memory", a.saveMemory, "write the RAM banks and registers.json to DIR where the run ends")
         ->group("Run");
     app->add_option("--json", a.json, "write a report of the hand-over and the run to FILE")->group("Run");
+    app->add_option("--emulator", a.emulator,
+                    "what runs the kernel after the jump: unicorn (exact, counted) or qemu (a whole machine)")
+        ->check(CLI::IsMember({"unicorn", "qemu"}))
+        ->group("Run");
+    app->add_option("--gdb", a.gdb, "with --emulator qemu: start halted, QEMU's debugger stub on [HOST:]PORT")
+        ->group("Run");
     app->add_flag("--dry-run", a.dryRun, "load everything, show the copy list and the memory map, do not jump")
         ->group("Run");
     app->add_flag("--log", a.log, "the whole boot log, plain lines")->group("Terminal");
@@ -284,6 +290,25 @@ std::string finish(Parser& p) {
     setIfGiven(a.pause, raw.pauseFlag, raw.pause);
     setIfGiven(a.safety, raw.safetyFlag, raw.safety);
     if (a.quiet && (a.log || a.chatty)) return "--quiet goes with neither --log nor --verbose";
+    if (a.gdb) {
+        if (a.emulator != "qemu") return "--gdb goes with --emulator qemu";
+        // Loopback unless a host is named: a debugger stub controls the whole machine.
+        std::string port = *a.gdb;
+        std::string host = "127.0.0.1";
+        if (std::size_t colon = port.rfind(':'); colon != std::string::npos) {
+            host = port.substr(0, colon);
+            port = port.substr(colon + 1);
+            if (host.empty()) return "--gdb takes [HOST:]PORT: " + *a.gdb;
+        }
+        unsigned portNumber = 0;
+        if (!number(port, portNumber) || portNumber == 0 || portNumber > 65535)
+            return "--gdb takes [HOST:]PORT with a port from 1 to 65535: " + *a.gdb;
+        a.gdb = host + ":" + port;
+    }
+    if (a.emulator == "qemu" && a.stopAt == "entry")
+        return "--stop-at entry needs the exact run: QEMU does not stop at the kernel's entry (use --gdb)";
+    if (a.emulator == "qemu" && a.maxInstructions)
+        return "--max-instructions needs the exact run: QEMU does not count instructions (use --timeout)";
     if (a.dryRun && a.stopAt) return "--dry-run stops before the jump; --stop-at has nothing to stop";
     return "";
 }

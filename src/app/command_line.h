@@ -52,6 +52,8 @@ struct Arguments {
     std::optional<std::filesystem::path> saveMemory;
     std::optional<std::filesystem::path> json;
     bool dryRun = false;
+    std::string emulator = "unicorn";  // or qemu: a whole machine after the jump
+    std::optional<std::string> gdb;    // HOST:PORT of QEMU's debugger stub, loopback when no host was given
 
     // The window (gui): headless when a screenshot is asked for.
     std::optional<std::filesystem::path> screenshot;

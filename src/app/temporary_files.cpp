@@ -12,8 +12,10 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "sim/emulator.h"
+#include "sim/qemu/qemu_run.h"
 
 namespace quorvel::app {
 
@@ -24,6 +26,7 @@ constexpr char PREFIX[] = "quorvel-run-";
 // What the signal watcher removes.
 std::mutex lock;
 std::string runPath;  // guarded by lock
+std::vector<std::string> temporaryPaths;  // guarded by lock
 std::atomic<bool> interruptedOutside{false};
 
 // Field 22 of /proc/PID/stat: when the process started, in clock ticks since boot.
@@ -89,6 +92,27 @@ int sweepLeftovers(const std::filesystem::path& temp) {
     return removed;
 }
 
+TemporaryFile::TemporaryFile(const std::string& stem) {
+    std::lock_guard<std::mutex> guard(lock);
+    std::error_code ec;
+    std::filesystem::path folder = runPath.empty() ? std::filesystem::temp_directory_path(ec) : runPath;
+    if (ec) return;
+    std::string pattern = (folder / (stem + "-XXXXXX")).string();
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) return;
+    close(fd);
+    path_ = pattern;
+    temporaryPaths.push_back(pattern);
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+    std::lock_guard<std::mutex> guard(lock);
+    std::erase(temporaryPaths, path_.string());
+}
+
 bool interruptedOutsideEmulation() { return interruptedOutside.load(); }
 
 void watchSignals() {
@@ -104,16 +128,17 @@ void watchSignals() {
         for (;;) {
             int signal = 0;
             if (sigwait(&signals, &signal) != 0) continue;
-            // In the emulator the run stops at its next block and the boot ends as
-            // usual; a second signal, or one outside the emulator, ends the process
-            // here, with the run's folder removed.
-            if (!asked && sim::requestStop()) {
+            // In the emulator the run stops at its next block (under QEMU at once) and
+            // the boot ends as usual; a second signal, or one outside the emulator, ends
+            // the process here, with the run's files removed.
+            if (!asked && (sim::requestStop() || sim::qemu::requestStop())) {
                 asked = true;
                 continue;
             }
             interruptedOutside.store(true);
             std::lock_guard<std::mutex> guard(lock);
             std::error_code ec;
+            for (const std::string& path : temporaryPaths) std::filesystem::remove(path, ec);
             if (!runPath.empty()) std::filesystem::remove_all(runPath, ec);
             static const char message[] = "\nquorvel: interrupted\n";
             ssize_t ignored = write(2, message, sizeof message - 1);

@@ -30,6 +30,21 @@ private:
 // user that carry a run's name are looked at. Returns how many were removed.
 int sweepLeftovers(const std::filesystem::path& temp);
 
+// A file of this run's own (the inflated copy of a gzip kernel the debugger reads), in
+// the run's folder when there is one; removed with this object or by the signal watcher.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& stem);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    // Empty when the file could not be made.
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE sent to the process stop the
 // emulation cleanly, or outside it remove the run's folder and exit with 130.
 // Called once, first thing in main.
