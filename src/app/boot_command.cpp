@@ -155,7 +155,7 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
         }
         if (!machine && !a.quiet) err << "quorvel: note: no qemu.sh with the saved memory: " << why.str().substr(8);
     }
-    std::optional<std::filesystem::path> kernelPath = hostPathOf(menu, root);
+    std::optional<std::filesystem::path> kernelPath = hostPathOf(menu, root, links);
     if (a.kernelFile) kernelPath = std::filesystem::absolute(*a.kernelFile);
 
     int status = 1;

@@ -95,7 +95,7 @@ int sweepLeftovers(const std::filesystem::path& temp) {
 TemporaryFile::TemporaryFile(const std::string& stem) {
     std::lock_guard<std::mutex> guard(lock);
     std::error_code ec;
-    std::filesystem::path folder = runPath.empty() ? std::filesystem::temp_directory_path(ec) : runPath;
+    std::filesystem::path folder = runPath.empty() ? std::filesystem::temp_directory_path(ec) : std::filesystem::path(runPath);
     if (ec) return;
     std::string pattern = (folder / (stem + "-XXXXXX")).string();
     int fd = mkstemp(pattern.data());
