@@ -835,7 +835,7 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
     hook(UC_HOOK_BLOCK, reinterpret_cast<void*>(&Engine::onBlock));
     hook(UC_HOOK_INTR, reinterpret_cast<void*>(&Engine::onInterrupt));
     hook(UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Engine::onInvalid));
-    for (const AddressRange& range : e.settings.watchReads)
+    for (const WatchedRange& range : e.settings.watchReads)
         if (range.end > range.begin) hook(UC_HOOK_MEM_READ, reinterpret_cast<void*>(&Engine::onRead), range.begin, range.end - 1);
 
     // The mode first: the banked registers are those of the mode the code runs in.

@@ -32,7 +32,7 @@ constexpr std::uint32_t RETURN_TRAP = CODE_WINDOW;
 // Where the flat jump's code is placed for the hand-over.
 constexpr std::uint32_t FLAT_JUMP_ADDRESS = CODE_WINDOW + 0x100;
 
-struct AddressRange {
+struct WatchedRange {
     std::uint32_t begin;
     std::uint32_t end;  // exclusive
 };
@@ -59,7 +59,7 @@ struct EmulationSettings {
     double timeoutSeconds = 0;
     StopAt stopAt = StopAt::Never;
     // Reads inside these ranges are recorded in the result, in order.
-    std::vector<AddressRange> watchReads;
+    std::vector<WatchedRange> watchReads;
     // Bytes the handheld's UART sends while the emulator runs, as it sends them.
     std::function<void(std::string_view)> uartOutput;
     // Asked with the flat jump's r0..r3 before anything runs: a reason not to jump
