@@ -301,9 +301,11 @@ std::optional<AddressSpace::DeviceRegister> AddressSpace::deviceAt(std::uint32_t
 
 void AddressSpace::dropHostPageEntries() {
     for (auto& [base, region] : regions_) {
-        for (std::size_t i = 0; i < region.pages.size();) {
-            auto shared = [&](std::size_t k) {
-                return region.pages[k].kind == PageKind::Committed || region.pages[k].kind == PageKind::Ram;
+        // Named for the lambda: clang 14 cannot capture a structured binding.
+        std::vector<Page>& pages = region.pages;
+        for (std::size_t i = 0; i < pages.size();) {
+            auto shared = [&pages](std::size_t k) {
+                return pages[k].kind == PageKind::Committed || pages[k].kind == PageKind::Ram;
             };
             if (!shared(i)) {
                 ++i;
