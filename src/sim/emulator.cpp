@@ -270,11 +270,10 @@ struct Emulator::Engine {
     struct LoopPages {
         bool mmu = false;
         std::uint32_t table = 0, domains = 0, processId = 0;
-        std::array<std::uint32_t, 16> page{};  // odd: empty
-        std::array<std::uint8_t*, 16> host{};
-        std::array<bool, 16> writable{};
-        std::vector<std::uint32_t> tables;  // physical pages holding translation tables
-        std::vector<std::uint32_t> stored;  // virtual pages stored to
+        std::vector<std::uint32_t> tables;        // physical pages holding translation tables
+        std::vector<std::uint32_t> stored;        // virtual pages stored to
+        std::vector<std::uint32_t> storedFrames;  // and the physical pages behind them
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> met;  // virtual page, physical page
     };
     LoopPages loopPages;
 
@@ -559,8 +558,10 @@ struct Emulator::Engine {
             const std::uint32_t mva = va < PageTables::SLOT_SIZE ? va | (p.processId & 0xFE000000u) : va;
             auto word = [&](std::uint32_t at, std::uint32_t& value) {
                 if (!memory.contains(PhysicalAddress(at), 4)) return false;
-                value = memory.readWord(PhysicalAddress(at));
                 const std::uint32_t frame = at & ~(FRAME_SIZE - 1);
+                // A table the loop has stored into is left to the emulator's walk.
+                if (std::find(p.storedFrames.begin(), p.storedFrames.end(), frame) != p.storedFrames.end()) return false;
+                value = memory.readWord(PhysicalAddress(at));
                 if (std::find(p.tables.begin(), p.tables.end(), frame) == p.tables.end()) p.tables.push_back(frame);
                 return true;
             };
@@ -595,7 +596,59 @@ struct Emulator::Engine {
         if (p.mmu && frame >= first && frame < first + 0x4000) writable = false;
         for (std::uint32_t table : p.tables)
             if (table == frame) writable = false;
+        p.met.emplace_back(va & ~(FRAME_SIZE - 1), frame);
         return memory.host(PhysicalAddress(frame));
+    }
+
+    // Where a natively performed loop finds memory: pages as loopPage finds them,
+    // and each page stored to noted, so that code translated from it is dropped.
+    struct NativeLoopMemory final : LoopMemory {
+        Engine& engine;
+        explicit NativeLoopMemory(Engine& e) : engine(e) {}
+        std::uint8_t* page(std::uint32_t va, bool& writable) override { return engine.loopPage(va, writable); }
+        void stored(std::uint32_t va) override {
+            LoopPages& p = engine.loopPages;
+            p.stored.push_back(va);
+            for (auto it = p.met.rbegin(); it != p.met.rend(); ++it)
+                if (it->first == va) {
+                    p.storedFrames.push_back(it->second);
+                    break;
+                }
+        }
+    };
+
+    // Loops decoded before, by address and size, with the code they were decoded from.
+    struct KnownLoop {
+        std::uint64_t key = 0;
+        std::uint32_t code[32];
+        std::vector<LoopInstruction> loop;
+    };
+    static constexpr std::size_t KNOWN_LOOP_SLOTS = 64;
+    std::array<KnownLoop, KNOWN_LOOP_SLOTS> knownLoops{};
+
+    // Registers r0..r14 and the CPSR in one call each way.
+    void readState(LoopState& state) {
+        int regs[16];
+        void* values[16];
+        for (int r = 0; r < 15; ++r) {
+            regs[r] = armRegister(r);
+            values[r] = &state.r[r];
+        }
+        regs[15] = UC_ARM_REG_CPSR;
+        values[15] = &state.cpsr;
+        uc_reg_read_batch(uc, regs, values, 16);
+    }
+    void writeState(const LoopState& state) {
+        int regs[16];
+        void* values[16];
+        // The CPSR first: its mode decides which registers r8..r14 are.
+        regs[0] = UC_ARM_REG_CPSR;
+        values[0] = const_cast<std::uint32_t*>(&state.cpsr);
+        for (int r = 0; r < 15; ++r) {
+            regs[r + 1] = armRegister(r);
+            values[r + 1] = const_cast<std::uint32_t*>(&state.r[r]);
+        }
+        uc_reg_write_batch(uc, regs, values, 16);
     }
 
     // Performs natively a loop that makes up this whole block, when every instruction
@@ -607,17 +660,52 @@ struct Emulator::Engine {
         std::uint64_t& slot = notLoop[(at >> 2) & (NOT_LOOP_SLOTS - 1)];
         if (slot == key) return false;
         const std::uint32_t words = size / 4;
-        std::uint32_t code[32];
-        if (words > 32 || !readCode(at, reinterpret_cast<std::uint8_t*>(code), size)) return false;
+        if (words > 32 || (at & (FRAME_SIZE - 1)) + size > FRAME_SIZE) return false;
         const std::uint32_t control = readCp15(uc, 1);
-        const std::uint32_t cpsr = readRegister(uc, UC_ARM_REG_CPSR);
-        const std::optional<std::vector<LoopInstruction>> loop = decodeLoop(code, words);
-        // Big-endian data, the user mode's permissions and alignment faults are left
-        // to the emulator.
-        if (!loop || (control & (CONTROL_BIG_ENDIAN | CONTROL_ALIGNMENT)) || (cpsr & CPSR_MODE) == USER_MODE) {
+        // Big-endian data and alignment faults are left to the emulator.
+        if (control & (CONTROL_BIG_ENDIAN | CONTROL_ALIGNMENT)) {
             slot = key;
             return false;
         }
+        LoopPages& p = loopPages;
+        p.mmu = (control & CONTROL_MMU) != 0;
+        if (p.mmu) {
+            p.table = readCp15(uc, 2);
+            p.domains = readCp15(uc, 3);
+            p.processId = readCp15(uc, 13);
+        }
+        p.tables.clear();
+        p.stored.clear();
+        p.storedFrames.clear();
+        p.met.clear();
+
+        // The code as the processor fetches it; the loop's own bytes are never stored to.
+        std::uint32_t code[32];
+        bool writable = false;
+        const std::uint8_t* codeHost = loopPage(at & ~(FRAME_SIZE - 1), writable);
+        const std::uint8_t* avoidFrom = codeHost ? codeHost + (at & (FRAME_SIZE - 1)) : nullptr;
+        const std::uint8_t* avoidTo = avoidFrom ? avoidFrom + size : nullptr;
+        if (avoidFrom) {
+            std::memcpy(code, avoidFrom, size);
+        } else if (!readCode(at, reinterpret_cast<std::uint8_t*>(code), size)) {
+            return false;
+        }
+        KnownLoop& known = knownLoops[(at >> 2) & (KNOWN_LOOP_SLOTS - 1)];
+        if (known.key != key || std::memcmp(known.code, code, size) != 0) {
+            std::optional<std::vector<LoopInstruction>> loop = decodeLoop(code, words);
+            if (!loop) {
+                slot = key;
+                return false;
+            }
+            known.key = key;
+            std::memcpy(known.code, code, size);
+            known.loop = std::move(*loop);
+        }
+
+        LoopState state{};
+        readState(state);
+        // The user mode's permissions are left to the emulator.
+        if ((state.cpsr & CPSR_MODE) == USER_MODE) return false;
         // Rounds within the budget, and few enough that a stop or the time limit is heard.
         std::uint64_t rounds = std::uint64_t{1} << 20;
         if (settings.instructionBudget) {
@@ -627,51 +715,14 @@ struct Emulator::Engine {
         }
         if (rounds < 2) return false;
 
-        LoopPages& p = loopPages;
-        p.mmu = (control & CONTROL_MMU) != 0;
-        p.table = readCp15(uc, 2);
-        p.domains = readCp15(uc, 3);
-        p.processId = readCp15(uc, 13);
-        p.page.fill(1);
-        p.tables.clear();
-        p.stored.clear();
-        LoopMemory memory = [this](std::uint32_t va, std::uint32_t bytes, bool write) -> std::uint8_t* {
-            LoopPages& pages = loopPages;
-            const std::uint32_t page = va & ~(FRAME_SIZE - 1);
-            const std::size_t slotOf = (page >> 12) & 15;
-            if (pages.page[slotOf] != page) {
-                bool writable = false;
-                std::uint8_t* host = loopPage(page, writable);
-                if (!host) return nullptr;
-                pages.page[slotOf] = page;
-                pages.host[slotOf] = host;
-                pages.writable[slotOf] = writable;
-            }
-            if (write) {
-                if (!pages.writable[slotOf]) return nullptr;
-                if (pages.stored.empty() || pages.stored.back() != page) pages.stored.push_back(page);
-            }
-            (void)bytes;
-            return pages.host[slotOf] + (va & (FRAME_SIZE - 1));
-        };
-        // The loop's own code, where it lies in RAM, is never stored to.
-        bool writable = false;
-        const std::uint8_t* codeHost = loopPage(at & ~(FRAME_SIZE - 1), writable);
-        const std::uint8_t* avoidFrom = codeHost ? codeHost + (at & (FRAME_SIZE - 1)) : nullptr;
-        const std::uint8_t* avoidTo = avoidFrom ? avoidFrom + size : nullptr;
-        if ((at & (FRAME_SIZE - 1)) + size > FRAME_SIZE) return false;
-
-        LoopState state{};
-        for (int r = 0; r < 15; ++r) state.r[r] = readRegister(uc, armRegister(r));
         state.r[15] = at;
-        state.cpsr = cpsr;
-        const LoopRun run = runLoop(*loop, state, rounds, memory, avoidFrom, avoidTo);
-        if (run.rounds == 0) return false;
-
+        NativeLoopMemory memory(*this);
+        const LoopRun run = runLoop(known.loop, state, rounds, memory, avoidFrom, avoidTo);
         // Code translated from what was there before must not run.
         for (std::uint32_t page : p.stored) uc_ctl_remove_cache(uc, page, std::uint64_t{page} + FRAME_SIZE);
-        for (int r = 0; r < 15; ++r) writeRegister(uc, armRegister(r), state.r[r]);
-        writeRegister(uc, UC_ARM_REG_CPSR, state.cpsr);
+        if (run.rounds == 0) return false;
+
+        writeState(state);
         const std::uint64_t more = run.rounds * words - blockInstructions;
         result.instructions += more;
         result.nativeInstructions += more;
