@@ -370,7 +370,9 @@ struct Emulator::Engine {
         self->countBlock(address, size);
         if (self->stopsBefore(address) || self->finishing || self->blockThumb) return;
         if ((size == 12 || size == 16) && self->runStoreLoop(address, size)) return;
-        if (size >= 8 && self->runNativeLoop(address, size)) return;
+        // A block cut short by the end of a translation page may start a longer loop.
+        const bool cut = ((address + size) & (self->translationPage - 1)) == 0;
+        if ((size >= 8 || cut) && self->runNativeLoop(address, size)) return;
         if (size == 4) self->findBranchToSelf(address, again, lastBefore);
     }
 
@@ -618,9 +620,11 @@ struct Emulator::Engine {
     };
 
     // Loops decoded before, by address and size, with the code they were decoded from.
+    static constexpr std::uint32_t MAX_LOOP_WORDS = 32;
     struct KnownLoop {
         std::uint64_t key = 0;
-        std::uint32_t code[32];
+        std::uint32_t bytes = 0;
+        std::uint32_t code[MAX_LOOP_WORDS];
         std::vector<LoopInstruction> loop;
     };
     static constexpr std::size_t KNOWN_LOOP_SLOTS = 64;
@@ -659,8 +663,8 @@ struct Emulator::Engine {
         const std::uint64_t key = (address << 12) | size;
         std::uint64_t& slot = notLoop[(at >> 2) & (NOT_LOOP_SLOTS - 1)];
         if (slot == key) return false;
-        const std::uint32_t words = size / 4;
-        if (words > 32 || (at & (FRAME_SIZE - 1)) + size > FRAME_SIZE) return false;
+        const std::uint32_t inFrame = FRAME_SIZE - (at & (FRAME_SIZE - 1));
+        if (size > inFrame || size > 4 * MAX_LOOP_WORDS) return false;
         const std::uint32_t control = readCp15(uc, 1);
         // Big-endian data and alignment faults are left to the emulator.
         if (control & (CONTROL_BIG_ENDIAN | CONTROL_ALIGNMENT)) {
@@ -679,26 +683,47 @@ struct Emulator::Engine {
         p.storedFrames.clear();
         p.met.clear();
 
-        // The code as the processor fetches it; the loop's own bytes are never stored to.
-        std::uint32_t code[32];
+        // The code as the processor fetches it. The emulator ends a block where its
+        // translation page ends, so a loop may go on past the block, in the same frame.
+        std::uint32_t code[MAX_LOOP_WORDS];
         bool writable = false;
         const std::uint8_t* codeHost = loopPage(at & ~(FRAME_SIZE - 1), writable);
-        const std::uint8_t* avoidFrom = codeHost ? codeHost + (at & (FRAME_SIZE - 1)) : nullptr;
-        const std::uint8_t* avoidTo = avoidFrom ? avoidFrom + size : nullptr;
-        if (avoidFrom) {
-            std::memcpy(code, avoidFrom, size);
+        const std::uint8_t* codeAt = codeHost ? codeHost + (at & (FRAME_SIZE - 1)) : nullptr;
+        const bool cut = codeAt && ((at + size) & (translationPage - 1)) == 0;
+        const std::uint32_t available = cut ? std::min(inFrame, 4 * MAX_LOOP_WORDS) : size;
+        if (codeAt) {
+            std::memcpy(code, codeAt, available);
         } else if (!readCode(at, reinterpret_cast<std::uint8_t*>(code), size)) {
             return false;
         }
+        auto branchesBack = [](std::uint32_t word, std::uint32_t words) {
+            return (word >> 28) != 0xF && ((word >> 24) & 0xF) == 0xA &&
+                   (word & 0xFFFFFFu) == ((0x1000000u - (words + 1)) & 0xFFFFFFu);
+        };
+        std::uint32_t words = size / 4;
+        if (cut && !branchesBack(code[words - 1], words)) {
+            words = 0;
+            for (std::uint32_t i = size / 4; i < available / 4 && words == 0; ++i)
+                if (branchesBack(code[i], i + 1)) words = i + 1;
+            if (words == 0) {
+                slot = key;
+                return false;
+            }
+        }
+        const std::uint32_t bytes = 4 * words;
+        // The loop's own bytes are never stored to.
+        const std::uint8_t* avoidFrom = codeAt;
+        const std::uint8_t* avoidTo = codeAt ? codeAt + bytes : nullptr;
         KnownLoop& known = knownLoops[(at >> 2) & (KNOWN_LOOP_SLOTS - 1)];
-        if (known.key != key || std::memcmp(known.code, code, size) != 0) {
+        if (known.key != key || known.bytes != bytes || std::memcmp(known.code, code, bytes) != 0) {
             std::optional<std::vector<LoopInstruction>> loop = decodeLoop(code, words);
             if (!loop) {
                 slot = key;
                 return false;
             }
             known.key = key;
-            std::memcpy(known.code, code, size);
+            known.bytes = bytes;
+            std::memcpy(known.code, code, bytes);
             known.loop = std::move(*loop);
         }
 
@@ -726,7 +751,7 @@ struct Emulator::Engine {
         const std::uint64_t more = run.rounds * words - blockInstructions;
         result.instructions += more;
         result.nativeInstructions += more;
-        writeRegister(uc, UC_ARM_REG_PC, run.exited ? at + size : at);
+        writeRegister(uc, UC_ARM_REG_PC, run.exited ? at + bytes : at);
         // The rounds were many blocks' worth: the time limit is looked at when the loop
         // comes round (a stop is heard there in any case).
         blocks |= 0x3FFF;
