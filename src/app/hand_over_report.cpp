@@ -313,7 +313,8 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
                 {"pc_symbol", symbolOf(result.pc, map)},
                 {"lr", result.r[14]},
                 {"lr_symbol", symbolOf(result.r[14], map)},
-                {"instructions", result.instructions},
+                {"emulator", result.emulator},
+                {"instructions", result.emulator == "qemu" ? Json(nullptr) : Json(result.instructions)},
                 {"instructions_exact", result.instructionsExact},
                 {"seconds", result.seconds}};
     if (faulted(result.reason)) {

@@ -248,6 +248,8 @@ struct Emulator::Engine {
     std::size_t uartSent = 0;
     // Only the XScale has a Thumb state; the StrongARM's count needs no look at it.
     bool thumbCapable = false;
+    // And only the XScale (ARMv5TE) has pld, which a kernel's copies use.
+    bool preloadCapable = false;
     // The budget ends inside a block: the run stops before it, and these last
     // instructions are then run counted one by one.
     std::uint64_t budgetTail = 0;
@@ -278,7 +280,10 @@ struct Emulator::Engine {
     LoopPages loopPages;
 
     Engine(Handheld& d, EmulationSettings s)
-        : device(d), settings(std::move(s)), thumbCapable(d.settings().cpu == CpuFamily::PXA2x0) {}
+        : device(d),
+          settings(std::move(s)),
+          thumbCapable(d.settings().cpu == CpuFamily::PXA2x0),
+          preloadCapable(d.settings().cpu == CpuFamily::PXA2x0) {}
     ~Engine() {
         if (uc) uc_close(uc);
     }
@@ -716,7 +721,7 @@ struct Emulator::Engine {
         const std::uint8_t* avoidTo = codeAt ? codeAt + bytes : nullptr;
         KnownLoop& known = knownLoops[(at >> 2) & (KNOWN_LOOP_SLOTS - 1)];
         if (known.key != key || known.bytes != bytes || std::memcmp(known.code, code, bytes) != 0) {
-            std::optional<std::vector<LoopInstruction>> loop = decodeLoop(code, words);
+            std::optional<std::vector<LoopInstruction>> loop = decodeLoop(code, words, preloadCapable);
             if (!loop) {
                 slot = key;
                 return false;
@@ -979,8 +984,10 @@ std::optional<std::uint32_t> physicalAddressOf(const PhysicalMemory& memory, std
 }
 
 std::string HandOverResult::describe() const {
-    std::string at = " at " + hex(pc) + " after " + (instructionsExact ? "" : "about ") + std::to_string(instructions) +
-                     " instructions";
+    std::string at = " at " + hex(pc);
+    // A run that counted nothing says no count.
+    if (instructionsExact || instructions > 0)
+        at += " after " + std::string(instructionsExact ? "" : "about ") + std::to_string(instructions) + " instructions";
     switch (reason) {
     case HaltReason::Halted: return "halted" + at;
     case HaltReason::Returned: return "returned to the caller" + at;

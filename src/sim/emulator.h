@@ -96,6 +96,9 @@ struct HandOverResult {
     bool instructionsExact = true;
     // Of those, the ones a shortcut performed natively instead of emulating them.
     std::uint64_t nativeInstructions = 0;
+    // Which emulator ran: "unicorn", or "qemu" for the whole machine, which counts no
+    // instructions (then 0, not exact).
+    std::string emulator = "unicorn";
     double seconds = 0;              // host processor time spent emulating
     std::uint32_t entry = 0;         // the kernel's entry, where the loader enters it
     std::array<std::uint32_t, 4> jumpArguments{};  // the flat jump's r0..r3

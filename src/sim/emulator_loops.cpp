@@ -43,10 +43,13 @@ constexpr std::uint16_t passingFlags(std::uint32_t condition) {
     return mask;
 }
 
-constexpr std::uint16_t PASSES[16] = {
+// A condition of our own, never met: a hint's, which is counted and skipped.
+constexpr std::uint8_t NOTHING_TO_DO = 16;
+
+constexpr std::uint16_t PASSES[17] = {
     passingFlags(0),  passingFlags(1),  passingFlags(2),  passingFlags(3), passingFlags(4),  passingFlags(5),
     passingFlags(6),  passingFlags(7),  passingFlags(8),  passingFlags(9), passingFlags(10), passingFlags(11),
-    passingFlags(12), passingFlags(13), passingFlags(14), passingFlags(15)};
+    passingFlags(12), passingFlags(13), passingFlags(14), passingFlags(15), 0};
 
 inline bool passes(std::uint8_t condition, std::uint32_t cpsr) { return (PASSES[condition] >> (cpsr >> 28)) & 1; }
 
@@ -177,7 +180,7 @@ private:
 
 }  // namespace
 
-std::optional<std::vector<LoopInstruction>> decodeLoop(const std::uint32_t* code, std::uint32_t words) {
+std::optional<std::vector<LoopInstruction>> decodeLoop(const std::uint32_t* code, std::uint32_t words, bool preload) {
     if (words < 2 || words > MAX_WORDS) return std::nullopt;
     std::vector<LoopInstruction> loop;
     loop.reserve(words);
@@ -186,6 +189,13 @@ std::optional<std::vector<LoopInstruction>> decodeLoop(const std::uint32_t* code
         LoopInstruction d{};
         d.word = w;
         d.condition = static_cast<std::uint8_t>(w >> 28);
+        // pld [rN, #offset] and pld [rN, rM, shift]: no access, no fault.
+        if (preload && i + 1 < words && (w & 0xFD70F000u) == 0xF550F000u && (!((w >> 25) & 1) || (w & 0x10) == 0)) {
+            d.kind = LoopInstruction::Kind::Preload;
+            d.condition = NOTHING_TO_DO;
+            loop.push_back(d);
+            continue;
+        }
         if (d.condition == 0xF) return std::nullopt;
         const std::uint32_t rn = (w >> 16) & 0xF, rd = (w >> 12) & 0xF;
         d.rn = static_cast<std::uint8_t>(rn);

@@ -12,9 +12,9 @@ namespace sim {
 
 // One instruction of such a loop, decoded once for all its rounds.
 struct LoopInstruction {
-    enum class Kind : std::uint8_t { DataProcessing, Transfer, Multiple, Branch };
+    enum class Kind : std::uint8_t { DataProcessing, Transfer, Multiple, Branch, Preload };
     Kind kind;
-    std::uint8_t condition;
+    std::uint8_t condition;  // as encoded; for a hint, one that is never met
     std::uint8_t rd = 0, rn = 0, rm = 0;
     std::uint8_t opcode = 0;       // data processing
     std::uint8_t shiftType = 0;    // a register operand's shift (lsl, lsr, asr, ror)
@@ -30,8 +30,9 @@ struct LoopInstruction {
 };
 
 // The loop's instructions when every one is of a kind performed natively and the
-// last is the branch back; none otherwise.
-std::optional<std::vector<LoopInstruction>> decodeLoop(const std::uint32_t* code, std::uint32_t words);
+// last is the branch back; none otherwise. `preload`: the processor has pld (ARMv5TE),
+// a hint with nothing to perform; otherwise that encoding is undefined.
+std::optional<std::vector<LoopInstruction>> decodeLoop(const std::uint32_t* code, std::uint32_t words, bool preload);
 
 // Where the loop's memory accesses land.
 class LoopMemory {

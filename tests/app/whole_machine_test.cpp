@@ -82,11 +82,20 @@ TEST_F(WholeMachine, SampleKernelSpeaksAsUnderTheExactRun) {
     for (const char* platform : {"'HP Jornada 720 (US/UK)'", "'Compaq iPAQ H3900'", "'Sharp W-ZERO3 (WS003SH)'"}) {
         SCOPED_TRACE(platform);
         std::string flags = std::string("boot -y -q --platform ") + platform;
-        ASSERT_EQ(quorvel(flags, "unicorn"), 0) << stderrText();
-        ASSERT_EQ(quorvel(flags + " --emulator qemu", "qemu"), 0) << stderrText();
+        ASSERT_EQ(quorvel(flags + " --json '" + (dir_ / "unicorn.json").string() + "'", "unicorn"), 0) << stderrText();
+        ASSERT_EQ(quorvel(flags + " --emulator qemu --json '" + (dir_ / "qemu.json").string() + "'", "qemu"), 0)
+            << stderrText();
         std::string exact = readAll(dir_ / "unicorn");
         EXPECT_NE(exact.find("check"), std::string::npos);
         EXPECT_EQ(readAll(dir_ / "qemu"), exact);
+        // Each report says which emulator ran; QEMU counts no instructions and says none.
+        const nlohmann::json counted = nlohmann::json::parse(readAll(dir_ / "unicorn.json"))["run"];
+        const nlohmann::json whole = nlohmann::json::parse(readAll(dir_ / "qemu.json"))["run"];
+        EXPECT_EQ(counted["emulator"], "unicorn");
+        EXPECT_GT(counted["instructions"].get<std::uint64_t>(), 0u);
+        EXPECT_EQ(whole["emulator"], "qemu");
+        EXPECT_TRUE(whole["instructions"].is_null());
+        EXPECT_EQ(whole["description"].get<std::string>().find("instructions"), std::string::npos) << whole.dump(2);
     }
     EXPECT_TRUE(leftNothing());
 }

@@ -41,11 +41,12 @@ const Cpu CPUS[] = {
 std::string cpuName(const testing::TestParamInfo<Cpu>& info) { return info.param.name; }
 
 // One case of loop_shapes.S: its routine and variant; whether its loops go round
-// often enough to be performed natively.
+// often enough to be performed natively; whether only the XScale has its instructions.
 struct Shape {
     const char* routine;
     std::uint32_t variant;
     bool native;
+    bool xscale = false;
 };
 
 const Shape SHAPES[] = {
@@ -71,6 +72,8 @@ const Shape SHAPES[] = {
     {"case_checksum", 0, true},    // every operand and flag
     {"case_checksum", 1, false},   // its word stores unaligned: left to the emulator
     {"case_running_sum", 0, true}, // loads its own store of the same round
+    {"case_preload_copy", 0, true, true},
+    {"case_preload_page", 0, true, true},
 };
 
 // Where everything lies: the code, then the 4 MB work area a megabyte on.
@@ -193,6 +196,7 @@ TEST_P(NativeLoopTest, EveryShapeLeavesWhatEmulatingEachInstructionLeaves) {
         for (const Shape& shape : SHAPES) {
             SCOPED_TRACE(std::string(shape.routine) + " variant " + std::to_string(shape.variant) +
                          (mmu ? ", MMU on" : ", MMU off"));
+            if (shape.xscale && GetParam().family != sim::CpuFamily::PXA2x0) continue;
             const std::uint32_t routine = image.symbol(shape.routine);
             ASSERT_NE(routine, 0xFFFFFFFFu);
             const std::array<std::uint32_t, 4> args{area, mmu ? 1u : 0u, window + routine, shape.variant};

@@ -187,6 +187,50 @@ case_running_sum:
     bne     1b
     mov     pc, lr
 
+@ A copy and a copy_page that preload their source, as an ARMv5 kernel's do (the
+@ XScale has pld; to the StrongARM it is undefined).
+    .arch   armv5te
+    .global case_preload_copy
+case_preload_copy:
+    stmfd   sp!, {r4 - r10, lr}
+    add     r1, r0, #0x1000
+    add     r0, r0, #0x100000
+    mov     r2, #0x10000
+    pld     [r1, #0]
+    subs    r2, r2, #32
+1:  pld     [r1, #124]
+    ldmia   r1!, {r3 - r10}
+    subs    r2, r2, #32
+    stmia   r0!, {r3 - r10}
+    bge     1b
+    ldmfd   sp!, {r4 - r10, pc}
+
+    .global case_preload_page
+case_preload_page:
+    stmfd   sp!, {r4, lr}
+    add     r1, r0, #0x10000
+    add     r0, r0, #0x200000
+    pld     [r1, #0]
+    pld     [r1, #32]
+    mov     r2, #4096 / 64 - 1
+    ldmia   r1!, {r3, r4, ip, lr}
+1:  pld     [r1, #64]
+    pld     [r1, #96]
+2:  stmia   r0!, {r3, r4, ip, lr}
+    ldmia   r1!, {r3, r4, ip, lr}
+    stmia   r0!, {r3, r4, ip, lr}
+    ldmia   r1!, {r3, r4, ip, lr}
+    stmia   r0!, {r3, r4, ip, lr}
+    ldmia   r1!, {r3, r4, ip, lr}
+    subs    r2, r2, #1
+    stmia   r0!, {r3, r4, ip, lr}
+    ldmiagt r1!, {r3, r4, ip, lr}
+    bgt     1b
+    ldmiaeq r1!, {r3, r4, ip, lr}
+    beq     2b
+    ldmfd   sp!, {r4, pc}
+    .arch   armv4
+
 @ r0 destination, r1 byte, r2 count
 memset:
     and     r1, r1, #0xFF

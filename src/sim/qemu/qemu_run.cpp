@@ -329,6 +329,7 @@ HandOverResult runOnQemu(Handheld& device, const Machine& machine, const HandOve
                          const RunSettings& settings) {
     HandOverResult result = atJump;
     result.reason = HaltReason::Failed;
+    result.emulator = "qemu";
     result.instructions = 0;
     result.instructionsExact = false;
     result.exception.clear();
