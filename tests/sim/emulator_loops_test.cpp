@@ -38,6 +38,7 @@ const Cpu CPUS[] = {
     {"PXA2x0", sim::CpuFamily::PXA2x0, sim::MAIN_ID_PXA250, 0xA0000000, UC_CPU_ARM_PXA250},
 };
 
+using testing_support::PrintTo;
 std::string cpuName(const testing::TestParamInfo<Cpu>& info) { return info.param.name; }
 
 // One case of loop_shapes.S: its routine and variant; whether its loops go round
