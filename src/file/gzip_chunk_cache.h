@@ -8,7 +8,7 @@
 namespace quorvel {
 
 // Inflated bytes are kept for reading again in chunks of this size.
-constexpr std::uint32_t GZIP_CACHE_CHUNK = 16u << 10;
+constexpr std::uint32_t GZIP_CACHE_CHUNK = 64u << 10;
 
 // Told the memory the kept bytes take, each time it changes.
 class GzipCacheObserver {
