@@ -165,6 +165,11 @@ std::uint32_t AddressSpace::allocate(std::uint32_t address, std::uint32_t size, 
         page = Page{PageKind::Committed, frame->value(), nullptr};
         fresh.push_back(i);
     }
+    // Committed pages start zeroed.
+    std::vector<PhysicalAddress> frames;
+    frames.reserve(fresh.size());
+    for (std::uint32_t i : fresh) frames.emplace_back(region->pages[i].physical);
+    memory_.zeroFrames(std::move(frames));
     // Then the host: each run of new pages leaves the window's reservation at once and
     // its frames are mapped into the gap, which costs the host far less than
     // replacing the reservation page by page.
@@ -178,7 +183,6 @@ std::uint32_t AddressSpace::allocate(std::uint32_t address, std::uint32_t size, 
         bool mapped = !gap || munmap(at(runAt), runSize) == 0;
         for (std::size_t j = k; mapped && j < end; ++j) {
             const Page& page = region->pages[fresh[j]];
-            memory_.zeroFrame(PhysicalAddress(page.physical));  // committed pages start zeroed
             mapped = mapFrame(base + fresh[j] * PAGE, page.physical, true, PAGE, !gap);
         }
         if (!mapped) {

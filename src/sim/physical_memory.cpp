@@ -128,12 +128,33 @@ std::optional<PhysicalAddress> PhysicalMemory::allocateFrame() {
 
 void PhysicalMemory::freeFrame(PhysicalAddress frame) { free_.push_back(frame); }
 
-void PhysicalMemory::zeroFrame(PhysicalAddress frame) {
+void PhysicalMemory::zeroFrames(std::vector<PhysicalAddress> frames) {
     // A hole in the backing object, unlike a page swapped out, is no data; touching it
     // here would only make the host provide the page before the first real write.
-    const auto offset = static_cast<off_t>(backingOffset(frame));
-    const off_t data = lseek(fd_, offset, SEEK_DATA);
-    if (data == offset || (data < 0 && errno != ENXIO)) std::memset(host(frame), 0, FRAME_SIZE);
+    std::vector<off_t> offsets;
+    offsets.reserve(frames.size());
+    for (PhysicalAddress frame : frames) offsets.push_back(static_cast<off_t>(backingOffset(frame)));
+    std::sort(offsets.begin(), offsets.end());
+    // [dataFrom, dataTo) is a stretch of data the host reported: frames inside it are
+    // cleared, frames before it are holes.
+    off_t dataFrom = -1;
+    off_t dataTo = -1;
+    for (off_t offset : offsets) {
+        if (offset >= dataTo) {
+            dataFrom = lseek(fd_, offset, SEEK_DATA);
+            if (dataFrom < 0) {
+                if (errno != ENXIO) {
+                    // No answer: clear as if every frame held data.
+                    std::memset(view_ + offset, 0, FRAME_SIZE);
+                    continue;
+                }
+                break;  // no data at or after this offset: the rest are holes
+            }
+            dataTo = lseek(fd_, dataFrom, SEEK_HOLE);
+            if (dataTo < 0) dataTo = static_cast<off_t>(total_);
+        }
+        if (offset + static_cast<off_t>(FRAME_SIZE) > dataFrom) std::memset(view_ + offset, 0, FRAME_SIZE);
+    }
 }
 
 void PhysicalMemory::preferFrames(const std::vector<PhysicalAddress>& frames) {

@@ -56,9 +56,10 @@ public:
     // order (to place a boot's pages on purpose).
     std::optional<PhysicalAddress> allocateFrame();
     void freeFrame(PhysicalAddress frame);
-    // Clears a frame, as a committed page must start; one whose backing the host has
-    // never provided reads as zero already and is left untouched.
-    void zeroFrame(PhysicalAddress frame);
+    // Clears frames, as committed pages must start; one whose backing the host has
+    // never provided reads as zero already and is left untouched. The host is asked
+    // where its data lies once per stretch of data or hole, not once per frame.
+    void zeroFrames(std::vector<PhysicalAddress> frames);
     void preferFrames(const std::vector<PhysicalAddress>& frames);
     std::size_t freeFrames() const { return free_.size() + preferred_.size(); }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "file/gzip_file_manager.h"
+#include "support/cache_watch.h"
 #include "support/test_data.h"
 #include "gzip_card.h"
 
@@ -47,6 +48,8 @@ protected:
         put("kernel.gz", *packed);
         GzipFileManager& file = openCard("kernel.gz");
         file.setCacheLimit(limit);
+        watch = {};
+        file.watchCache(&watch);
         return file;
     }
 
@@ -75,6 +78,7 @@ protected:
         EXPECT_EQ(file.read(&more, 1, static_cast<std::int32_t>(n)), 0);
     }
 
+    testing_support::CacheWatch watch;
     static std::string* content;
     static std::string* packed;
 };
@@ -88,10 +92,10 @@ TEST_F(GzipCache, TheElfLoadersPatternInflatesTheFileOnceAndLetsTheChunksGo) {
     EXPECT_EQ(file.inflatedBytes(), n);
     // The skip kept nearly the whole file; the segments read through let it go, all but
     // the chunks at the ends of the runs.
-    EXPECT_GE(file.cachedBytesPeak(), n - 4096 - GZIP_CACHE_CHUNK);
-    EXPECT_LE(file.cachedBytes(), 4u * GZIP_CACHE_CHUNK);
+    EXPECT_GE(watch.peak, n - 4096 - GZIP_CACHE_CHUNK);
+    EXPECT_LE(watch.bytes, 4u * GZIP_CACHE_CHUNK);
     EXPECT_EQ(file.close(), 1);
-    EXPECT_EQ(file.cachedBytes(), 0u);
+    EXPECT_EQ(watch.bytes, 0u);
 }
 
 // Limits below the file: the kept bytes are dropped where the limit is met, and going
@@ -103,8 +107,8 @@ TEST_F(GzipCache, WithoutMemoryForTheChunksTheSameBytesComeByInflatingAgain) {
         GzipFileManager& file = openLimited(limit);
         elfPattern(file);
         EXPECT_GE(file.inflatedBytes(), 2 * n - 8192);
-        EXPECT_EQ(file.cachedBytes(), 0u);
-        EXPECT_LE(file.cachedBytesPeak(), limit);
+        EXPECT_EQ(watch.bytes, 0u);
+        EXPECT_LE(watch.peak, limit);
         file.close();
     }
 }
@@ -140,13 +144,13 @@ TEST_F(GzipCache, SizeEndsTheKeeping) {
     const std::uint32_t n = static_cast<std::uint32_t>(content->size());
     readAt(file, 0, 100);
     readAt(file, MB, 100);  // a skip: what lies before is kept
-    const std::uint64_t kept = file.cachedBytes();
+    const std::uint64_t kept = watch.bytes;
     EXPECT_GE(kept, MB);
     readAt(file, 50, 100);  // from the kept bytes
     EXPECT_EQ(file.size(), n - 150);
     readAt(file, 2 * MB, 1000);
     readAt(file, 150, 100);
-    EXPECT_LE(file.cachedBytes(), kept);
+    EXPECT_LE(watch.bytes, kept);
 }
 
 }  // namespace
