@@ -111,6 +111,7 @@ std::uint32_t RawLoader::neededMemory() {
 
 int RawLoader::load() {
     startLinks();
+    console().print(u"seg[0] paddr 0x%08x file size 0x%x mem size 0x%x\n", loadAddress, size, size);
     loadSegment(loadAddress, size, 0, size);
     if (!error && !endsCleanly()) error = true;
     // The image goes above what the kernel will write itself.
