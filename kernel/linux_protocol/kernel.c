@@ -19,7 +19,7 @@
    the command line is terminated inside its tag; each bank is page aligned, the list
    and the kernel lie in RAM; the initrd lies in RAM, has the size lpk.initrd=N names
    (none when the command line names none) and holds the test pattern, byte i being
-   (i * 131 + (i >> 9) + 7) mod 256.
+   (i * 131 + (i >> 9) + 7) mod 256; and that the kernel's own last word arrived.
 
    Built position-independent, without data or bss: it runs where a PXA-2x0 loader
    puts it too, and decides the UART by where it runs. */
@@ -30,6 +30,7 @@ typedef unsigned short u16;
 typedef unsigned char u8;
 
 void kernel_main(u32 r0, u32 r1, u32 r2, u32 cpsr, u32 control);
+extern const u32 image_end_marker; /* the image's last word */
 
 #define SA_UART 0x80050000u
 #define PXA_UART 0x40100000u
@@ -234,6 +235,7 @@ void kernel_main(u32 r0, u32 r1, u32 r2, u32 cpsr, u32 control) {
     check(s, "tag list", list_ok && ended && cores == 1 && sizes_ok && line != 0 && s->banks > 0);
     check(s, "tags in ram", s->banks > 0 && in_ram(s, r2, offset + 8));
     check(s, "kernel in ram", in_ram(s, here, 4));
+    check(s, "kernel whole", image_end_marker == 0x444E454Cu);
     long long wanted = line ? option(line, line_length, "lpk.initrd=") : -1;
     if (wanted < 0) {
         check(s, "no initrd", initrds == 0);

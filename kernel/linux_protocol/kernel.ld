@@ -17,6 +17,7 @@ SECTIONS
     .got : { *(.got .got.*) } :text
     .data : { *(.data .data.*) } :text
     .bss : { *(.bss .bss.* COMMON) } :text
+    .image.end : { KEEP(*(.image.end)) } :text
     /DISCARD/ : { *(.ARM.exidx*) *(.ARM.extab*) *(.comment) *(.note*) }
 }
 

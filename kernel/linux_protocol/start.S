@@ -39,4 +39,13 @@ stack_bottom:
 
 @ The section only Linux's ARM kernels have: the ELF build is recognised as Linux.
     .section .init.proc.info, "a"
+    .balign 4
     .word   0
+
+@ The image's last word: the kernel checks that it arrived whole.
+    .section .image.end, "a"
+    .global image_end_marker
+    .hidden image_end_marker
+    .balign 4
+image_end_marker:
+    .word   0x444E454C                  @ "LEND"

@@ -38,6 +38,12 @@ RawLoader::RawLoader(Console*& consoleIn, MemoryManager*& memoryManagerIn, RawKi
 
 int RawLoader::attachFile(FileManager*& fileManagerSlot) {
     Loader::attachFile(fileManagerSlot);
+    // A gzip front gives the length from where it stands: the probe has read on.
+    std::uint8_t none;
+    if (fileManager().read(&none, 0, 0) < 0) {
+        console().print(u"can't read the kernel.\n");
+        return 0;
+    }
     size = fileManager().size();
     if (size == SIZE_UNKNOWN || size == 0) {
         console().print(u"can't get the size of the kernel.\n");
