@@ -14,6 +14,8 @@
 
 #include "support/boot_harness.h"
 #include "support/device.h"
+#include "platform/coredll.h"
+#include "sim/handheld.h"
 #include "support/test_data.h"
 
 using namespace testing_support;
@@ -204,4 +206,28 @@ TEST_F(LinuxBoot, RefusalsAndTheProtocolChoiceAreSaid) {
             EXPECT_NE(r.out.find(c.kernelSaid), std::string::npos) << r.out;
         }
     }
+}
+
+// From the window's options alone, with no flag: the kernel on the card is recognised
+// and entered as Linux, the Main page's md root giving the initrd and root=/dev/ram0,
+// the Option page's text the rest of the command line.
+TEST(LinuxBootFromTheOptions, ARecognisedKernelIsEnteredAsLinux) {
+    sim::DeviceSettings settings;
+    settings.cpu = sim::CpuFamily::SA11x0;
+    settings.mainId = sim::MAIN_ID_SA1110;
+    TestDevice device(settings);
+    device.writeFile("Storage Card/zImage.gz", readHostFile(KERNEL + ".zimage.gz"));
+    device.writeFile("Storage Card/initrd", readHostFile(INITRD));
+    BootRun run = bootOnDevice(device, [](quorvel::BootMenu& menu) {
+        selectKernel(menu, u"Sharp Zaurus SL-5500 (collie)", u"\\Storage Card\\", u"zImage.gz");
+        menu.rootFileSystem = quorvel::ROOT_MD;
+        ce::wcsncpy(menu.fileSystemImage, u"initrd", quorvel::PATH_SIZE - 1);
+        ce::wcsncpy(menu.extraKernelOptions, u"  lpk.machine=146\tlpk.initrd=70001 ", quorvel::EXTRA_OPTIONS_SIZE - 1);
+    });
+    SCOPED_TRACE(run.log + "\n--- uart ---\n" + run.uart);
+    ASSERT_TRUE(run.handOver.has_value());
+    EXPECT_TRUE(run.kernelOk());
+    EXPECT_NE(run.log.find("protocol: linux (the kernel is a zImage"), std::string::npos);
+    EXPECT_NE(run.log.find("machine number 146 (Sharp Zaurus SL-5500 (collie))"), std::string::npos);
+    EXPECT_EQ(run.kernelLine("ATAG_CMDLINE"), "ATAG_CMDLINE \"root=/dev/ram0 lpk.machine=146\tlpk.initrd=70001\"");
 }
