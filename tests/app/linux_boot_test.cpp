@@ -231,3 +231,19 @@ TEST(LinuxBootFromTheOptions, ARecognisedKernelIsEnteredAsLinux) {
     EXPECT_NE(run.log.find("machine number 146 (Sharp Zaurus SL-5500 (collie))"), std::string::npos);
     EXPECT_EQ(run.kernelLine("ATAG_CMDLINE"), "ATAG_CMDLINE \"root=/dev/ram0 lpk.machine=146\tlpk.initrd=70001\"");
 }
+
+// `quorvel options` shows what a Linux kernel would be given, without booting.
+TEST_F(LinuxBoot, TheOptionsShowTheMachineNumberAndTheCommandLine) {
+    Outcome r = run({"options", "--platform", "collie", "--root", "md", "--image", "ramdisk.fs", "--single-user", "--extra",
+                     " console=ttySA0  root=/dev/mtdblock2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("linux machine      146 (the platform's)\n"), std::string::npos) << r.out;
+    // The md root first, so that a root= of the user's own comes later and wins.
+    EXPECT_NE(r.out.find("linux command line root=/dev/ram0 single console=ttySA0  root=/dev/mtdblock2\n"),
+              std::string::npos)
+        << r.out;
+    r = run({"options", "--platform", "Compaq iPAQ H3900", "--root", "sd", "--protocol", "linux"});
+    EXPECT_NE(r.out.find("protocol           linux (asked for)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("linux machine      none (give one with --machine-number)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("linux command line \n"), std::string::npos) << "sd has no Linux meaning\n" << r.out;
+}
