@@ -50,10 +50,7 @@ void keepLinuxPageTableClear(std::vector<AddressRange>& destinations) {
     std::uint32_t low = destinations.front().start;
     for (const AddressRange& range : destinations) low = range.start < low ? range.start : low;
     if (low < PAGE_TABLE_SIZE) return;
-    const AddressRange table{low - PAGE_TABLE_SIZE, low};
-    for (const AddressRange& range : destinations)
-        if (range.overlaps(table)) return;
-    destinations.insert(destinations.begin(), table);
+    destinations.insert(destinations.begin(), AddressRange{low - PAGE_TABLE_SIZE, low});
 }
 
 const char* protocolName(KernelProtocol protocol) { return protocol == KernelProtocol::Linux ? "linux" : "native"; }

@@ -47,7 +47,7 @@ const char* protocolName(KernelProtocol protocol);
 // Linux writes its first page table in the 16 KB below its text before it reads the
 // tags: keeps that memory, below the lowest destination, out of the pool (in front of
 // the destinations, whose last entry stays the last piece placed). Nothing is added
-// where it would overlap a destination or fall below address 0.
+// where it would fall below address 0.
 void keepLinuxPageTableClear(std::vector<AddressRange>& destinations);
 
 }  // namespace quorvel
