@@ -2,10 +2,13 @@
 #include "boot/boot_sequence.h"
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "boot/architecture.h"
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
+#include "boot/kernel_protocol.h"
 #include "console/console.h"
 #include "file/file_manager.h"
 #include "loader/loader.h"
@@ -29,6 +32,7 @@ const ce::WCHAR* loadKernel(BootContext& context, BootMenu& menu, std::uint64_t 
     menu.progress("5");
     if (!context.chooseLoader()) return u"Can't attach loader.\n";
     if (!context.loader->attachFile(context.fileManagerSlot)) return u"Can't initialize loader.\n";
+    if (!context.chooseProtocol()) return u"No Linux machine number for this platform.\n";
 
     menu.progress("6");
     std::uint64_t total = roundPages(context.loader->neededMemory(), context.memoryManagerSlot->pageSize) + imageBytes;
@@ -38,7 +42,12 @@ const ce::WCHAR* loadKernel(BootContext& context, BootMenu& menu, std::uint64_t 
     // The pool keeps clear of where the kernel, its symbols and the image will be
     // copied, so that no copy overwrites a page still to be read.
     std::uint32_t image = imageBytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(imageBytes);
-    if (!context.architecture->reserveMemory(request, context.loader->destinations(image)))
+    std::vector<AddressRange> destinations = context.loader->destinations(image);
+    // A zImage's loader keeps its own kernel's page table clear; an ELF kernel's text
+    // is its lowest destination.
+    if (context.protocol == KernelProtocol::Linux && context.kernelFormat == LoaderFormat::Elf)
+        keepLinuxPageTableClear(destinations);
+    if (!context.architecture->reserveMemory(request, std::move(destinations)))
         return u"Can't allocate memory.\n";
 
     menu.progress("7");
@@ -102,7 +111,18 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
     }
     loader->finishLinks();
 
-    std::uint32_t parameterPagePhys = architecture->fillParameterPage(*loader);
+    std::uint32_t parameterPagePhys = NO_ADDRESS;
+    if (context.protocol == KernelProtocol::Linux) {
+        LinuxBoot request;
+        request.machineNumber = context.machineNumber;
+        request.commandLine = linuxCommandLine(menu);
+        request.hasInitrd = context.useFileSystemImage && loader->imageSize > 0;
+        request.initrdStart = loader->imageStart;
+        request.initrdSize = loader->imageSize;
+        parameterPagePhys = architecture->fillLinuxParameterPage(*loader, request);
+    } else {
+        parameterPagePhys = architecture->fillParameterPage(*loader);
+    }
     // fillParameterPage has said why; without the page the kernel has no arguments.
     if (parameterPagePhys == NO_ADDRESS) return u"Can't set up boot information.\n";
 
