@@ -393,7 +393,6 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
     report["boot_information_page"] = map.bootInfoPage;
     report["loader_page"] = map.loaderPage;
     report["loader_stack_top"] = map.stackTop;
-    report["emulator"] = map.emulator.empty() ? Json(nullptr) : Json(map.emulator);
     report["protocol"] = map.protocol;
     if (map.protocol == "linux") {
         Json tags = Json::array();

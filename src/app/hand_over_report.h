@@ -49,8 +49,6 @@ struct HandOverMap {
     std::uint32_t linuxRegisters[3] = {};
     std::vector<ReadTag> tags;
     std::string tagError;
-    // What ran the kernel after the jump: "unicorn", "qemu", or empty when nothing did.
-    std::string emulator;
     std::uint32_t fold(std::uint32_t address) const { return folds ? 0xA0000000u | (address & 0x00FFFFFFu) : address; }
 };
 

@@ -840,12 +840,21 @@ struct Emulator::Engine {
 Emulator::Emulator(Handheld& device, EmulationSettings settings)
     : engine_(std::make_unique<Engine>(device, std::move(settings))) {
     {
+        // The named model usually reads back the device's ID: open the real engine
+        // with it and search the models (a whole CPU built for each) only if not.
         std::uint32_t wanted = device.settings().mainId;
-        int model = modelFor(wanted);
-        if (model < 0) throw std::runtime_error("no emulated CPU model has main ID " + hex(wanted));
         check(uc_open(UC_ARCH_ARM, UC_MODE_ARM, &engine_->uc), "uc_open");
         uc_engine* uc = engine_->uc;
-        check(uc_ctl_set_cpu_model(uc, model), "CPU model");
+        const int named = namedModel(wanted);
+        if (named < 0 || uc_ctl_set_cpu_model(uc, named) != UC_ERR_OK || readCp15(uc, 0) != wanted) {
+            uc_close(uc);
+            engine_->uc = uc = nullptr;
+            int model = modelFor(wanted);
+            if (model < 0) throw std::runtime_error("no emulated CPU model has main ID " + hex(wanted));
+            check(uc_open(UC_ARCH_ARM, UC_MODE_ARM, &engine_->uc), "uc_open");
+            uc = engine_->uc;
+            check(uc_ctl_set_cpu_model(uc, model), "CPU model");
+        }
 
         // RAM in place: what the code writes is in the simulated DRAM afterwards.
         for (const RamBank& bank : device.memory().banks())

@@ -131,7 +131,7 @@ TEST_F(LinuxBoot, TheTestKernelFindsEveryTagAndTheInitrdWhereTheyAreSaid) {
 
         nlohmann::json j = nlohmann::json::parse(readHostFile(file("report.json")));
         EXPECT_EQ(j["protocol"], "linux");
-        EXPECT_EQ(j["emulator"], "unicorn");
+        EXPECT_EQ(j["run"]["emulator"], "unicorn");
         EXPECT_EQ(j["linux"]["r0"], 0);
         EXPECT_EQ(j["linux"]["machine_number"], c.machine);
         const nlohmann::json& tags = j["linux"]["tags"];
