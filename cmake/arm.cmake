@@ -155,3 +155,36 @@ foreach(variant "SA1110;0xC0200000;sa1110" "PXA27X;0xA0200000;pxa270")
   list(APPEND QUORVEL_WHOLE_MACHINE_KERNELS ${file})
 endforeach()
 add_custom_target(whole_machine_kernels DEPENDS ${QUORVEL_WHOLE_MACHINE_KERNELS})
+
+# The Linux-protocol test kernel: one source built as an ELF file (recognised as Linux
+# by its processor-description section), as a raw binary and, with the magic word, as
+# a zImage-shaped binary (plain and gzip); beside it the initrd whose bytes it checks.
+set(QUORVEL_LINUX_PROTOCOL_SOURCES ${QUORVEL_KERNEL_SOURCES}/linux_protocol)
+set(QUORVEL_LINUX_PROTOCOL_KERNEL ${QUORVEL_KERNEL_DIR}/linux-protocol)
+set(QUORVEL_LINUX_PROTOCOL_INITRD ${QUORVEL_KERNEL_DIR}/linux-protocol-initrd)
+set(QUORVEL_LINUX_PROTOCOL_INITRD_SIZE 70001)
+set(linuxProtocolBuild ${ARM_GCC} ${QUORVEL_ARM_FLAGS} -O2 -ffreestanding -nostdlib -static -fPIE -fvisibility=hidden
+  -fno-tree-loop-distribute-patterns -fno-unwind-tables -fno-asynchronous-unwind-tables -Wall -Wextra -Werror
+  -Wl,-T,${QUORVEL_LINUX_PROTOCOL_SOURCES}/kernel.ld -Wl,-z,max-page-size=4096 -Wl,--build-id=none
+  -Wl,--no-warn-rwx-segments)
+set(linuxProtocolInputs ${QUORVEL_LINUX_PROTOCOL_SOURCES}/start.S ${QUORVEL_LINUX_PROTOCOL_SOURCES}/kernel.c)
+add_custom_command(
+  OUTPUT ${QUORVEL_LINUX_PROTOCOL_KERNEL} ${QUORVEL_LINUX_PROTOCOL_KERNEL}.bin ${QUORVEL_LINUX_PROTOCOL_KERNEL}.zimage
+         ${QUORVEL_LINUX_PROTOCOL_KERNEL}.zimage.gz
+  COMMAND ${linuxProtocolBuild} ${linuxProtocolInputs} -o ${QUORVEL_LINUX_PROTOCOL_KERNEL}
+  COMMAND ${ARM_OBJCOPY} -O binary ${QUORVEL_LINUX_PROTOCOL_KERNEL} ${QUORVEL_LINUX_PROTOCOL_KERNEL}.bin
+  COMMAND ${linuxProtocolBuild} -DZIMAGE ${linuxProtocolInputs} -o ${QUORVEL_LINUX_PROTOCOL_KERNEL}-zimage.elf
+  COMMAND ${ARM_OBJCOPY} -O binary ${QUORVEL_LINUX_PROTOCOL_KERNEL}-zimage.elf ${QUORVEL_LINUX_PROTOCOL_KERNEL}.zimage
+  COMMAND ${GZIP_PROGRAM} -9 -n -k -f ${QUORVEL_LINUX_PROTOCOL_KERNEL}.zimage
+  DEPENDS ${linuxProtocolInputs} ${QUORVEL_LINUX_PROTOCOL_SOURCES}/kernel.ld
+  COMMENT "Building the Linux-protocol test kernel"
+  VERBATIM)
+add_custom_command(
+  OUTPUT ${QUORVEL_LINUX_PROTOCOL_INITRD} ${QUORVEL_LINUX_PROTOCOL_INITRD}.gz
+  COMMAND ${Python3_EXECUTABLE} ${QUORVEL_LINUX_PROTOCOL_SOURCES}/make_initrd.py ${QUORVEL_LINUX_PROTOCOL_INITRD}
+          ${QUORVEL_LINUX_PROTOCOL_INITRD_SIZE}
+  COMMAND ${GZIP_PROGRAM} -9 -n -k -f ${QUORVEL_LINUX_PROTOCOL_INITRD}
+  DEPENDS ${QUORVEL_LINUX_PROTOCOL_SOURCES}/make_initrd.py
+  COMMENT "Making the Linux-protocol test kernel's initrd"
+  VERBATIM)
+add_custom_target(linux_protocol_kernel ALL DEPENDS ${QUORVEL_LINUX_PROTOCOL_KERNEL} ${QUORVEL_LINUX_PROTOCOL_INITRD})

@@ -225,6 +225,7 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             // A UART console's lines are the boot's log, not the kernel's output.
             std::string bootLog = consolePage.log() + uart.substr(0, std::min(result->uartSentBefore, uart.size()));
             HandOverMap map = describeHandOver(device, *result, bootLog);
+            if (!a.dryRun && a.stopAt != "jump") map.emulator = atJump ? "qemu" : "unicorn";
             if (auto* front = dynamic_cast<GzipFileManager*>(theBootContext().fileManagerSlot))
                 map.inflatedBytes = front->inflatedBytes();
             if (kernelSpoke && lastSent != '\n' && serialError.empty()) serial << "\n" << std::flush;

@@ -72,6 +72,11 @@ bool applyFlags(const Arguments& a, BootMenu& menu, const std::filesystem::path&
     if (a.extra) copyOption(menu.extraKernelOptions, EXTRA_OPTIONS_SIZE, *a.extra);
     if (a.pause) menu.pauseBeforeBoot = *a.pause;
     if (a.safety) menu.safetyMessage = *a.safety;
+    KernelOverrides& kernel = menu.kernelOverrides;
+    if (a.protocol) kernel.protocol = *a.protocol == "linux" ? ProtocolChoice::Linux : ProtocolChoice::Native;
+    if (a.machineNumber) kernel.machineNumber = a.machineNumber;
+    if (a.loadAddress) kernel.loadAddress = a.loadAddress;
+    if (a.entry) kernel.entry = a.entry;
     return true;
 }
 

@@ -29,6 +29,7 @@ bool number(const std::string& text, T& value) {
 // What the flags are read into before they become Arguments.
 struct Raw {
     std::string root, screen, kernelFile, stopAt;
+    std::string protocol, machineNumber, loadAddress, entry;
     std::vector<std::string> disks;
     bool serial = false, verbose = false, single = false, ask = false, debugger = false, pause = true, safety = true;
     CLI::Option *serialFlag = nullptr, *verboseFlag = nullptr, *singleFlag = nullptr, *askFlag = nullptr,
@@ -87,6 +88,25 @@ void addOptionFlags(CLI::App* app, Arguments& a, Raw& raw) {
                             "the safety question and the platform refusal check")
                          ->group("Boot options");
     app->add_flag("--save", a.save, "also write these options to the device's quorvel.cnf")->group("Boot options");
+    app->add_option("--protocol", raw.protocol, "how the kernel is entered (default: linux for a kernel recognised as Linux)")
+        ->check(CLI::IsMember({"native", "linux"}))
+        ->group("Kernel");
+    app->add_option("--machine-number", raw.machineNumber, "Linux's machine number (default: the platform's)")
+        ->group("Kernel");
+    app->add_option("--load-address", raw.loadAddress,
+                    "physical address a raw binary or a zImage is laid at (zImage default: RAM base + 0x8000)")
+        ->group("Kernel");
+    app->add_option("--entry", raw.entry, "entry point of a raw binary or a zImage (default: its load address)")
+        ->group("Kernel");
+}
+
+// A 32-bit number, decimal or 0x hexadecimal.
+bool word(const std::string& text, std::uint32_t& value) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        auto [end, ec] = std::from_chars(text.data() + 2, text.data() + text.size(), value, 16);
+        return ec == std::errc() && end == text.data() + text.size();
+    }
+    return number(text, value);
 }
 
 // CLI11's own range check prints the largest double in full.
@@ -282,6 +302,19 @@ std::string finish(Parser& p) {
         a.kernelFile = raw.kernelFile;
     }
     if (!raw.stopAt.empty()) a.stopAt = raw.stopAt;
+    if (!raw.protocol.empty()) a.protocol = raw.protocol;
+    const std::pair<const std::string*, std::optional<std::uint32_t>*> words[] = {
+        {&raw.machineNumber, &a.machineNumber}, {&raw.loadAddress, &a.loadAddress}, {&raw.entry, &a.entry}};
+    const char* const wordFlags[] = {"--machine-number", "--load-address", "--entry"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (words[i].first->empty()) continue;
+        std::uint32_t value = 0;
+        if (!word(*words[i].first, value))
+            return std::string(wordFlags[i]) + " takes a 32-bit number, decimal or 0x hexadecimal: " + *words[i].first;
+        *words[i].second = value;
+    }
+    if ((a.loadAddress && *a.loadAddress % 4) || (a.entry && *a.entry % 4))
+        return "--load-address and --entry must be word aligned (ARM code)";
     setIfGiven(a.serial, raw.serialFlag, raw.serial);
     setIfGiven(a.verbose, raw.verboseFlag, raw.verbose);
     setIfGiven(a.single, raw.singleFlag, raw.single);

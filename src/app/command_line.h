@@ -42,6 +42,9 @@ struct Arguments {
     std::optional<std::uint32_t> speed;
     std::optional<std::string> extra;
     std::optional<bool> pause, safety;
+    // How the kernel is entered and where a raw one goes (unset: as recognised).
+    std::optional<std::string> protocol;  // native, linux
+    std::optional<std::uint32_t> machineNumber, loadAddress, entry;
     bool yes = false;
     bool save = false;  // write the options of this boot to the device's quorvel.cnf
 

@@ -106,7 +106,8 @@ HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& r
     map.cpu = map.folds ? "PXA-2x0" : "SA-11x0";
     map.bootInfoPage = result.jumpArguments[0];
     map.stackTop = result.jumpArguments[2];
-    map.loaderPage = result.jumpArguments[3];
+    // Bit 0 asks the flat jump for SVC mode; the page is the rest.
+    map.loaderPage = result.jumpArguments[3] & ~1u;
     map.entry = result.entry;
 
     // The loader's own account of the pieces.
@@ -115,7 +116,11 @@ HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& r
     enum { KERNEL, KSYMS, IMAGE } part = KERNEL;
     while (std::getline(lines, line)) {
         std::uint32_t a = 0, b = 0;
-        if (line.rfind("quorvel build number", 0) == 0) {
+        if (line.rfind("protocol: ", 0) == 0) {
+            const std::size_t open = line.find(" (");
+            map.protocol = line.substr(10, open == std::string::npos ? std::string::npos : open - 10);
+            if (open != std::string::npos && line.back() == ')') map.protocolReason = line.substr(open + 2, line.size() - open - 3);
+        } else if (line.rfind("quorvel build number", 0) == 0) {
             std::getline(lines, line);
             map.platform = line.substr(0, line.find(" (cpu="));
         } else if (line.rfind("seg[", 0) == 0 && line.find(" paddr ") != std::string::npos) {
@@ -148,8 +153,22 @@ HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& r
         next = link.next;
     }
 
+    // Linux's protocol: the registers from the call record, the tag list they point at.
+    if (map.protocol == "linux" && memory.contains(sim::PhysicalAddress(map.bootInfoPage), sizeof(KernelCallRecord))) {
+        KernelCallRecord call;
+        std::memcpy(&call, memory.host(sim::PhysicalAddress(map.bootInfoPage)), sizeof call);
+        map.linuxRegisters[0] = call.argc;
+        map.linuxRegisters[1] = call.argv;
+        map.linuxRegisters[2] = call.bootInfo;
+        // The list lies in its page; it may not run beyond it.
+        const std::uint32_t room = map.pageSize - (call.bootInfo % map.pageSize);
+        if (memory.contains(sim::PhysicalAddress(call.bootInfo), room))
+            readTagList(memory.host(sim::PhysicalAddress(call.bootInfo)), room, map.tags, map.tagError);
+        else
+            map.tagError = "the tag list at " + hex(call.bootInfo) + " is not in RAM";
+    }
     // The boot information page: the call record, BootInfo and argv.
-    if (memory.contains(sim::PhysicalAddress(map.bootInfoPage), 4096)) {
+    else if (memory.contains(sim::PhysicalAddress(map.bootInfoPage), 4096)) {
         const std::uint8_t* page = memory.host(sim::PhysicalAddress(map.bootInfoPage));
         KernelCallRecord call;
         std::memcpy(&call, page, sizeof call);
@@ -167,6 +186,81 @@ HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& r
     map.symbols = KernelSymbols::read(memory, map.ksyms.begin, map.ksyms.end);
     return map;
 }
+
+namespace {
+
+std::uint32_t bodyWord(const ReadTag& tag, std::size_t i) {
+    if (tag.body.size() < 4 * (i + 1)) return 0;
+    return static_cast<std::uint32_t>(tag.body[4 * i]) | static_cast<std::uint32_t>(tag.body[4 * i + 1]) << 8 |
+           static_cast<std::uint32_t>(tag.body[4 * i + 2]) << 16 | static_cast<std::uint32_t>(tag.body[4 * i + 3]) << 24;
+}
+
+std::uint16_t bodyHalf(const ReadTag& tag, std::size_t i) {
+    if (tag.body.size() < 2 * (i + 1)) return 0;
+    return static_cast<std::uint16_t>(tag.body[2 * i] | tag.body[2 * i + 1] << 8);
+}
+
+std::string commandLineOf(const ReadTag& tag) {
+    const char* text = reinterpret_cast<const char*>(tag.body.data());
+    return std::string(text, strnlen(text, tag.body.size()));
+}
+
+// One tag as the dry run shows it.
+std::string tagText(const ReadTag& tag) {
+    std::string text = tagName(tag.tag);
+    char detail[128] = "";
+    switch (tag.tag) {
+    case ATAG_CORE:
+        if (tag.size == 5)
+            std::snprintf(detail, sizeof detail, " flags 0x%x pagesize %u rootdev 0x%x", bodyWord(tag, 0), bodyWord(tag, 1),
+                          bodyWord(tag, 2));
+        break;
+    case ATAG_MEM: std::snprintf(detail, sizeof detail, " 0x%08x+0x%08x", bodyWord(tag, 1), bodyWord(tag, 0)); break;
+    case ATAG_INITRD2: std::snprintf(detail, sizeof detail, " 0x%08x+0x%08x", bodyWord(tag, 0), bodyWord(tag, 1)); break;
+    case ATAG_VIDEOLFB:
+        std::snprintf(detail, sizeof detail, " %ux%u %ubpp line %u at 0x%08x+0x%x", bodyHalf(tag, 0), bodyHalf(tag, 1),
+                      bodyHalf(tag, 2), bodyHalf(tag, 3), bodyWord(tag, 2), bodyWord(tag, 3));
+        break;
+    case ATAG_CMDLINE: return text + " \"" + commandLineOf(tag) + "\"";
+    default: break;
+    }
+    return text + detail;
+}
+
+// One tag as the JSON report holds it.
+Json tagJson(const ReadTag& tag) {
+    Json j = {{"tag", tagName(tag.tag)}, {"size_words", tag.size}};
+    switch (tag.tag) {
+    case ATAG_CORE:
+        if (tag.size == 5) {
+            j["flags"] = bodyWord(tag, 0);
+            j["pagesize"] = bodyWord(tag, 1);
+            j["rootdev"] = bodyWord(tag, 2);
+        }
+        break;
+    case ATAG_MEM:
+        j["start"] = bodyWord(tag, 1);
+        j["size"] = bodyWord(tag, 0);
+        break;
+    case ATAG_INITRD2:
+        j["start"] = bodyWord(tag, 0);
+        j["size"] = bodyWord(tag, 1);
+        break;
+    case ATAG_VIDEOLFB:
+        j["width"] = bodyHalf(tag, 0);
+        j["height"] = bodyHalf(tag, 1);
+        j["depth"] = bodyHalf(tag, 2);
+        j["line_length"] = bodyHalf(tag, 3);
+        j["base"] = bodyWord(tag, 2);
+        j["size"] = bodyWord(tag, 3);
+        break;
+    case ATAG_CMDLINE: j["command_line"] = commandLineOf(tag); break;
+    default: break;
+    }
+    return j;
+}
+
+}  // namespace
 
 std::string handOverText(const HandOverMap& map) {
     std::ostringstream out;
@@ -198,12 +292,24 @@ std::string handOverText(const HandOverMap& map) {
     }
     if (map.ksyms.end != map.ksyms.begin) row("kernel symbols (ksyms)", map.ksyms.begin, map.ksyms.end);
     if (map.image.end != map.image.begin) row("file-system image", map.image.begin, map.image.end);
-    row("boot information page", map.bootInfoPage, map.bootInfoPage + map.pageSize);
+    row(map.protocol == "linux" ? "boot information page (call record and tag list)" : "boot information page",
+        map.bootInfoPage, map.bootInfoPage + map.pageSize);
     row("second-stage loader page", map.loaderPage, map.loaderPage + map.pageSize);
     row("loader stack", map.stackTop - map.pageSize, map.stackTop);
     out << "kernel entry " << hex(map.entry);
     if (map.folds) out << " (entered at " << hex(map.fold(map.entry)) << ")";
-    out << "\nargv:";
+    out << "\n";
+    if (map.protocol == "linux") {
+        char registers[96];
+        std::snprintf(registers, sizeof registers, "r0 %u, r1 %u (machine number), r2 %s (tag list)",
+                      map.linuxRegisters[0], map.linuxRegisters[1], hex(map.linuxRegisters[2]).c_str());
+        out << "protocol linux" << (map.protocolReason.empty() ? "" : " (" + map.protocolReason + ")") << ": " << registers
+            << "\ntag list:\n";
+        for (const ReadTag& tag : map.tags) out << "  " << tagText(tag) << "\n";
+        if (!map.tagError.empty()) out << "  " << map.tagError << "\n";
+        return out.str();
+    }
+    out << "argv:";
     for (const std::string& a : map.argv) out << " \"" << a << "\"";
     out << "\n";
     return out.str();
@@ -287,6 +393,18 @@ std::string reportJson(sim::Handheld& device, const sim::HandOverResult& result,
     report["boot_information_page"] = map.bootInfoPage;
     report["loader_page"] = map.loaderPage;
     report["loader_stack_top"] = map.stackTop;
+    report["emulator"] = map.emulator.empty() ? Json(nullptr) : Json(map.emulator);
+    report["protocol"] = map.protocol;
+    if (map.protocol == "linux") {
+        Json tags = Json::array();
+        for (const ReadTag& tag : map.tags) tags.push_back(tagJson(tag));
+        report["linux"] = {{"reason", map.protocolReason},
+                           {"r0", map.linuxRegisters[0]},
+                           {"machine_number", map.linuxRegisters[1]},
+                           {"tag_list", map.linuxRegisters[2]},
+                           {"tags", std::move(tags)},
+                           {"tag_error", map.tagError.empty() ? Json(nullptr) : Json(map.tagError)}};
+    }
     report["argv"] = map.argv;
     if (map.bootInfo) {
         const BootInfo& b = *map.bootInfo;

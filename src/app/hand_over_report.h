@@ -10,6 +10,7 @@
 
 #include "app/json_text.h"
 #include "app/kernel_symbols.h"
+#include "arch/arm/linux_tags.h"
 #include "boot/boot_info.h"
 #include "loader/page_link.h"
 #include "sim/emulator.h"
@@ -41,6 +42,15 @@ struct HandOverMap {
     // when each was inflated once.
     std::uint64_t inflatedBytes = 0;
     KernelSymbols symbols;  // the kernel's own, from its ksyms area
+    // How the kernel was entered, as the log said and why; for Linux's protocol the
+    // registers the call record gives it and the tag list read back from memory.
+    std::string protocol = "native";
+    std::string protocolReason;
+    std::uint32_t linuxRegisters[3] = {};
+    std::vector<ReadTag> tags;
+    std::string tagError;
+    // What ran the kernel after the jump: "unicorn", "qemu", or empty when nothing did.
+    std::string emulator;
     std::uint32_t fold(std::uint32_t address) const { return folds ? 0xA0000000u | (address & 0x00FFFFFFu) : address; }
 };
 

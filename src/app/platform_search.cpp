@@ -41,6 +41,13 @@ std::optional<int> findPlatform(const std::string& wanted, std::string& why) {
         if (name.rfind(key, 0) == 0) prefixed.push_back(i);
     }
     if (prefixed.size() == 1) return prefixed[0];
+    // A machine's own short name, as Linux and QEMU call it: "collie".
+    if (prefixed.empty()) {
+        std::vector<int> named;
+        for (int i = 0; i < static_cast<int>(rows.size()); ++i)
+            if (lower(sim::toUtf8(rows[i]->name)).find("(" + key + ")") != std::string::npos) named.push_back(i);
+        if (named.size() == 1) return named[0];
+    }
     std::vector<int> near = prefixed;
     if (near.empty()) {
         // Names that share a word with what was asked.

@@ -13,7 +13,10 @@ int platformsCommand(std::ostream& out) {
     for (const PlatformName* row : selectablePlatforms()) {
         char line[128];
         std::snprintf(line, sizeof line, "%2d  cpu=0x%08x machine=0x%08x  ", index++, row->id->cpu, row->id->machine);
-        out << line << sim::toUtf8(row->name) << "\n";
+        // Linux's machine number, for a kernel booted with Linux's protocol.
+        char number[24] = "linux=-    ";
+        if (row->linuxMachine != NO_MACHINE_NUMBER) std::snprintf(number, sizeof number, "linux=%-5u", row->linuxMachine);
+        out << line << number << "  " << sim::toUtf8(row->name) << "\n";
     }
     return 0;
 }

@@ -73,6 +73,11 @@ std::uint32_t Architecture::fillParameterPage(Loader& loader) {
     return paddr;
 }
 
+std::uint32_t Architecture::fillLinuxParameterPage(Loader&, const LinuxBoot&) {
+    consoleSlot->print(u"this architecture can't enter a Linux kernel.\n");
+    return NO_ADDRESS;
+}
+
 ce::FARPROC Architecture::getProcAddress(const ce::WCHAR* name) {
     if (!coredll) {
         coredll = ce::LoadLibraryW(u"coredll.dll");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "boot/kernel_protocol.h"
 #include "memory/address_range.h"
 #include "platform/coredll.h"
 #include "platform/types.h"
@@ -34,6 +35,10 @@ public:
     ce::BOOL reserveMemory(std::uint32_t bytes, std::vector<AddressRange> destinations = {});
     // Physical address of the boot information page; NO_ADDRESS when no page is left.
     std::uint32_t fillParameterPage(Loader& loader);
+    // The same page for Linux's protocol: the call record (entry, 0, machine number,
+    // tag list) and the tag list behind it; NO_ADDRESS, having said why, when the page
+    // cannot be had or the list does not fit. Sets `protocol`, which the jump follows.
+    virtual std::uint32_t fillLinuxParameterPage(Loader& loader, const LinuxBoot& request);
     ce::FARPROC getProcAddress(const ce::WCHAR* name);
     ce::LockPagesRoutine lockPagesAddress();
     ce::UnlockPagesRoutine unlockPagesAddress();
@@ -41,6 +46,7 @@ public:
     std::uint32_t loaderPaddr = 0;
     std::uint32_t bootInfoPage = 0;
     std::int32_t debugLevel = 0;
+    KernelProtocol protocol = KernelProtocol::Native;
 
 protected:
     // Turns the loader's destinations into the memory the CPU's second-stage loader

@@ -9,6 +9,8 @@
 #include "loader/coff_loader.h"
 #include "loader/elf_loader.h"
 #include "loader/loader.h"
+#include "loader/raw_loader.h"
+#include "memory/memory_manager.h"
 #include "platform/coredll.h"
 
 namespace quorvel {
@@ -52,6 +54,10 @@ ce::BOOL BootContext::setup() {
     useFileSystemImage = menu.rootFileSystem == ROOT_MD ? ce::TRUE : ce::FALSE;
     if (useFileSystemImage) copyOption(fileSystemImage, menu.fileSystemImage);
 
+    overrides = menu.kernelOverrides;
+    protocol = KernelProtocol::Native;
+    machineNumber = NO_MACHINE_NUMBER;
+
     architectureDebug = 0;
     memoryManagerDebug = 0;
     fileManagerDebug = 0;
@@ -83,7 +89,25 @@ ce::BOOL BootContext::create() {
 
 ce::BOOL BootContext::chooseLoader() {
     LoaderFormat format = fileManagerSlot ? Loader::probeFormat(*fileManagerSlot) : LoaderFormat::Unknown;
-    std::unique_ptr<Loader> made = makeLoader(format);
+    std::unique_ptr<Loader> made;
+    if (format == LoaderFormat::ZImage || (format == LoaderFormat::Unknown && overrides.loadAddress)) {
+        // A zImage goes where Linux's own loaders put it unless told otherwise.
+        std::uint32_t load = 0;
+        if (overrides.loadAddress)
+            load = *overrides.loadAddress;
+        else if (memoryManagerSlot && memoryManagerSlot->bankCount() > 0)
+            load = memoryManagerSlot->bank(0).address + ZIMAGE_RAM_OFFSET;
+        else
+            load = ZIMAGE_RAM_OFFSET;
+        const RawKind kind = format == LoaderFormat::ZImage ? RawKind::ZImage : RawKind::Binary;
+        made.reset(new (std::nothrow) RawLoader(consoleSlot, memoryManagerSlot, kind, load, overrides.entry.value_or(load)));
+    } else {
+        if (format == LoaderFormat::Elf && (overrides.loadAddress || overrides.entry)) {
+            consoleSlot->print(u"an ELF kernel carries its own load address and entry.\n");
+            return ce::FALSE;
+        }
+        made = makeLoader(format);
+    }
     if (!made) {
         consoleSlot->print(u"unknown file format.\n");
         return ce::FALSE;
@@ -95,10 +119,43 @@ ce::BOOL BootContext::chooseLoader() {
     return ce::TRUE;
 }
 
+ce::BOOL BootContext::chooseProtocol() {
+    const ce::WCHAR* mark = loader ? loader->linuxMark() : nullptr;
+    switch (overrides.protocol) {
+    case ProtocolChoice::Native:
+        protocol = KernelProtocol::Native;
+        consoleSlot->print(u"protocol: native (asked for%s%s)\n", mark ? u"; the kernel is " : u"", mark ? mark : u"");
+        break;
+    case ProtocolChoice::Linux:
+        protocol = KernelProtocol::Linux;
+        consoleSlot->print(u"protocol: linux (asked for%s%s)\n", mark ? u"; the kernel is " : u"", mark ? mark : u"");
+        break;
+    case ProtocolChoice::Recognised:
+        protocol = mark ? KernelProtocol::Linux : KernelProtocol::Native;
+        if (mark)
+            consoleSlot->print(u"protocol: linux (the kernel is %s)\n", mark);
+        else
+            consoleSlot->print(u"protocol: native (the kernel is not recognised as Linux)\n");
+        break;
+    }
+    if (protocol == KernelProtocol::Native) return ce::TRUE;
+
+    const BootMenu& menu = theBootMenu();
+    machineNumber = overrides.machineNumber ? *overrides.machineNumber : linuxMachineNumber(menu.platform);
+    const ce::WCHAR* name = platformName(menu.platform);
+    if (!overrides.machineNumber && machineNumber == NO_MACHINE_NUMBER) {
+        consoleSlot->print(u"platform \"%s\" has no Linux machine number; give one with --machine-number.\n", name);
+        return ce::FALSE;
+    }
+    consoleSlot->print(u"machine number %d (%s)\n", machineNumber, overrides.machineNumber ? u"given" : name);
+    return ce::TRUE;
+}
+
 std::unique_ptr<Loader> BootContext::makeLoader(LoaderFormat format) {
     switch (format) {
     case LoaderFormat::Elf: return std::unique_ptr<Loader>(new (std::nothrow) ElfLoader(consoleSlot, memoryManagerSlot));
     case LoaderFormat::Coff: return std::unique_ptr<Loader>(new (std::nothrow) CoffLoader(consoleSlot, memoryManagerSlot));
+    case LoaderFormat::ZImage:
     case LoaderFormat::Unknown: break;
     }
     return nullptr;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "boot/boot_menu.h"
+#include "boot/kernel_protocol.h"
 #include "file/file_manager.h"
 #include "loader/loader.h"
 #include "platform/types.h"
@@ -25,6 +26,10 @@ public:
     virtual ce::BOOL create();
     virtual ce::BOOL setup();
     ce::BOOL chooseLoader();
+    // After the loader has attached the kernel: the protocol it is entered with, from
+    // what the kernel shows itself to be and what was asked, said in the log. False,
+    // having said why, for a Linux kernel on a platform without a machine number.
+    ce::BOOL chooseProtocol();
 
     std::uint32_t cpuKind = 0;
     std::int32_t architectureDebug = 0;
@@ -37,6 +42,9 @@ public:
     ce::WCHAR kernelName[PATH_SIZE] = {};
     ce::BOOL useFileSystemImage = 0;
     ce::WCHAR fileSystemImage[PATH_SIZE] = {};
+    KernelOverrides overrides;
+    KernelProtocol protocol = KernelProtocol::Native;
+    std::uint32_t machineNumber = NO_MACHINE_NUMBER;
 
     // The components of the latest attempt. The slots are plain pointers because
     // components keep references to the slots themselves; the architecture and the

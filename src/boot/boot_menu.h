@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "boot/boot_window.h"
+#include "boot/kernel_protocol.h"
 #include "boot/platform_id.h"
 #include "platform/types.h"
 
@@ -113,6 +114,8 @@ public:
     BootHook bootHook = nullptr;
     std::uint32_t bootHookArgument = 0;
     DebugHook debugHooks[4] = {};
+    // What this boot asks of the kernel's protocol and placement; never saved.
+    KernelOverrides kernelOverrides;
     std::uint32_t debugBits = 0;
 };
 

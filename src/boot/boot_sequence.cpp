@@ -6,6 +6,7 @@
 #include "boot/architecture.h"
 #include "boot/boot_context.h"
 #include "boot/boot_menu.h"
+#include "boot/kernel_protocol.h"
 #include "console/console.h"
 #include "file/file_manager.h"
 #include "loader/loader.h"
@@ -29,6 +30,7 @@ const ce::WCHAR* loadKernel(BootContext& context, BootMenu& menu, std::uint64_t 
     menu.progress("5");
     if (!context.chooseLoader()) return u"Can't attach loader.\n";
     if (!context.loader->attachFile(context.fileManagerSlot)) return u"Can't initialize loader.\n";
+    if (!context.chooseProtocol()) return u"No Linux machine number for this platform.\n";
 
     menu.progress("6");
     std::uint64_t total = roundPages(context.loader->neededMemory(), context.memoryManagerSlot->pageSize) + imageBytes;
@@ -102,7 +104,18 @@ const ce::WCHAR* attempt(BootContext& context, BootMenu& menu) {
     }
     loader->finishLinks();
 
-    std::uint32_t parameterPagePhys = architecture->fillParameterPage(*loader);
+    std::uint32_t parameterPagePhys = NO_ADDRESS;
+    if (context.protocol == KernelProtocol::Linux) {
+        LinuxBoot request;
+        request.machineNumber = context.machineNumber;
+        request.commandLine = linuxCommandLine(menu);
+        request.hasInitrd = context.useFileSystemImage && loader->imageSize > 0;
+        request.initrdStart = loader->imageStart;
+        request.initrdSize = loader->imageSize;
+        parameterPagePhys = architecture->fillLinuxParameterPage(*loader, request);
+    } else {
+        parameterPagePhys = architecture->fillParameterPage(*loader);
+    }
     // fillParameterPage has said why; without the page the kernel has no arguments.
     if (parameterPagePhys == NO_ADDRESS) return u"Can't set up boot information.\n";
 

@@ -55,6 +55,20 @@ const PlatformId jornada820Japanese = {CPU_WORD_SA1100, 0x02C20302};
 const PlatformId psion = {0, 0x04000000};
 const PlatformId netbook = {0, 0x04010000};
 const PlatformId netbookPro = {CPU_WORD_PXA250, 0x04010100};
+// Machines that never ran Windows CE but that Linux and QEMU both have: what a Linux
+// kernel built for QEMU's collie, tosa or spitz is booted as.
+const PlatformId sharpZaurus = {0, 0x01020000};
+const PlatformId zaurusCollie = {CPU_WORD_SA1110, 0x01020100};
+const PlatformId zaurusTosa = {CPU_WORD_PXA250, 0x01020200};
+const PlatformId zaurusSpitz = {CPU_WORD_PXA270, 0x01020300};
+
+// Linux's machine numbers (arch/arm/tools/mach-types).
+constexpr std::uint32_t MACH_H3600 = 22;
+constexpr std::uint32_t MACH_JORNADA720 = 48;
+constexpr std::uint32_t MACH_H3100 = 136;
+constexpr std::uint32_t MACH_COLLIE = 146;
+constexpr std::uint32_t MACH_TOSA = 520;
+constexpr std::uint32_t MACH_SPITZ = 713;
 
 struct Field {
     bool inCpu;
@@ -94,28 +108,32 @@ const PlatformName platformNameTable[PLATFORM_NAME_COUNT] = {
     {.id = &compaq, .name = u"Compaq"},
     {.id = &ipaq, .name = u"Compaq iPAQ"},
     {.id = &ipaqH31xx, .name = u"Compaq iPAQ H31XX"},
-    {.id = &ipaqH3100, .name = u"Compaq iPAQ H3100"},
+    {.id = &ipaqH3100, .name = u"Compaq iPAQ H3100", .linuxMachine = MACH_H3100},
     {.id = &ipaqH36xx, .name = u"Compaq iPAQ H36XX"},
-    {.id = &ipaqH3600, .name = u"Compaq iPAQ H3600"},
-    {.id = &ipaqH3660, .name = u"Compaq iPAQ H3660"},
+    {.id = &ipaqH3600, .name = u"Compaq iPAQ H3600", .linuxMachine = MACH_H3600},
+    {.id = &ipaqH3660, .name = u"Compaq iPAQ H3660", .linuxMachine = MACH_H3600},
     {.id = &ipaqH39xx, .name = u"Compaq iPAQ H39XX"},
     {.id = &ipaqH3900, .name = u"Compaq iPAQ H3900"},
     {.id = &hp, .name = u"HP"},
     {.id = &jornada, .name = u"HP Jornada"},
     {.id = &jornada7xx, .name = u"HP Jornada 7XX"},
-    {.id = &jornada720Us, .name = u"HP Jornada 720 (US/UK)"},
-    {.id = &jornada720Japanese, .name = u"HP Jornada 720 (Japanese)"},
-    {.id = &jornada720European, .name = u"HP Jornada 720 (European)"},
-    {.id = &jornada720German, .name = u"HP Jornada 720 (German)"},
-    {.id = &jornada720French, .name = u"HP Jornada 720 (French)"},
-    {.id = &jornada720Scandinavian, .name = u"HP Jornada 720 (Scandinavian)"},
-    {.id = &jornada720Spanish, .name = u"HP Jornada 720 (Spanish)"},
+    {.id = &jornada720Us, .name = u"HP Jornada 720 (US/UK)", .linuxMachine = MACH_JORNADA720},
+    {.id = &jornada720Japanese, .name = u"HP Jornada 720 (Japanese)", .linuxMachine = MACH_JORNADA720},
+    {.id = &jornada720European, .name = u"HP Jornada 720 (European)", .linuxMachine = MACH_JORNADA720},
+    {.id = &jornada720German, .name = u"HP Jornada 720 (German)", .linuxMachine = MACH_JORNADA720},
+    {.id = &jornada720French, .name = u"HP Jornada 720 (French)", .linuxMachine = MACH_JORNADA720},
+    {.id = &jornada720Scandinavian, .name = u"HP Jornada 720 (Scandinavian)", .linuxMachine = MACH_JORNADA720},
+    {.id = &jornada720Spanish, .name = u"HP Jornada 720 (Spanish)", .linuxMachine = MACH_JORNADA720},
     {.id = &jornada8xx, .name = u"HP Jornada 8XX"},
     {.id = &jornada820, .name = u"HP Jornada 820"},
     {.id = &jornada820Japanese, .name = u"HP Jornada 820 (Japanese)"},
     {.id = &psion, .name = u"PSIONTEKLOGIX"},
     {.id = &netbook, .name = u"PSIONTEKLOGIX NETBOOK"},
     {.id = &netbookPro, .name = u"PSIONTEKLOGIX NETBOOK PRO"},
+    {.id = &sharpZaurus, .name = u"Sharp Zaurus"},
+    {.id = &zaurusCollie, .name = u"Sharp Zaurus SL-5500 (collie)", .linuxMachine = MACH_COLLIE},
+    {.id = &zaurusTosa, .name = u"Sharp Zaurus SL-6000 (tosa)", .linuxMachine = MACH_TOSA},
+    {.id = &zaurusSpitz, .name = u"Sharp Zaurus SL-C3000 (spitz)", .linuxMachine = MACH_SPITZ},
 };
 
 unsigned platformMatch(const PlatformId& subject, const PlatformId& candidate, bool acceptUnset) {
@@ -167,6 +185,12 @@ const ce::WCHAR* platformName(const PlatformId& subject) {
     const auto* row = static_cast<const PlatformName*>(
         bestMatch(subject, platformNameTable, PLATFORM_NAME_COUNT, sizeof(PlatformName)));
     return row ? row->name : u"UNKNOWN";
+}
+
+std::uint32_t linuxMachineNumber(const PlatformId& subject) {
+    for (const PlatformName& row : platformNameTable)
+        if (*row.id == subject) return row.linuxMachine;
+    return NO_MACHINE_NUMBER;
 }
 
 void platformToHost(PlatformId& id) {

@@ -26,11 +26,16 @@ extern const PlatformId PLATFORM_SA1110;
 extern const PlatformId PLATFORM_PXA250;
 extern const PlatformId PLATFORM_PXA270;
 
+// Linux's number for a machine it has no number for.
+constexpr std::uint32_t NO_MACHINE_NUMBER = 0xFFFFFFFF;
+
 struct PlatformName {
     const PlatformId* id;
     const ce::WCHAR* name;
+    // The machine number Linux's ARM boot protocol passes in r1 (Linux's mach-types).
+    std::uint32_t linuxMachine = NO_MACHINE_NUMBER;
 };
-constexpr int PLATFORM_NAME_COUNT = 40;
+constexpr int PLATFORM_NAME_COUNT = 44;
 extern const PlatformName platformNameTable[PLATFORM_NAME_COUNT];
 
 // 0 = no match, else 1 + the number of the eight fields that are equal.
@@ -47,6 +52,9 @@ struct PlatformListEntry {
 const PlatformListEntry* firstMatch(const PlatformId& subject, const PlatformListEntry* list);
 
 const ce::WCHAR* platformName(const PlatformId& subject);
+// Linux's machine number of the platform's own row; NO_MACHINE_NUMBER when it has
+// none (group rows have none: Linux numbers machines, not families).
+std::uint32_t linuxMachineNumber(const PlatformId& subject);
 
 void platformToHost(PlatformId& id);
 void platformToNetwork(PlatformId& id);

@@ -25,6 +25,7 @@ public:
     int load() override;
     std::uint32_t entryAddress() override;
     std::vector<AddressRange> destinations(std::uint32_t imageBytes) override;
+    const ce::WCHAR* linuxMark() override;
 
     int checkHeader();
     // Bytes of the ksyms area, 0 when there is none.

@@ -86,8 +86,10 @@ LoaderFormat Loader::probeFormat(FileManager& file) {
     std::uint8_t head[52] = {};
     const std::int32_t got = file.read(head, sizeof head, 0);
     if (got < 4) return LoaderFormat::Unknown;
-    return head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F' ? LoaderFormat::Elf
-                                                                                   : LoaderFormat::Unknown;
+    if (head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') return LoaderFormat::Elf;
+    std::uint32_t magic = 0;
+    if (got >= static_cast<std::int32_t>(ZIMAGE_MAGIC_OFFSET + 4)) std::memcpy(&magic, head + ZIMAGE_MAGIC_OFFSET, 4);
+    return magic == ZIMAGE_MAGIC ? LoaderFormat::ZImage : LoaderFormat::Unknown;
 }
 
 void Loader::startLinks() {
@@ -221,6 +223,8 @@ int Loader::loadFileSystemImage() {
     dataSeen = 0;
     loadSegment(static_cast<std::uint32_t>(dst), size, 0, size);
     if (error) return 0;
+    imageStart = static_cast<std::uint32_t>(dst);
+    imageSize = size;
     // The image is used only if its data ends where its size said, and cleanly: the
     // last check of a gzip image comes after its last byte.
     std::uint8_t more;

@@ -20,7 +20,11 @@ class MemoryManager;
 constexpr std::uint32_t IMAGE_ALIGNMENT = 4096;
 
 // What a kernel file's first bytes show it to be; the values are the probe's numbers.
-enum class LoaderFormat : int { Unknown = 0, Elf = 1, Coff = 2 };
+// A zImage is Linux's self-decompressing ARM kernel, known by its magic word.
+enum class LoaderFormat : int { Unknown = 0, Elf = 1, Coff = 2, ZImage = 3 };
+
+constexpr std::uint32_t ZIMAGE_MAGIC_OFFSET = 0x24;
+constexpr std::uint32_t ZIMAGE_MAGIC = 0x016F2818;
 
 class Loader {
 public:
@@ -36,11 +40,17 @@ public:
     // Where load() and then loadFileSystemImage() with an image of imageBytes will
     // place data, as far as the headers read so far tell; valid after neededMemory().
     virtual std::vector<AddressRange> destinations(std::uint32_t /*imageBytes*/) { return {}; }
+    // What shows the attached kernel to be Linux (for the log), or null when nothing does.
+    virtual const ce::WCHAR* linuxMark() { return nullptr; }
 
     static LoaderFormat probeFormat(FileManager& file);
     int loadFileSystemImage();
     void finishLinks();
     std::uint32_t linkHead() const { return headPaddr; }
+
+    // Where loadFileSystemImage placed the image, and its size (0 when it placed none).
+    std::uint32_t imageStart = 0;
+    std::uint32_t imageSize = 0;
 
     int loadLinkCount = 0;
     int zeroLinkCount = 0;

@@ -41,6 +41,10 @@ void FlatJump_sa11x0(std::uint32_t parameterPagePhys, std::uint32_t pageLinkPhys
 void FlatJump_pxa2x0(std::uint32_t parameterPagePhys, std::uint32_t pageLinkPhys, std::uint32_t stackTop,
                      std::uint32_t loaderPaddr);
 
+// Or'ed into loaderPaddr: the flat jump switches to SVC mode first, as Linux's boot
+// protocol wants the kernel entered (loaderPaddr itself is page aligned).
+constexpr std::uint32_t FLAT_JUMP_SVC_MODE = 1;
+
 // The second-stage loader images: position-independent, entered at their first byte.
 extern const std::uint8_t SecondStageLoader_sa11x0[];
 extern const std::uint32_t SecondStageLoader_sa11x0_size;

@@ -170,9 +170,13 @@ const Row expectedRows[PLATFORM_NAME_COUNT] = {
     {0x00000000, 0x04000000, u"PSIONTEKLOGIX"},
     {0x00000000, 0x04010000, u"PSIONTEKLOGIX NETBOOK"},
     {0x0C204000, 0x04010100, u"PSIONTEKLOGIX NETBOOK PRO"},
+    {0x00000000, 0x01020000, u"Sharp Zaurus"},
+    {0x0C108000, 0x01020100, u"Sharp Zaurus SL-5500 (collie)"},
+    {0x0C204000, 0x01020200, u"Sharp Zaurus SL-6000 (tosa)"},
+    {0x0C208000, 0x01020300, u"Sharp Zaurus SL-C3000 (spitz)"},
 };
 
-TEST(PlatformNameTable, HoldsTheFortyPlatformsAndEachNamesItself) {
+TEST(PlatformNameTable, HoldsEveryPlatformAndEachNamesItself) {
     std::set<std::pair<std::uint32_t, std::uint32_t>> ids;
     for (int i = 0; i < PLATFORM_NAME_COUNT; ++i) {
         SCOPED_TRACE(i);
@@ -194,6 +198,32 @@ TEST(PlatformNameTable, CpuFamilyIdsAreItsModelRows) {
     EXPECT_EQ(platformNameTable[6].id, &PLATFORM_PXA270);
     EXPECT_EQ(PLATFORM_ANY, (PlatformId{0, 0}));
     EXPECT_EQ(PLATFORM_UNSET, (PlatformId{0, 0}));
+}
+
+// Linux's numbers (its mach-types) for the machines it knows; families and the
+// machines Linux never numbered have none.
+TEST(PlatformNameTable, CarriesLinuxMachineNumbers) {
+    struct Case {
+        const char16_t* name;
+        std::uint32_t number;
+    };
+    const Case cases[] = {
+        {u"Compaq iPAQ H3600", 22},          {u"Compaq iPAQ H3660", 22},
+        {u"Compaq iPAQ H3100", 136},         {u"HP Jornada 720 (German)", 48},
+        {u"Sharp Zaurus SL-5500 (collie)", 146}, {u"Sharp Zaurus SL-6000 (tosa)", 520},
+        {u"Sharp Zaurus SL-C3000 (spitz)", 713}, {u"Compaq iPAQ H3900", NO_MACHINE_NUMBER},
+        {u"Sharp W-ZERO3 (WS003SH)", NO_MACHINE_NUMBER}, {u"HP Jornada 7XX", NO_MACHINE_NUMBER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
+        const PlatformName* row = nullptr;
+        for (const PlatformName& r : platformNameTable)
+            if (std::u16string(r.name) == c.name) row = &r;
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->linuxMachine, c.number);
+        EXPECT_EQ(linuxMachineNumber(*row->id), c.number);
+    }
+    EXPECT_EQ(linuxMachineNumber(PlatformId{0x0C108000, 0x01C40299}), NO_MACHINE_NUMBER);
 }
 
 TEST(PlatformName, NamesTheBestRow) {

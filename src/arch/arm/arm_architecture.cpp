@@ -88,7 +88,9 @@ bool ArmArchitecture::jumpCpu(const CpuParameters& cpu, std::uint32_t parameterP
 
     cleanDataCache();
     ce::SetKMode(ce::TRUE);
-    cpu.flatJump(parameterPagePhys, pageLinkPhys, stackTop, loaderPaddr);
+    // Linux is entered in SVC mode, which the flat jump switches to when asked.
+    const std::uint32_t loaderEntry = loaderPaddr | (protocol == KernelProtocol::Linux ? FLAT_JUMP_SVC_MODE : 0);
+    cpu.flatJump(parameterPagePhys, pageLinkPhys, stackTop, loaderEntry);
     return true;
 }
 

@@ -31,6 +31,7 @@ public:
     ArmArchitecture(Console*& consoleSlot, MemoryManager*& memoryManagerSlot);
 
     void reportSystem() override;
+    std::uint32_t fillLinuxParameterPage(Loader& loader, const LinuxBoot& request) override;
     virtual void testFramebuffer() = 0;
     virtual void testUart() = 0;
     virtual void testSpare() = 0;

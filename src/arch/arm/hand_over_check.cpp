@@ -81,25 +81,11 @@ void foldedPieces(const AddressRange& range, std::vector<AddressRange>& out) {
     }
 }
 
-// Populated RAM, as far as physical mappings show it: for each of the CPU's banks,
-// the run of RAM from its base ("none" when no bank has any).
 std::u16string describeRam(MemoryManager& memory) {
     std::string text;
-    const std::uint32_t page = memory.pageSize;
-    for (int i = 0; i < memory.bankCount() && page; ++i) {
-        const MemoryBank& bank = memory.bank(i);
-        if (bank.size < page || !memory.canMapPhysical(bank.address, page)) continue;
-        std::uint32_t good = 1, bad = bank.size / page + 1;  // pages: RAM below good, none from bad on
-        while (bad - good > 1) {
-            std::uint32_t middle = good + (bad - good) / 2;
-            if (memory.canMapPhysical(bank.address + (middle - 1) * page, page))
-                good = middle;
-            else
-                bad = middle;
-        }
+    for (const AddressRange& run : populatedRam(memory)) {
         char line[32];
-        std::snprintf(line, sizeof line, "%s0x%08x-0x%08x", text.empty() ? "" : ", ", bank.address,
-                      bank.address + good * page - 1);
+        std::snprintf(line, sizeof line, "%s0x%08x-0x%08x", text.empty() ? "" : ", ", run.start, last(run));
         text += line;
     }
     if (text.empty()) text = "none";
@@ -125,6 +111,25 @@ bool inRam(MemoryManager& memory, const AddressRange& range) {
 }
 
 }  // namespace
+
+std::vector<AddressRange> populatedRam(MemoryManager& memory) {
+    std::vector<AddressRange> runs;
+    const std::uint32_t page = memory.pageSize;
+    for (int i = 0; i < memory.bankCount() && page; ++i) {
+        const MemoryBank& bank = memory.bank(i);
+        if (bank.size < page || !memory.canMapPhysical(bank.address, page)) continue;
+        std::uint32_t good = 1, bad = bank.size / page + 1;  // pages: RAM below good, none from bad on
+        while (bad - good > 1) {
+            std::uint32_t middle = good + (bad - good) / 2;
+            if (memory.canMapPhysical(bank.address + (middle - 1) * page, page))
+                good = middle;
+            else
+                bad = middle;
+        }
+        runs.push_back({bank.address, std::uint64_t(bank.address) + std::uint64_t(good) * page});
+    }
+    return runs;
+}
 
 bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& console) {
     const std::uint32_t pageSize = memory.pageSize;

@@ -26,6 +26,10 @@ struct HandOverPlan {
 constexpr std::uint32_t FOLD_BASE = 0xA0000000;
 constexpr std::uint32_t FOLD_SIZE = 0x01000000;
 
+// Populated RAM as physical mappings show it: for each of the CPU's banks, the run of
+// RAM from its base.
+std::vector<AddressRange> populatedRam(MemoryManager& memory);
+
 // True when the list can be performed as it stands; otherwise prints what a
 // destination would overwrite, or where it lies outside RAM, and returns false.
 bool checkHandOver(MemoryManager& memory, const HandOverPlan& plan, Console& console);

@@ -1,5 +1,7 @@
 @ FlatJump_pxa2x0: leaves Windows CE on the PXA-2x0 for the second-stage loader page.
 @ r0 parameterPagePhys, r1 pageLinkPhys, r2 stackTop (handed on unchanged), r3 loaderPaddr.
+@ Bit 0 of r3 set asks for the kernel to be entered in SVC mode (Linux's protocol):
+@ Windows CE's kernel mode is System mode, and the loader runs the same in either.
 
     .arm
     .syntax unified
@@ -10,6 +12,9 @@ FlatJump_pxa2x0:
     mrs     ip, cpsr
     orr     ip, ip, #0xC0               @ IRQ and FIQ off
     msr     cpsr_c, ip
+    tst     r3, #1
+    bic     r3, r3, #1
+    msrne   cpsr_c, #0xD3               @ SVC, IRQ and FIQ masked
     mov     ip, #0x2000                 @ control: everything off, 32-bit spaces, high vectors
     orr     ip, ip, #0x30
     mov     lr, #0                      @ never returns, so lr serves as the zero operand
