@@ -3,6 +3,9 @@
 // from the first line to the initramfs's, with what the boot loader told them.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "support/child_process.h"
 
@@ -125,6 +129,43 @@ TEST_F(LinuxOnQemu, BootsToItsInitramfsWithWhatItWasTold) {
             EXPECT_NE(found, std::string::npos) << "\"" << line << "\" after offset " << at << "\n" << console;
             if (found != std::string::npos) at = found + line.size();
         }
+    }
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+}
+
+// A line typed on quorvel's standard input once /init asks for it comes back from
+// Linux's own console driver: what a shell on the console needs.
+TEST_F(LinuxOnQemu, TypingReachesLinuxOnItsConsole) {
+    for (const auto& [machine, console] : {std::pair{"collie", "ttySA0"}, std::pair{"spitz", "ttyS0"}}) {
+        SCOPED_TRACE(machine);
+        fs::path fixture = kFixtures / machine;
+        fs::path input = dir_ / (std::string(machine) + ".in"), output = dir_ / (std::string(machine) + ".out");
+        ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+        std::string command = "exec '" QUORVEL_PROGRAM "' boot -y -q --emulator qemu --timeout 60 --platform " +
+                              std::string(machine) + " --image '" + (fixture / "initramfs.cpio.gz").string() +
+                              "' --extra 'console=" + console + " quorvel_echo=1' '" + (fixture / "zImage").string() +
+                              "' <'" + input.string() + "' >'" + output.string() + "'";
+        testing_support::ChildProcess run({"env", "TMPDIR=" + (dir_ / "tmp").string(), "sh", "-c", command},
+                                          dir_ / (std::string(machine) + ".err"));
+        // Held open for reading too, so that opening it never waits for quorvel's end.
+        int typing = ::open(input.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(typing, 0);
+        bool asked = false;
+        for (int i = 0; i < 1200 && !asked && run.running(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            asked = readAll(output).find("quorvel-linux-init: type a line") != std::string::npos;
+        }
+        ASSERT_TRUE(asked) << readAll(dir_ / (std::string(machine) + ".err")) << readAll(output);
+        const std::string line = "typed on the host\n";
+        ASSERT_EQ(::write(typing, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        ::close(typing);
+        int status = 0;
+        ASSERT_EQ(::waitpid(run.pid(), &status, 0), run.pid());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readAll(dir_ / (std::string(machine) + ".err"));
+        std::string console_text = readAll(output);
+        EXPECT_NE(console_text.find("quorvel-linux-init: read: typed on the host\r\nreboot: System halted"),
+                  std::string::npos)
+            << console_text;
     }
     EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }
