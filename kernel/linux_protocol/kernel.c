@@ -99,7 +99,7 @@ static void check(struct state* s, const char* what, int ok) {
 /* The number after `key` in the command line; -1 when the key is absent. */
 static long long option(const char* line, u32 length, const char* key) {
     for (u32 i = 0; i < length; ++i) {
-        if (i > 0 && line[i - 1] != ' ') continue;
+        if (i > 0 && line[i - 1] != ' ' && line[i - 1] != '\t') continue;
         u32 k = 0;
         while (key[k] && i + k < length && line[i + k] == key[k]) ++k;
         if (key[k]) continue;

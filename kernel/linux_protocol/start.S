@@ -18,11 +18,16 @@ _start:
     .endr
 #ifdef ZIMAGE
     .word   0x016F2818                  @ a zImage's magic word, at offset 0x24
+    .word   0                           @ start and end addresses: not used
+    .word   0
+    .word   0x04030201                  @ endianness mark
+    .word   0x45454545                  @ a table of sizes follows, at:
+    .word   size_table - _start
 #else
+    .rept   6
     .word   0
+    .endr
 #endif
-    .word   0                           @ start and end: the sizes table is absent
-    .word   0
 entered:
     mrs     r3, cpsr
     mrc     p15, 0, r4, c1, c0, 0       @ control: MMU and caches
@@ -32,6 +37,16 @@ entered:
     bl      kernel_main
 1:  b       1b                          @ halt
     .size   _start, . - _start
+
+@ As a zImage's: the kernel it would inflate to (3 MB, the size word's offset),
+@ its bss (1 MB), its text offset and the decompressor's heap; the loader keeps the
+@ initrd above all that.
+    .balign 4
+size_table:
+    .word   6, 0x5A534C4B, inflated_size - _start, 0x100000, 0x8000, 0x10000
+    .word   0
+inflated_size:
+    .word   0x300000
 
     .balign 8
 stack_bottom:

@@ -37,6 +37,26 @@ void printOptions(const BootMenu& menu, std::ostream& out) {
         << "safety message     " << (menu.safetyMessage ? "yes" : "no") << "\n"
         << "serial speed       " << menu.serialSpeed << "\n"
         << "extra options      " << text(menu.extraKernelOptions) << "\n";
+    // What a kernel entered with Linux's protocol would be given.
+    const KernelOverrides& kernel = menu.kernelOverrides;
+    const std::uint32_t platformNumber = linuxMachineNumber(menu.platform);
+    std::string number = kernel.machineNumber ? std::to_string(*kernel.machineNumber) + " (given)"
+                         : platformNumber != NO_MACHINE_NUMBER ? std::to_string(platformNumber) + " (the platform's)"
+                                                               : "none (give one with --machine-number)";
+    out << "protocol           "
+        << (kernel.protocol == ProtocolChoice::Linux    ? "linux (asked for)"
+            : kernel.protocol == ProtocolChoice::Native ? "native (asked for)"
+                                                        : "linux for a kernel recognised as Linux, else native")
+        << "\n"
+        << "linux machine      " << number << "\n"
+        << "linux command line " << linuxCommandLine(menu) << "\n";
+    auto address = [](std::uint32_t value) {
+        char t[16];
+        std::snprintf(t, sizeof t, "0x%08x", value);
+        return std::string(t);
+    };
+    if (kernel.loadAddress) out << "load address       " << address(*kernel.loadAddress) << "\n";
+    if (kernel.entry) out << "entry              " << address(*kernel.entry) << "\n";
 }
 
 }  // namespace

@@ -11,12 +11,13 @@ namespace quorvel::app {
 int platformsCommand(std::ostream& out) {
     int index = 0;
     for (const PlatformName* row : selectablePlatforms()) {
-        char line[128];
-        std::snprintf(line, sizeof line, "%2d  cpu=0x%08x machine=0x%08x  ", index++, row->id->cpu, row->id->machine);
         // Linux's machine number, for a kernel booted with Linux's protocol.
-        char number[24] = "linux=-    ";
-        if (row->linuxMachine != NO_MACHINE_NUMBER) std::snprintf(number, sizeof number, "linux=%-5u", row->linuxMachine);
-        out << line << number << "  " << sim::toUtf8(row->name) << "\n";
+        char number[24] = "linux=-  ";
+        if (row->linuxMachine != NO_MACHINE_NUMBER) std::snprintf(number, sizeof number, "linux=%-3u", row->linuxMachine);
+        char line[128];
+        std::snprintf(line, sizeof line, "%2d  %s  cpu=0x%08x machine=0x%08x  ", index++, number, row->id->cpu,
+                      row->id->machine);
+        out << line << sim::toUtf8(row->name) << "\n";
     }
     return 0;
 }

@@ -14,6 +14,8 @@
 
 #include "support/boot_harness.h"
 #include "support/device.h"
+#include "platform/coredll.h"
+#include "sim/handheld.h"
 #include "support/test_data.h"
 
 using namespace testing_support;
@@ -83,9 +85,11 @@ TEST_F(LinuxBoot, TheTestKernelFindsEveryTagAndTheInitrdWhereTheyAreSaid) {
         std::string reason;     // in the log's protocol line
     };
     const std::vector<Case> cases = {
-        {"zImage on collie with an initrd",
+        // Its sizes table says 3 MB of kernel and 1 MB of bss at 0xC0008000: the
+        // decompressor moves itself above those, so the image starts at 0xC0500000.
+        {"zImage on collie with an initrd, above what its decompressor will write",
          {"--platform", "collie", KERNEL + ".zimage", "--image", INITRD},
-         146, true, "0xc0000000", "", "zImage"},
+         146, true, "0xc0000000", "ATAG_INITRD2 0xc0500000+0x00011171", "zImage"},
         {"gzip zImage on a Jornada 720: its screen in ATAG_VIDEOLFB",
          {"--platform", "HP Jornada 720 (US/UK)", KERNEL + ".zimage.gz"},
          48, false, "0xc0000000", "ATAG_VIDEOLFB 640x240x16 line 1280 at 0x48200000+0x0004b000", "zImage"},
@@ -202,4 +206,44 @@ TEST_F(LinuxBoot, RefusalsAndTheProtocolChoiceAreSaid) {
             EXPECT_NE(r.out.find(c.kernelSaid), std::string::npos) << r.out;
         }
     }
+}
+
+// From the window's options alone, with no flag: the kernel on the card is recognised
+// and entered as Linux, the Main page's md root giving the initrd and root=/dev/ram0,
+// the Option page's text the rest of the command line.
+TEST(LinuxBootFromTheOptions, ARecognisedKernelIsEnteredAsLinux) {
+    sim::DeviceSettings settings;
+    settings.cpu = sim::CpuFamily::SA11x0;
+    settings.mainId = sim::MAIN_ID_SA1110;
+    TestDevice device(settings);
+    device.writeFile("Storage Card/zImage.gz", readHostFile(KERNEL + ".zimage.gz"));
+    device.writeFile("Storage Card/initrd", readHostFile(INITRD));
+    BootRun run = bootOnDevice(device, [](quorvel::BootMenu& menu) {
+        selectKernel(menu, u"Sharp Zaurus SL-5500 (collie)", u"\\Storage Card\\", u"zImage.gz");
+        menu.rootFileSystem = quorvel::ROOT_MD;
+        ce::wcsncpy(menu.fileSystemImage, u"initrd", quorvel::PATH_SIZE - 1);
+        ce::wcsncpy(menu.extraKernelOptions, u"  lpk.machine=146\tlpk.initrd=70001 ", quorvel::EXTRA_OPTIONS_SIZE - 1);
+    });
+    SCOPED_TRACE(run.log + "\n--- uart ---\n" + run.uart);
+    ASSERT_TRUE(run.handOver.has_value());
+    EXPECT_TRUE(run.kernelOk());
+    EXPECT_NE(run.log.find("protocol: linux (the kernel is a zImage"), std::string::npos);
+    EXPECT_NE(run.log.find("machine number 146 (Sharp Zaurus SL-5500 (collie))"), std::string::npos);
+    EXPECT_EQ(run.kernelLine("ATAG_CMDLINE"), "ATAG_CMDLINE \"root=/dev/ram0 lpk.machine=146\tlpk.initrd=70001\"");
+}
+
+// `quorvel options` shows what a Linux kernel would be given, without booting.
+TEST_F(LinuxBoot, TheOptionsShowTheMachineNumberAndTheCommandLine) {
+    Outcome r = run({"options", "--platform", "collie", "--root", "md", "--image", "ramdisk.fs", "--single-user", "--extra",
+                     " console=ttySA0  root=/dev/mtdblock2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("linux machine      146 (the platform's)\n"), std::string::npos) << r.out;
+    // The md root first, so that a root= of the user's own comes later and wins.
+    EXPECT_NE(r.out.find("linux command line root=/dev/ram0 single console=ttySA0  root=/dev/mtdblock2\n"),
+              std::string::npos)
+        << r.out;
+    r = run({"options", "--platform", "Compaq iPAQ H3900", "--root", "sd", "--protocol", "linux"});
+    EXPECT_NE(r.out.find("protocol           linux (asked for)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("linux machine      none (give one with --machine-number)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("linux command line \n"), std::string::npos) << "sd has no Linux meaning\n" << r.out;
 }

@@ -74,3 +74,33 @@ TEST(Readme, KernelDeveloperCommandsWorkAsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// The commands of "Booting Linux", run as written from the source folder, the test
+// kernel taken from this build: each boot ends in the kernel's OK.
+TEST(Readme, BootingLinuxCommandsWorkAsWritten) {
+    const std::filesystem::path source = std::filesystem::path(QUORVEL_FIXTURES) / ".." / "..";
+    const std::string readme = readHostFile(source / "README.md");
+    std::string script = shellBlocks(readme, "Booting Linux");
+    const std::string written = "k=build/kernel/linux-protocol";
+    const std::size_t at = script.find(written);
+    ASSERT_NE(at, std::string::npos) << script;
+    script.replace(at, written.size(), "k='" + std::string(QUORVEL_LINUX_PROTOCOL_KERNEL) + "'");
+    TempDir work;
+    std::filesystem::create_directories(work.path() / "tmp");
+    writeHostFile(work.path() / "linux.sh", "set -e\n" + script);
+    std::string program = std::filesystem::path(QUORVEL_PROGRAM).parent_path().string();
+    ToolResult ran = runTool({"env", "PATH=" + program + ":" + getenv("PATH"), "TMPDIR=" + (work.path() / "tmp").string(),
+                              "sh", "-c", "cd '" + source.string() + "' && sh '" + (work.path() / "linux.sh").string() +
+                                              "' < /dev/null 2>&1"});
+    SCOPED_TRACE(script);
+    EXPECT_EQ(ran.status, 0) << ran.output;
+    std::size_t oks = 0;
+    for (std::size_t from = 0; (from = ran.output.find("\nOK\r\n", from)) != std::string::npos; ++from) ++oks;
+    EXPECT_EQ(oks, 4u) << ran.output;
+    EXPECT_EQ(ran.output.find("FAIL"), std::string::npos) << ran.output;
+    EXPECT_TRUE(std::filesystem::is_empty(work.path() / "tmp"));
+}
+
+}  // namespace

@@ -586,14 +586,14 @@ TEST_F(BootMenuTest, PlatformEntriesNameSelectAndFindTheSelectablePlatforms) {
 
 TEST_F(BootMenuTest, PlatformEntryEdges) {
     BootMenu menu;
-    EXPECT_EQ(menu.platformEntry(19, 0), 0u);
+    EXPECT_EQ(menu.platformEntry(22, 0), 0u);
     EXPECT_EQ(menu.platformEntry(-1, 0), 0u);
     EXPECT_EQ(menu.platformEntry(0, 2), 0u);  // (0, 0) is no selectable entry
 
     menu.platformEntry(9, 1);
     const PlatformId jornada720 = {CPU_WORD_SA1110, 0x02C20201};
     EXPECT_EQ(menu.platform, jornada720);
-    EXPECT_EQ(menu.platformEntry(19, 1), 0u);
+    EXPECT_EQ(menu.platformEntry(22, 1), 0u);
     EXPECT_EQ(menu.platform, jornada720);
     EXPECT_EQ(menu.platformEntry(-1, 1), 0u);
     EXPECT_EQ(menu.platform, jornada720);
