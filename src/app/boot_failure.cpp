@@ -204,6 +204,9 @@ BootFailure explainFailure(const std::string& log, const std::string& box, const
     }
     failure.cause = what.empty() ? "the boot failed" : what;
     if (!last.empty() && last != box.substr(0, box.find('\n'))) failure.cause += ": " + last;
+    // A kernel without headers is laid where it is told to be.
+    if (last == "unknown file format.")
+        failure.cause += " (neither ELF nor a zImage: a raw binary boots with --load-address ADDR)";
     return failure;
 }
 

@@ -89,6 +89,7 @@ ce::BOOL BootContext::create() {
 
 ce::BOOL BootContext::chooseLoader() {
     LoaderFormat format = fileManagerSlot ? Loader::probeFormat(*fileManagerSlot) : LoaderFormat::Unknown;
+    kernelFormat = format;
     std::unique_ptr<Loader> made;
     if (format == LoaderFormat::ZImage || (format == LoaderFormat::Unknown && overrides.loadAddress)) {
         // A zImage goes where Linux's own loaders put it unless told otherwise.

@@ -44,6 +44,7 @@ public:
     ce::WCHAR fileSystemImage[PATH_SIZE] = {};
     KernelOverrides overrides;
     KernelProtocol protocol = KernelProtocol::Native;
+    LoaderFormat kernelFormat = LoaderFormat::Unknown;  // as the probe found it
     std::uint32_t machineNumber = NO_MACHINE_NUMBER;
 
     // The components of the latest attempt. The slots are plain pointers because

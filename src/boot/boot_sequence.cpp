@@ -2,6 +2,8 @@
 #include "boot/boot_sequence.h"
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "boot/architecture.h"
 #include "boot/boot_context.h"
@@ -40,7 +42,12 @@ const ce::WCHAR* loadKernel(BootContext& context, BootMenu& menu, std::uint64_t 
     // The pool keeps clear of where the kernel, its symbols and the image will be
     // copied, so that no copy overwrites a page still to be read.
     std::uint32_t image = imageBytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(imageBytes);
-    if (!context.architecture->reserveMemory(request, context.loader->destinations(image)))
+    std::vector<AddressRange> destinations = context.loader->destinations(image);
+    // A zImage's loader keeps its own kernel's page table clear; an ELF kernel's text
+    // is its lowest destination.
+    if (context.protocol == KernelProtocol::Linux && context.kernelFormat == LoaderFormat::Elf)
+        keepLinuxPageTableClear(destinations);
+    if (!context.architecture->reserveMemory(request, std::move(destinations)))
         return u"Can't allocate memory.\n";
 
     menu.progress("7");

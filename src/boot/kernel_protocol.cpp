@@ -44,6 +44,15 @@ std::string linuxCommandLine(const BootMenu& menu) {
     return line;
 }
 
+void keepLinuxPageTableClear(std::vector<AddressRange>& destinations) {
+    constexpr std::uint32_t PAGE_TABLE_SIZE = 0x4000;
+    if (destinations.empty()) return;
+    std::uint32_t low = destinations.front().start;
+    for (const AddressRange& range : destinations) low = range.start < low ? range.start : low;
+    if (low < PAGE_TABLE_SIZE) return;
+    destinations.insert(destinations.begin(), AddressRange{low - PAGE_TABLE_SIZE, low});
+}
+
 const char* protocolName(KernelProtocol protocol) { return protocol == KernelProtocol::Linux ? "linux" : "native"; }
 
 }  // namespace quorvel

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "memory/address_range.h"
 
 namespace quorvel {
 
@@ -40,5 +43,11 @@ struct LinuxBoot {
 std::string linuxCommandLine(const BootMenu& menu);
 
 const char* protocolName(KernelProtocol protocol);
+
+// Linux writes its first page table in the 16 KB below its text before it reads the
+// tags: keeps that memory, below the lowest destination, out of the pool (in front of
+// the destinations, whose last entry stays the last piece placed). Nothing is added
+// where it would fall below address 0.
+void keepLinuxPageTableClear(std::vector<AddressRange>& destinations);
 
 }  // namespace quorvel

@@ -74,6 +74,7 @@ void RawLoader::measureZImage() {
     std::uint32_t words[3] = {};
     std::uint32_t kernelEnd = 0;
     std::uint32_t heap = 0;
+    std::uint64_t text = (loadAddress & 0xF8000000u) + std::uint64_t{ZIMAGE_RAM_OFFSET};
     if (readExactly(words, sizeof words, ZIMAGE_ENDIAN_OFFSET) && words[0] == ZIMAGE_ENDIAN_MARK &&
         words[1] == ZIMAGE_TABLE_MARK && words[2] < size) {
         // Entries of (length in words, tag, data...), ended by a length of 0.
@@ -85,7 +86,7 @@ void RawLoader::measureZImage() {
                 std::uint32_t table[4] = {};  // size word's offset, bss size, text offset, heap size
                 std::uint32_t inflated = 0;
                 if (readExactly(table, sizeof table, at + 8) && table[0] < size && readExactly(&inflated, 4, table[0])) {
-                    const std::uint64_t text = (loadAddress & 0xF8000000u) + std::uint64_t{table[2]};
+                    text = (loadAddress & 0xF8000000u) + std::uint64_t{table[2]};
                     const std::uint64_t end = text + inflated + table[1];
                     if (end < 0x100000000ull) kernelEnd = static_cast<std::uint32_t>(end);
                     heap = table[3];
@@ -106,6 +107,9 @@ void RawLoader::measureZImage() {
         reach = end + std::uint64_t{size} * ZIMAGE_EXPANSION;
     }
     clear = {static_cast<std::uint32_t>(end), roundUpTo(reach, MB)};
+    // The page table and the kernel, from the 16 KB below its text.
+    const std::uint64_t inflatedEnd = kernelEnd != 0 ? kernelEnd : text + std::uint64_t{size} * ZIMAGE_EXPANSION;
+    if (text >= PAGE_TABLE_SIZE) kernel = {static_cast<std::uint32_t>(text - PAGE_TABLE_SIZE), inflatedEnd};
 }
 
 std::uint32_t RawLoader::neededMemory() {
@@ -132,11 +136,10 @@ std::uint32_t RawLoader::entryAddress() {
 
 std::vector<AddressRange> RawLoader::destinations(std::uint32_t imageBytes) {
     std::vector<AddressRange> ranges;
-    // The page table below a zImage's kernel is written before the kernel reads its tags.
-    if (kind == RawKind::ZImage && (loadAddress & 0x07FFFFFFu) >= ZIMAGE_RAM_OFFSET) {
-        const std::uint32_t text = (loadAddress & 0xF8000000u) + ZIMAGE_RAM_OFFSET;
-        if (text <= loadAddress) ranges.push_back({text - PAGE_TABLE_SIZE, text});
-    }
+    // What the decompressed kernel and its page table take below the zImage, which
+    // `clear` (above it) does not hold.
+    if (kind == RawKind::ZImage && kernel.start < loadAddress)
+        ranges.push_back({kernel.start, std::min<std::uint64_t>(kernel.end, loadAddress)});
     ranges.push_back({loadAddress, std::uint64_t{loadAddress} + size});
     if (!clear.empty()) ranges.push_back(clear);
     if (imageBytes > 0) {

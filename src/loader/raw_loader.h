@@ -41,6 +41,7 @@ private:
     std::uint32_t entry;
     std::uint32_t size = 0;
     AddressRange clear{};
+    AddressRange kernel{};  // a zImage's inflated kernel with its page table
 };
 
 }  // namespace quorvel
