@@ -153,23 +153,30 @@ HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& r
         next = link.next;
     }
 
+    // The boot information page as the kernel was given it, not as a run left it:
+    // a kernel may reuse the page (Linux clears tags it has read).
+    const std::vector<std::uint8_t>& saved = result.bootPageAtJump;
+    auto bytesAt = [&](std::uint32_t address, std::uint32_t size) -> const std::uint8_t* {
+        const std::uint32_t offset = address - map.bootInfoPage;
+        if (!saved.empty() && offset <= saved.size() && size <= saved.size() - offset) return saved.data() + offset;
+        return memory.contains(sim::PhysicalAddress(address), size) ? memory.host(sim::PhysicalAddress(address)) : nullptr;
+    };
     // Linux's protocol: the registers from the call record, the tag list they point at.
-    if (map.protocol == "linux" && memory.contains(sim::PhysicalAddress(map.bootInfoPage), sizeof(KernelCallRecord))) {
+    if (const std::uint8_t* record = bytesAt(map.bootInfoPage, sizeof(KernelCallRecord)); map.protocol == "linux" && record) {
         KernelCallRecord call;
-        std::memcpy(&call, memory.host(sim::PhysicalAddress(map.bootInfoPage)), sizeof call);
+        std::memcpy(&call, record, sizeof call);
         map.linuxRegisters[0] = call.argc;
         map.linuxRegisters[1] = call.argv;
         map.linuxRegisters[2] = call.bootInfo;
         // The list lies in its page; it may not run beyond it.
         const std::uint32_t room = map.pageSize - (call.bootInfo % map.pageSize);
-        if (memory.contains(sim::PhysicalAddress(call.bootInfo), room))
-            readTagList(memory.host(sim::PhysicalAddress(call.bootInfo)), room, map.tags, map.tagError);
+        if (const std::uint8_t* list = bytesAt(call.bootInfo, room))
+            readTagList(list, room, map.tags, map.tagError);
         else
             map.tagError = "the tag list at " + hex(call.bootInfo) + " is not in RAM";
     }
     // The boot information page: the call record, BootInfo and argv.
-    else if (memory.contains(sim::PhysicalAddress(map.bootInfoPage), 4096)) {
-        const std::uint8_t* page = memory.host(sim::PhysicalAddress(map.bootInfoPage));
+    else if (const std::uint8_t* page = bytesAt(map.bootInfoPage, 4096)) {
         KernelCallRecord call;
         std::memcpy(&call, page, sizeof call);
         BootInfo info;

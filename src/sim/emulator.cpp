@@ -1023,6 +1023,12 @@ void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std:
     std::uint32_t entry = 0;
     if (device.memory().contains(PhysicalAddress(args[0]), 4)) entry = device.memory().readWord(PhysicalAddress(args[0]));
     std::size_t uartSent = device.uart() ? device.uart()->sent().size() : 0;
+    // The boot information page as the kernel is given it: the kernel may reuse it.
+    std::vector<std::uint8_t> bootPage;
+    if (device.memory().contains(PhysicalAddress(args[0]), BOOT_PAGE_BYTES)) {
+        const std::uint8_t* page = device.memory().host(PhysicalAddress(args[0]));
+        bootPage.assign(page, page + BOOT_PAGE_BYTES);
+    }
     try {
         std::string refusal = cpu.emulation.beforeJump ? cpu.emulation.beforeJump(args) : std::string();
         if (!refusal.empty()) {
@@ -1056,6 +1062,7 @@ void handOver(Handheld& device, std::span<const std::uint8_t> flatJumpCode, std:
     }
     result.entry = entry;
     result.jumpArguments = args;
+    result.bootPageAtJump = std::move(bootPage);
     result.uartSentBefore = uartSent;
     cpu.handOver = result;
     throw HandOver(std::move(result));

@@ -31,6 +31,8 @@ constexpr std::uint32_t CODE_WINDOW_SIZE = 0x10000;
 constexpr std::uint32_t RETURN_TRAP = CODE_WINDOW;
 // Where the flat jump's code is placed for the hand-over.
 constexpr std::uint32_t FLAT_JUMP_ADDRESS = CODE_WINDOW + 0x100;
+// What a hand-over keeps of the boot information page as it was at the jump.
+constexpr std::uint32_t BOOT_PAGE_BYTES = 4096;
 
 struct WatchedRange {
     std::uint32_t begin;
@@ -102,6 +104,8 @@ struct HandOverResult {
     double seconds = 0;              // host processor time spent emulating
     std::uint32_t entry = 0;         // the kernel's entry, where the loader enters it
     std::array<std::uint32_t, 4> jumpArguments{};  // the flat jump's r0..r3
+    // The page the first argument points at, as it was at the jump (empty when not in RAM).
+    std::vector<std::uint8_t> bootPageAtJump;
     std::size_t uartSentBefore = 0;  // bytes the UART had sent when the jump began
     std::string exception;           // "undefined instruction", "software interrupt", ...
     std::uint32_t faultAddress = 0;  // for UnmappedAccess and ProtectedAccess

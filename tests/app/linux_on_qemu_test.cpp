@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "support/child_process.h"
 
 namespace {
@@ -109,7 +111,8 @@ TEST_F(LinuxOnQemu, BootsToItsInitramfsWithWhatItWasTold) {
         fs::path fixture = kFixtures / c.machine;
         // Words of the test's own on the command line, to see them come back.
         std::string extra = std::string("console=") + c.console + " quorvel.case=" + name;
-        int status = quorvel("boot -y -q --emulator qemu --timeout 60 --ram 32 " + std::string(c.platform) + " --image '" +
+        int status = quorvel("boot -y -q --emulator qemu --timeout 60 --ram 32 " + std::string(c.platform) + " --json '" +
+                                 (dir_ / (name + ".json")).string() + "' --image '" +
                                  (fixture / "initramfs.cpio.gz").string() + "' --extra '" + extra + "' '" +
                                  (fixture / c.kernel).string() + "'",
                              name);
@@ -129,6 +132,14 @@ TEST_F(LinuxOnQemu, BootsToItsInitramfsWithWhatItWasTold) {
             EXPECT_NE(found, std::string::npos) << "\"" << line << "\" after offset " << at << "\n" << console;
             if (found != std::string::npos) at = found + line.size();
         }
+        // The report shows the tags as the kernel was given them, not as Linux left
+        // the page (spitz clears its memory tags once its board code has read them).
+        const nlohmann::json report = nlohmann::json::parse(readAll(dir_ / (name + ".json")));
+        std::vector<std::string> tags;
+        for (const nlohmann::json& tag : report["linux"]["tags"])
+            if (tag["tag"] != "ATAG_VIDEOLFB") tags.push_back(tag["tag"].get<std::string>());  // where a screen is known
+        EXPECT_EQ(tags, (std::vector<std::string>{"ATAG_CORE", "ATAG_MEM", "ATAG_INITRD2", "ATAG_CMDLINE", "ATAG_NONE"}))
+            << report["linux"].dump(2);
     }
     EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }

@@ -41,6 +41,10 @@ std::string shellBlocks(const std::string& readme, const std::string& title) {
 
 bool portTaken(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    // A connection of an earlier run waiting out TIME_WAIT does not stop the server,
+    // which reuses the address too: only a listener counts.
+    int reuse = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
