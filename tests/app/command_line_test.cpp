@@ -19,6 +19,7 @@
 #include "support/boot_harness.h"
 #include "support/child_process.h"
 #include "support/device.h"
+#include "support/program_run.h"
 #include "support/test_data.h"
 
 using namespace testing_support;
@@ -27,31 +28,16 @@ extern char** environ;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using Outcome = ProgramRun;
 
-std::string quote(const std::string& word) {
-    std::string q = "'";
-    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+std::string quote(const std::string& word) { return shellQuote(word); }
 
 // Runs the program with `temp` as its temporary folder and no terminal.
 Outcome quorvel(const std::vector<std::string>& args, const std::filesystem::path& temp) {
     static int serial = 0;
     std::filesystem::path out = temp.parent_path() / ("out" + std::to_string(++serial));
     std::filesystem::path err = temp.parent_path() / ("err" + std::to_string(serial));
-    std::string command = "TMPDIR=" + quote(temp.string()) + " " + quote(QUORVEL_PROGRAM);
-    for (const std::string& a : args) command += " " + quote(a);
-    command += " < /dev/null > " + quote(out.string()) + " 2> " + quote(err.string());
-    Outcome run;
-    int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = readHostFile(out);
-    run.err = readHostFile(err);
-    return run;
+    return runProgram(QUORVEL_PROGRAM, args, {.out = out, .err = err, .temp = temp});
 }
 
 // Stand-in kernels linked where the sample kernel is.

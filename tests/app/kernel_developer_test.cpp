@@ -23,6 +23,7 @@
 #include "support/device.h"
 #include "support/disk_images.h"
 #include "support/http_servers.h"
+#include "support/program_run.h"
 #include "support/test_data.h"
 
 using namespace testing_support;
@@ -31,16 +32,9 @@ extern char** environ;
 
 namespace {
 
-std::string quote(const std::string& word) {
-    std::string q = "'";
-    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+std::string quote(const std::string& word) { return shellQuote(word); }
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using Outcome = ProgramRun;
 
 // Every file and folder under `root`, as paths relative to it.
 std::set<std::string> tree(const std::filesystem::path& root) {
@@ -150,15 +144,8 @@ protected:
     // Runs the program with `temp` as its temporary folder and no terminal; nothing
     // may be left there.
     Outcome run(const std::vector<std::string>& args) {
-        std::string command = "cd " + quote(work.path().string()) + " && TMPDIR=" + quote(temp().string()) + " " +
-                              quote(QUORVEL_PROGRAM);
-        for (const std::string& a : args) command += " " + quote(a);
-        command += " < /dev/null > " + quote(file("out").string()) + " 2> " + quote(file("err").string());
-        Outcome r;
-        int raw = std::system(command.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = readHostFile(file("out"));
-        r.err = readHostFile(file("err"));
+        Outcome r = runProgram(QUORVEL_PROGRAM, args,
+                               {.out = file("out"), .err = file("err"), .temp = temp(), .cwd = work.path()});
         EXPECT_TRUE(std::filesystem::is_empty(temp())) << "left behind: " << *tree(temp()).begin();
         return r;
     }

@@ -14,6 +14,7 @@
 
 #include "support/boot_harness.h"
 #include "support/device.h"
+#include "support/program_run.h"
 #include "platform/coredll.h"
 #include "sim/handheld.h"
 #include "support/test_data.h"
@@ -26,16 +27,8 @@ const std::string KERNEL = QUORVEL_LINUX_PROTOCOL_KERNEL;
 const std::string INITRD = QUORVEL_LINUX_PROTOCOL_INITRD;
 constexpr std::uint32_t INITRD_SIZE = 70001;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using Outcome = ProgramRun;
 
-std::string quote(const std::string& word) {
-    std::string q = "'";
-    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 class LinuxBoot : public testing::Test {
 protected:
@@ -43,15 +36,7 @@ protected:
     Outcome run(const std::vector<std::string>& args) {
         static int serial = 0;
         const std::string n = std::to_string(++serial);
-        std::string command = quote(QUORVEL_PROGRAM);
-        for (const std::string& a : args) command += " " + quote(a);
-        command += " < /dev/null > " + quote(file("out" + n).string()) + " 2> " + quote(file("err" + n).string());
-        Outcome r;
-        const int raw = std::system(command.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = readHostFile(file("out" + n));
-        r.err = readHostFile(file("err" + n));
-        return r;
+        return runProgram(QUORVEL_PROGRAM, args, {.out = file("out" + n), .err = file("err" + n)});
     }
     TempDir work;
 };
