@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/kernel_url.h"
+#include "boot/boot_menu.h"
 #include "sim/utf.h"
 #include "sim/windows/key_names.h"
 
@@ -343,6 +344,10 @@ std::string finish(Parser& p) {
     if (a.emulator == "qemu" && a.maxInstructions)
         return "--max-instructions needs the exact run: QEMU does not count instructions (use --timeout)";
     if (a.dryRun && a.stopAt) return "--dry-run stops before the jump; --stop-at has nothing to stop";
+    // The options record holds so much; a longer line would reach the kernel cut short.
+    if (a.extra && sim::fromUtf8(*a.extra).size() > EXTRA_OPTIONS_SIZE - 1)
+        return "--extra holds at most " + std::to_string(EXTRA_OPTIONS_SIZE - 1) + " characters, the options' field; this has " +
+               std::to_string(sim::fromUtf8(*a.extra).size());
     return "";
 }
 

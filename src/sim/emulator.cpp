@@ -461,6 +461,7 @@ struct Emulator::Engine {
     }
 
     std::optional<std::uint32_t> physicalOf(std::uint32_t va) {
+        // With the MMU off the other two registers need not be read.
         const std::uint32_t control = readCp15(uc, 1);
         if ((control & CONTROL_MMU) == 0) return va;
         return physicalAddressOf(device.memory(), control, readCp15(uc, 2), readCp15(uc, 13), va);
@@ -984,7 +985,7 @@ HandOverResult Emulator::run(std::uint32_t entry, std::array<std::uint32_t, 4> a
 std::optional<std::uint32_t> physicalAddressOf(const PhysicalMemory& memory, std::uint32_t control,
                                                std::uint32_t translationTable, std::uint32_t processId,
                                                std::uint32_t va) {
-    if ((control & 1) == 0) return va;
+    if ((control & CONTROL_MMU) == 0) return va;
     // The fast context switch extension relocates the lowest 32 MB.
     const std::uint32_t mva = va < PageTables::SLOT_SIZE ? va | (processId & 0xFE000000u) : va;
     const std::optional<PhysicalAddress> pa = translateThrough(memory, translationTable, mva);

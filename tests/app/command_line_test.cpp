@@ -141,6 +141,10 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         {"budget past 64 bits", {"boot", "--max-instructions", "18446744073709551616"}, 2, "", "--max-instructions"},
         {"time limit not a number", {"boot", "--timeout", "nan"}, 2, "", "--timeout"},
         {"time limit infinite", {"boot", "--timeout", "inf"}, 2, "", "--timeout"},
+        // The kernel would be given a line cut short.
+        {"extra options longer than their field", {"boot", gz, "--extra", std::string(256, 'x'), "--yes"}, 2, "",
+         "--extra holds at most 255 characters"},
+        {"extra options that fill their field", {"boot", gz, "--extra", std::string(255, 'x'), "--yes"}, 0, "", "halted"},
         {"ambiguous platform", {"boot", gz, "--platform", "hp jornada 720", "--yes"}, 2, "", "HP Jornada 720 (German)"},
         {"disk without MBR", {"boot", "--disk", file("not-a-disk").string(), "--yes"}, 1, "", "holds no MBR"},
         {"disk that is a folder", {"boot", "--disk", work.path().string(), "--yes"}, 1, "", "is not a file"},
