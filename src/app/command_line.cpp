@@ -302,6 +302,12 @@ std::string finish(Parser& p) {
     } else if (!raw.kernelFile.empty()) {
         a.kernelFile = raw.kernelFile;
     }
+    // The image is read through the kernel's own backend: a URL of its own would be
+    // taken for a name in the kernel's folder.
+    if (a.image && looksLikeUrl(*a.image))
+        return "--image takes a name in the kernel's directory (beside a kernel URL: in its folder on the same server) or a "
+               "host file, not a URL: " +
+               *a.image;
     if (!raw.stopAt.empty()) a.stopAt = raw.stopAt;
     if (!raw.protocol.empty()) a.protocol = raw.protocol;
     const std::pair<const std::string*, std::optional<std::uint32_t>*> words[] = {

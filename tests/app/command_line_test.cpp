@@ -144,6 +144,7 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
         // The kernel would be given a line cut short.
         {"extra options longer than their field", {"boot", gz, "--extra", std::string(256, 'x'), "--yes"}, 2, "",
          "--extra holds at most 255 characters"},
+        {"image given as a URL", {"boot", gz, "--image", "http://127.0.0.1:9/root.fs", "--yes"}, 2, "", "not a URL"},
         {"extra options that fill their field", {"boot", gz, "--extra", std::string(255, 'x'), "--yes"}, 0, "", "halted"},
         {"ambiguous platform", {"boot", gz, "--platform", "hp jornada 720", "--yes"}, 2, "", "HP Jornada 720 (German)"},
         {"disk without MBR", {"boot", "--disk", file("not-a-disk").string(), "--yes"}, 1, "", "holds no MBR"},
