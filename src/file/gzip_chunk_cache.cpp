@@ -45,8 +45,25 @@ unsigned char* GzipChunkCache::chunkAt(std::uint32_t offset) {
     return chunks[index].get();
 }
 
+unsigned char* GzipChunkCache::makeBlock(std::uint32_t size) {
+    if (block || keptEnd != 0 || size == 0 || size > room()) return nullptr;
+    block.reset(new (std::nothrow) unsigned char[size]);
+    if (!block) return nullptr;
+    blockSize = size;
+    account(size);
+    return block.get();
+}
+
+void GzipChunkCache::dropBlock() {
+    if (!block) return;
+    block.reset();
+    account(-static_cast<std::int64_t>(blockSize));
+    blockSize = 0;
+}
+
 unsigned char* GzipChunkCache::roomAt(std::uint32_t from, std::uint32_t& room) {
-    if (!keeping || from != keptEnd) return nullptr;
+    // The block holds the whole data: nothing comes after it.
+    if (!keeping || from != keptEnd || blockSize != 0) return nullptr;
     unsigned char* chunk = chunkAt(from);
     if (!chunk) return nullptr;
     room = GZIP_CACHE_CHUNK - from % GZIP_CACHE_CHUNK;
@@ -54,7 +71,7 @@ unsigned char* GzipChunkCache::roomAt(std::uint32_t from, std::uint32_t& room) {
 }
 
 void GzipChunkCache::keep(const unsigned char* data, std::uint32_t from, std::uint32_t count) {
-    if (!keeping || count == 0) return;
+    if (!keeping || count == 0 || blockSize != 0) return;
     if (from > keptEnd) {
         keeping = false;  // the stream jumped ahead: the kept bytes would have a gap
         return;
@@ -79,6 +96,8 @@ void GzipChunkCache::drop() {
     const bool held = bytes != 0;
     chunks.reset();
     chunkSlots = 0;
+    block.reset();
+    blockSize = 0;
     keeping = false;
     keptEnd = 0;
     runStart = runEnd = 0;
@@ -87,6 +106,7 @@ void GzipChunkCache::drop() {
 
 bool GzipChunkCache::servable(std::uint32_t offset) const {
     if (offset >= keptEnd) return false;
+    if (blockSize != 0) return block != nullptr;
     const std::uint32_t index = offset / GZIP_CACHE_CHUNK;
     return index < chunkSlots && chunks[index] != nullptr;
 }
@@ -94,7 +114,12 @@ bool GzipChunkCache::servable(std::uint32_t offset) const {
 std::uint32_t GzipChunkCache::read(unsigned char* buffer, std::uint32_t& cursor, std::uint32_t length) {
     const std::uint32_t from = cursor;
     std::uint32_t done = 0;
-    while (done < length && servable(cursor)) {
+    if (block && cursor < keptEnd) {
+        done = std::min(length, keptEnd - cursor);
+        std::memcpy(buffer, block.get() + cursor, done);
+        cursor += done;
+    }
+    while (!block && done < length && servable(cursor)) {
         const std::uint32_t at = cursor % GZIP_CACHE_CHUNK;
         const std::uint32_t n = std::min({length - done, GZIP_CACHE_CHUNK - at, keptEnd - cursor});
         std::memcpy(buffer + done, chunks[cursor / GZIP_CACHE_CHUNK].get() + at, n);
@@ -110,6 +135,13 @@ std::uint32_t GzipChunkCache::read(unsigned char* buffer, std::uint32_t& cursor,
 void GzipChunkCache::freeReadChunks(std::uint32_t from, std::uint32_t to) {
     if (from != runEnd) runStart = from;
     runEnd = to;
+    if (blockSize != 0) {
+        if (block && runStart == 0 && runEnd == keptEnd) {
+            block.reset();
+            account(-static_cast<std::int64_t>(blockSize));
+        }
+        return;
+    }
     const std::uint32_t first = std::max((runStart + GZIP_CACHE_CHUNK - 1) / GZIP_CACHE_CHUNK, from / GZIP_CACHE_CHUNK);
     for (std::uint32_t index = first; index < to / GZIP_CACHE_CHUNK && index < chunkSlots; ++index) {
         if (!chunks[index]) continue;

@@ -33,6 +33,14 @@ public:
     // Lets every kept byte go.
     void drop();
 
+    // What the limit leaves for more kept bytes.
+    std::uint64_t room() const { return limit > bytes ? limit - bytes : 0; }
+    // One block that is to keep the whole data from its start, made before anything
+    // is kept; null without memory or room. filled() then says how far it holds.
+    unsigned char* makeBlock(std::uint32_t size);
+    // The block made is not used after all.
+    void dropBlock();
+
     // [0, end()) are kept, where their chunks are still there.
     std::uint32_t end() const { return keptEnd; }
     bool servable(std::uint32_t offset) const;
@@ -53,6 +61,10 @@ private:
     void account(std::int64_t change);
 
     std::unique_ptr<std::unique_ptr<unsigned char[]>[]> chunks;
+    // The whole data in one piece, kept instead of chunks: it goes once read through
+    // from its start in one run of reads, or when the kept bytes are dropped.
+    std::unique_ptr<unsigned char[]> block;
+    std::uint32_t blockSize = 0;
     std::uint32_t chunkSlots = 0;
     bool keeping = false;  // what the stream delivers is still being kept
     std::uint32_t keptEnd = 0;

@@ -43,6 +43,7 @@ public:
 
 private:
     void fault(const GzipFault& fault) override;
+    void inflateWholeData();
     std::int32_t streamRead(unsigned char* buffer, std::uint32_t length);
     std::int32_t readData(unsigned char* buffer, std::uint32_t length);
     std::int64_t discard(std::uint64_t count);
@@ -61,6 +62,8 @@ private:
     // Where the next read of the caller starts: where the stream stands, or behind
     // it in kept bytes.
     std::uint32_t cursor = 0;
+    // The data was looked at once for inflating whole since it was opened.
+    bool wholeTried = false;
     ce::WCHAR name[FILE_NAME_SIZE] = {};
 
     // The delivered length, once a pass has met the end of the data.

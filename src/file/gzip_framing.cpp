@@ -159,6 +159,26 @@ bool GzipFraming::readStored(unsigned char* out, std::uint32_t length, std::uint
     return true;
 }
 
+bool GzipFraming::takeRest(unsigned char* out, std::uint32_t count) {
+    std::uint32_t taken = std::min(avail, count);
+    if (taken) std::memcpy(out, next, taken);
+    next += taken;
+    avail -= taken;
+    if (avail != 0) return false;
+    while (taken < count) {
+        const std::int32_t got = backendRead(out + taken, count - taken);
+        inputFailed = got < 0;
+        if (got <= 0) return false;
+        taken += std::min(static_cast<std::uint32_t>(got), count - taken);
+    }
+    unsigned char more = 0;
+    const std::int32_t after = backendRead(&more, 1);
+    inputFailed = after < 0;
+    if (after != 0) return false;
+    endOfInput = true;
+    return true;
+}
+
 bool GzipFraming::mark(Mark& mark) const {
     auto at = reinterpret_cast<std::uintptr_t>(next);
     auto area = reinterpret_cast<std::uintptr_t>(inputArea);

@@ -74,6 +74,14 @@ public:
     // error, with `taken` the bytes already placed.
     bool readStored(unsigned char* out, std::uint32_t length, std::uint32_t& taken);
     void dropBuffered() { avail = 0; }
+    // The rest of the stored data in one piece: the unread input, then the backend's
+    // bytes, `count` in all and the data ending there; the input then stands at the
+    // end. False on a read error (failed() then says so) or when the data is shorter
+    // or longer: take a mark first to go back.
+    bool takeRest(unsigned char* out, std::uint32_t count);
+    // Offset in the stored data of the next unread byte, and of the backend's next.
+    std::uint32_t unreadOffset() const { return storedPosition - avail; }
+    std::uint32_t backendOffset() const { return storedPosition; }
 
     // What a snapshot needs to go on reading from here later.
     struct Mark {

@@ -2,17 +2,21 @@
 // the snapshots that let seeking resume part way instead of from the start.
 #include "file/gzip_inflater.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "base/little_endian.h"
+
 namespace quorvel {
 
 namespace {
 
 constexpr int WINDOW_BITS = -15;  // raw deflate, 32 KB window
+constexpr std::uint32_t TRAILER_SIZE = 8;  // CRC-32 and length
 
 }  // namespace
 
@@ -206,6 +210,32 @@ std::int32_t GzipInflater::read(unsigned char* buffer, std::uint32_t length) {
     // Nothing delivered because the data proved bad is an error, not the end.
     if (count == 0 && status == Z_DATA_ERROR) return -1;
     return count;
+}
+
+bool GzipInflater::untouched() const {
+    return gzip && inflating && status == Z_OK && !faulted && !input.failed() && delivered == 0 &&
+           stream->total_in == 0 && stream->total_out == 0;
+}
+
+bool GzipInflater::inflateWhole(const unsigned char* stored, std::uint32_t storedLength, unsigned char* out,
+                                std::uint32_t length) {
+    if (!untouched() || storedLength < TRAILER_SIZE) return false;
+    libdeflate_decompressor* whole = libdeflate_alloc_decompressor();
+    if (!whole) return false;
+    std::size_t used = 0;
+    std::size_t made = 0;
+    const libdeflate_result result = libdeflate_deflate_decompress_ex(whole, stored, storedLength, out, length, &used, &made);
+    libdeflate_free_decompressor(whole);
+    // Only one member followed by its trailer and nothing else: the trailer of a
+    // second member, or bytes after the last, are met by reading as before.
+    if (result != LIBDEFLATE_SUCCESS || made != length || storedLength - used != TRAILER_SIZE) return false;
+    const std::uint32_t memberCrc = libdeflate_crc32(0, out, made);
+    if (readLe32(stored + used) != memberCrc || readLe32(stored + used + 4) != length) return false;
+    delivered = length;
+    inflated += length;
+    crc = memberCrc;
+    status = Z_STREAM_END;
+    return true;
 }
 
 void GzipInflater::takeCheckpoint() {

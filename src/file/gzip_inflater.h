@@ -46,6 +46,16 @@ public:
     // Delivers inflated (or plain) bytes: their count, 0 at the end, -1 on an error.
     std::int32_t read(unsigned char* buffer, std::uint32_t length);
 
+    // Nothing is inflated yet and the stream stands at the start of the first member.
+    bool untouched() const;
+    // The first member from `stored` (the rest of the stored data after its header)
+    // inflated in one call into `out`, which has room for exactly `length` bytes: true
+    // when it is all the data and its trailer holds, the stream then standing at the
+    // end of the data. False leaves the stream as it was, reading then inflates as
+    // before and meets whatever fault there is where it always did.
+    bool inflateWhole(const unsigned char* stored, std::uint32_t storedLength, unsigned char* out,
+                      std::uint32_t length);
+
     // The first fault is told to the sink; after any, nothing more is delivered.
     void fail(GzipFault fault);
     bool failed() const { return faulted; }
