@@ -93,8 +93,8 @@ void GzipFileManager::rememberLength() {
 
 // Data that is one gzip member, read from its start while its bytes are kept, is
 // inflated in one call into one block, several times faster than through the stream
-// a piece at a time, when the limit leaves room for the block and the stored bytes.
-// The member's length is its trailer's; anything else (more members, bytes after
+// a piece at a time, when the limit leaves room for the block, and for the stored
+// bytes, which are held beside it only while it is inflated. The member's length is its trailer's; anything else (more members, bytes after
 // the trailer, damage, a read error) leaves the stream to meet it as before.
 void GzipFileManager::inflateWholeData() {
     if (wholeTried || !gzipData || !cache.isKeeping() || cache.end() != 0 || !inflater.untouched()) return;
@@ -111,7 +111,7 @@ void GzipFileManager::inflateWholeData() {
     if (!input.seekBackend(input.backendOffset())) return inflater.fail({GzipFault::CANT_SEEK, 0});
     const std::uint32_t length = readLe32(trailer);
     if (got != sizeof trailer || length < WHOLE_FROM || length / MOST_DEFLATE_RATIO > storedLength ||
-        std::uint64_t{length} + storedLength > cache.room())
+        length > cache.room())
         return;
 
     std::unique_ptr<GzipFraming::Mark> mark(new (std::nothrow) GzipFraming::Mark);

@@ -38,14 +38,17 @@ protected:
         TempDir work;
         content = new std::string(textData(3 * MB + 12345, 81));
         packed = new std::string(gzipTool(work, *content));
+        const std::size_t half = content->size() / 2;
+        twoMembers = new std::string(gzipTool(work, content->substr(0, half)) + gzipTool(work, content->substr(half)));
     }
     static void TearDownTestSuite() {
         delete content;
         delete packed;
+        delete twoMembers;
     }
 
-    GzipFileManager& openLimited(std::uint64_t limit) {
-        put("kernel.gz", *packed);
+    GzipFileManager& openLimited(std::uint64_t limit, const std::string* stored = packed) {
+        put("kernel.gz", *stored);
         GzipFileManager& file = openCard("kernel.gz");
         file.setCacheLimit(limit);
         watch = {};
@@ -81,14 +84,16 @@ protected:
     testing_support::CacheWatch watch;
     static std::string* content;
     static std::string* packed;
+    static std::string* twoMembers;
 };
 std::string* GzipCache::content = nullptr;
 std::string* GzipCache::packed = nullptr;
+std::string* GzipCache::twoMembers = nullptr;
 
 TEST_F(GzipCache, TheElfLoadersPatternInflatesTheFileOnceAndLetsTheChunksGo) {
-    // With room for the whole data and its stored bytes, the data is inflated whole
-    // into one block at the first read, held until the file is closed; with room for
-    // the inflated bytes alone, it is kept chunk by chunk as the stream passes.
+    // Data of one member is inflated whole into one block at the first read, held
+    // until the file is closed; data of two members is kept chunk by chunk as the
+    // stream passes.
     const std::uint64_t n = content->size();
     GzipFileManager& whole = openLimited(NO_LIMIT);
     elfPattern(whole);
@@ -98,7 +103,7 @@ TEST_F(GzipCache, TheElfLoadersPatternInflatesTheFileOnceAndLetsTheChunksGo) {
     EXPECT_EQ(whole.close(), 1);
     EXPECT_EQ(watch.bytes, 0u);
 
-    GzipFileManager& chunked = openLimited(n + 2 * GZIP_CACHE_CHUNK);
+    GzipFileManager& chunked = openLimited(NO_LIMIT, twoMembers);
     elfPattern(chunked);
     EXPECT_EQ(chunked.inflatedBytes(), n);
     // The skip kept nearly the whole file; the segments read through let it go, all but
