@@ -189,6 +189,16 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
     }
 }
 
+// The window's libraries are loaded by a window: a boot on the terminal starts
+// without SDL2 and the libraries behind it. The loader's own account says what it mapped.
+TEST_F(CommandLine, ABootOnTheTerminalLoadsNoWindowLibraries) {
+    ToolResult run = runTool({"env", "LD_DEBUG=libs", "TMPDIR=" + temp().string(), QUORVEL_PROGRAM, "boot", "--yes",
+                              "-q", "--stop-at", "entry"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    ASSERT_NE(run.output.find("libunicorn"), std::string::npos) << "no loader account:\n" << run.output;
+    EXPECT_EQ(run.output.find("libSDL2"), std::string::npos) << run.output;
+}
+
 TEST_F(CommandLine, JsonReportAgreesWithTheKernelFile) {
     Outcome r = run({"boot", sampleKernelPath(), "--yes", "--boot-verbose", "--json", file("report.json").string()});
     ASSERT_EQ(r.status, 0) << r.err;
