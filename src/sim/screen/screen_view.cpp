@@ -55,7 +55,7 @@ struct Sdl {
 const Sdl* sdl = nullptr;
 
 bool loadSdl(std::string& error) {
-    static SharedLibrary library("libSDL2-2.0.so.0");
+    static SharedLibrary library(QUORVEL_SDL2_SONAME);
     static Sdl functions;
     static const bool found = [] {
         bool all = library.isOpen();
