@@ -189,14 +189,16 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
     }
 }
 
-// The window's libraries are loaded by a window: a boot on the terminal starts
-// without SDL2 and the libraries behind it. The loader's own account says what it mapped.
+// The screen's and the disassembler's libraries are loaded by what uses them: a quiet
+// boot on the terminal starts without SDL2, cairo, Capstone and the libraries behind
+// them. The dynamic loader's own account says what it mapped.
 TEST_F(CommandLine, ABootOnTheTerminalLoadsNoWindowLibraries) {
     ToolResult run = runTool({"env", "LD_DEBUG=libs", "TMPDIR=" + temp().string(), QUORVEL_PROGRAM, "boot", "--yes",
                               "-q", "--stop-at", "entry"});
     EXPECT_EQ(run.status, 0) << run.output;
     ASSERT_NE(run.output.find("libunicorn"), std::string::npos) << "no loader account:\n" << run.output;
-    EXPECT_EQ(run.output.find("libSDL2"), std::string::npos) << run.output;
+    for (const char* library : {"libSDL2", "libcairo", "libcapstone"})
+        EXPECT_EQ(run.output.find(library), std::string::npos) << library << " loaded:\n" << run.output;
 }
 
 TEST_F(CommandLine, JsonReportAgreesWithTheKernelFile) {
