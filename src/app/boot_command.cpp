@@ -94,7 +94,7 @@ std::string entryOutsideKernel(sim::Handheld& device, const std::array<std::uint
     jump.jumpArguments = args;
     if (device.memory().contains(sim::PhysicalAddress(args[0]), 4))
         jump.entry = device.memory().readWord(sim::PhysicalAddress(args[0]));
-    HandOverMap map = describeHandOver(device, jump, log);
+    HandOverMap map = describeLoggedPieces(device, jump, log);
     if (map.segments.empty()) return "";
     std::uint32_t entry = map.fold(jump.entry);
     std::string segments;
@@ -224,18 +224,26 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
             std::string uart = device.uart() ? device.uart()->sent() : std::string();
             // A UART console's lines are the boot's log, not the kernel's output.
             std::string bootLog = consolePage.log() + uart.substr(0, std::min(result->uartSentBefore, uart.size()));
-            HandOverMap map = describeHandOver(device, *result, bootLog);
-            if (auto* front = dynamic_cast<GzipFileManager*>(theBootContext().fileManagerSlot))
-                map.inflatedBytes = front->inflatedBytes();
+            // Read from memory only for what is shown or written: a large kernel's
+            // copy list and symbol table cost a quiet run time for nothing.
+            std::optional<HandOverMap> described;
+            auto map = [&]() -> const HandOverMap& {
+                if (!described) {
+                    described = describeHandOver(device, *result, bootLog);
+                    if (auto* front = dynamic_cast<GzipFileManager*>(theBootContext().fileManagerSlot))
+                        described->inflatedBytes = front->inflatedBytes();
+                }
+                return *described;
+            };
             if (kernelSpoke && lastSent != '\n' && serialError.empty()) serial << "\n" << std::flush;
             if (serialError.empty() && !device.com1().writeError.empty()) serialError = device.com1().writeError;
             status = exitStatusOf(result->reason);
             std::string ended = atJump ? describeWholeMachineEnd(*result, *machine) : result->describe();
             if (a.dryRun) {
-                out << handOverText(map);
+                out << handOverText(map());
                 ended = "dry run: stopped before the jump";
             } else if (a.chatty) {
-                err << handOverText(map);
+                err << handOverText(map());
             }
             if (!serialError.empty()) {
                 // The run was stopped for it, or the boot loader's own COM1 lines were lost.
@@ -246,14 +254,14 @@ int bootCommand(const Arguments& a, std::istream& in, std::ostream& out, std::os
                 err << "quorvel: kernel " << (a.dryRun ? "not entered: " : "") << ended << "\n";
             }
             if (status == 3 || status == 4 || status == 130 || a.chatty || (a.stopAt && !a.quiet))
-                err << endStateText(device, *result, map);
+                err << endStateText(device, *result, map());
             if (!atJump && status == 3)
                 if (std::string hint = wholeMachineHint(device, *result); !hint.empty()) err << "quorvel: hint: " << hint << "\n";
             if (a.saveMemory && !saveMemory(device, *result, *a.saveMemory, err)) status = 1;
             if (a.saveMemory && a.stopAt == "jump" && machine &&
                 !writeQemuScript(*a.saveMemory, *machine, device, *result, err))
                 status = 1;
-            if (a.json && !writeFile(*a.json, reportJson(device, *result, map, ended, status), err)) status = 1;
+            if (a.json && !writeFile(*a.json, reportJson(device, *result, map(), ended, status), err)) status = 1;
         } else {
             if (interruptedOutsideEmulation()) status = 130;
             std::string box;

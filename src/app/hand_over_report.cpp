@@ -99,9 +99,8 @@ std::string regionOf(std::uint32_t pc, const HandOverMap& map) {
     return "";
 }
 
-HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& result, const std::string& log) {
+HandOverMap describeLoggedPieces(const sim::Handheld& device, const sim::HandOverResult& result, const std::string& log) {
     HandOverMap map;
-    sim::PhysicalMemory& memory = device.memory();
     map.folds = device.settings().cpu == sim::CpuFamily::PXA2x0;
     map.cpu = map.folds ? "PXA-2x0" : "SA-11x0";
     map.bootInfoPage = result.jumpArguments[0];
@@ -139,6 +138,12 @@ HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& r
             extend(part == KSYMS ? map.ksyms : map.image, map.fold(a), map.fold(b));
         }
     }
+    return map;
+}
+
+HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& result, const std::string& log) {
+    HandOverMap map = describeLoggedPieces(device, result, log);
+    sim::PhysicalMemory& memory = device.memory();
 
     // The copy list as it lies in memory.
     std::uint32_t next = result.jumpArguments[1];

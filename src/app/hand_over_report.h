@@ -54,6 +54,9 @@ struct HandOverMap {
 
 // `log` is the boot's log as far as the jump.
 HandOverMap describeHandOver(sim::Handheld& device, const sim::HandOverResult& result, const std::string& log);
+// Only what the log and the jump's arguments tell, without reading memory: the
+// platform, the kernel's segments, ksyms and image areas, the protocol.
+HandOverMap describeLoggedPieces(const sim::Handheld& device, const sim::HandOverResult& result, const std::string& log);
 
 // The copy list and the memory map, for --dry-run.
 std::string handOverText(const HandOverMap& map);

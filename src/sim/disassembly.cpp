@@ -3,24 +3,56 @@
 
 #include <capstone/capstone.h>
 
+#include "sim/shared_library.h"
+
 namespace sim {
 
 namespace {
 
+// Capstone is opened by the first report that names an instruction: most runs have
+// none, and its tables cost every start of the program.
+struct Capstone {
+    decltype(::cs_open)* open = nullptr;
+    decltype(::cs_option)* option = nullptr;
+    decltype(::cs_disasm)* disasm = nullptr;
+    decltype(::cs_free)* free = nullptr;
+    decltype(::cs_close)* close = nullptr;
+};
+
+// Null when the library cannot be had: then no instruction is named.
+const Capstone* capstone() {
+    static SharedLibrary library(QUORVEL_CAPSTONE_SONAME);
+    static Capstone functions;
+    static const bool found = library.find("cs_open", functions.open) && library.find("cs_option", functions.option) &&
+                              library.find("cs_disasm", functions.disasm) && library.find("cs_free", functions.free) &&
+                              library.find("cs_close", functions.close);
+    return found ? &functions : nullptr;
+}
+
 class Disassembler {
 public:
-    explicit Disassembler(bool thumb) {
-        if (cs_open(CS_ARCH_ARM, thumb ? CS_MODE_THUMB : CS_MODE_ARM, &handle_) != CS_ERR_OK) handle_ = 0;
-        if (handle_) cs_option(handle_, CS_OPT_DETAIL, CS_OPT_ON);
+    explicit Disassembler(bool thumb) : cs_(capstone()) {
+        if (!cs_ || cs_->open(CS_ARCH_ARM, thumb ? CS_MODE_THUMB : CS_MODE_ARM, &handle_) != CS_ERR_OK) handle_ = 0;
+        if (handle_) cs_->option(handle_, CS_OPT_DETAIL, CS_OPT_ON);
     }
     ~Disassembler() {
-        if (handle_) cs_close(&handle_);
+        if (handle_) cs_->close(&handle_);
     }
     Disassembler(const Disassembler&) = delete;
     Disassembler& operator=(const Disassembler&) = delete;
     csh handle() const { return handle_; }
+    // The bytes' instructions from `address`, at most `count` (0: all).
+    std::size_t disassemble(std::span<const std::uint8_t> bytes, std::uint32_t address, std::size_t count,
+                            cs_insn** insn) const {
+        *insn = nullptr;
+        return handle_ ? cs_->disasm(handle_, bytes.data(), bytes.size(), address, count, insn) : 0;
+    }
+    void release(cs_insn* insn, std::size_t n) const {
+        if (n) cs_->free(insn, n);
+    }
 
 private:
+    const Capstone* cs_;
     csh handle_ = 0;
 };
 
@@ -113,10 +145,10 @@ std::string disassemble(std::uint32_t address, std::span<const std::uint8_t> byt
     Disassembler d(thumb);
     if (!d.handle()) return "";
     cs_insn* insn = nullptr;
-    std::size_t n = cs_disasm(d.handle(), bytes.data(), bytes.size(), address, 1, &insn);
+    std::size_t n = d.disassemble(bytes, address, 1, &insn);
     if (n == 0) return "";
     std::string text = std::string(insn[0].mnemonic) + (insn[0].op_str[0] ? " " : "") + insn[0].op_str;
-    cs_free(insn, n);
+    d.release(insn, n);
     return text;
 }
 
@@ -125,11 +157,11 @@ std::optional<std::uint32_t> instructionAccessing(std::uint32_t address, std::sp
     Disassembler d(false);
     if (!d.handle()) return std::nullopt;
     cs_insn* insn = nullptr;
-    std::size_t n = cs_disasm(d.handle(), code.data(), code.size(), address, 0, &insn);
+    std::size_t n = d.disassemble(code, address, 0, &insn);
     std::optional<std::uint32_t> found;
     for (std::size_t i = 0; i < n && !found; ++i)
         if (covers(insn[i], registers, faultAddress, write)) found = static_cast<std::uint32_t>(insn[i].address);
-    if (n) cs_free(insn, n);
+    d.release(insn, n);
     return found;
 }
 

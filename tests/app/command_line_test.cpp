@@ -189,6 +189,18 @@ TEST_F(CommandLine, ExitStatusesTellTheOutcomesApart) {
     }
 }
 
+// The screen's and the disassembler's libraries are loaded by what uses them: a quiet
+// boot on the terminal starts without SDL2, cairo, Capstone and the libraries behind
+// them. The dynamic loader's own account says what it mapped.
+TEST_F(CommandLine, ABootOnTheTerminalLoadsNoWindowLibraries) {
+    ToolResult run = runTool({"env", "LD_DEBUG=libs", "TMPDIR=" + temp().string(), QUORVEL_PROGRAM, "boot", "--yes",
+                              "-q", "--stop-at", "entry"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    ASSERT_NE(run.output.find("libunicorn"), std::string::npos) << "no loader account:\n" << run.output;
+    for (const char* library : {"libSDL2", "libcairo", "libcapstone"})
+        EXPECT_EQ(run.output.find(library), std::string::npos) << library << " loaded:\n" << run.output;
+}
+
 TEST_F(CommandLine, JsonReportAgreesWithTheKernelFile) {
     Outcome r = run({"boot", sampleKernelPath(), "--yes", "--boot-verbose", "--json", file("report.json").string()});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -2,11 +2,10 @@
 // intensity stays full (0x1F becomes 0xFF) and black stays black.
 #include "sim/screen/png_writer.h"
 
-#include <cairo.h>
-
 #include <cstring>
 
 #include "base/little_endian.h"
+#include "sim/cairo_library.h"
 
 namespace sim {
 
@@ -58,22 +57,22 @@ bool frameToRgb(const FrameBuffer& frame, std::vector<std::uint32_t>& pixels) {
 bool writePng(const FrameBuffer& frame, const std::string& path) {
     std::vector<std::uint32_t> pixels;
     if (!frameToRgb(frame, pixels)) return false;
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, frame.width, frame.height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
+    cairo_surface_t* surface = cairo().image_surface_create(CAIRO_FORMAT_RGB24, frame.width, frame.height);
+    if (cairo().surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo().surface_destroy(surface);
         return false;
     }
-    cairo_surface_flush(surface);
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
+    cairo().surface_flush(surface);
+    unsigned char* data = cairo().image_surface_get_data(surface);
+    const int stride = cairo().image_surface_get_stride(surface);
     for (int y = 0; y < frame.height; ++y) {
         std::memcpy(data + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride),
                     &pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width)],
                     static_cast<std::size_t>(frame.width) * 4);
     }
-    cairo_surface_mark_dirty(surface);
-    bool written = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
-    cairo_surface_destroy(surface);
+    cairo().surface_mark_dirty(surface);
+    bool written = cairo().surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+    cairo().surface_destroy(surface);
     return written;
 }
 

@@ -7,11 +7,70 @@
 #include <algorithm>
 
 #include "sim/screen/png_writer.h"
+#include "sim/shared_library.h"
 #include "sim/utf.h"
 
 namespace sim {
 
 namespace {
+
+// SDL2, with the fifty libraries behind it, is loaded when the first window opens:
+// commands that show none start without it.
+#define QUORVEL_SDL_FUNCTIONS(F) \
+    F(InitSubSystem) \
+    F(QuitSubSystem) \
+    F(GetError) \
+    F(CreateWindow) \
+    F(CreateRenderer) \
+    F(SetHint) \
+    F(RenderSetLogicalSize) \
+    F(RenderSetIntegerScale) \
+    F(CreateTexture) \
+    F(StartTextInput) \
+    F(GetDisplayUsableBounds) \
+    F(GetDisplayBounds) \
+    F(PumpEvents) \
+    F(GetWindowBordersSize) \
+    F(Delay) \
+    F(GetWindowDisplayIndex) \
+    F(SetWindowSize) \
+    F(SetWindowPosition) \
+    F(DestroyTexture) \
+    F(DestroyRenderer) \
+    F(DestroyWindow) \
+    F(QueryTexture) \
+    F(UpdateTexture) \
+    F(RenderClear) \
+    F(RenderCopy) \
+    F(RenderPresent) \
+    F(PollEvent)
+
+struct Sdl {
+#define QUORVEL_SDL_POINTER(name) decltype(::SDL_##name)* name = nullptr;
+    QUORVEL_SDL_FUNCTIONS(QUORVEL_SDL_POINTER)
+#undef QUORVEL_SDL_POINTER
+};
+
+// Set by the first open that found every function; only an open view calls SDL.
+const Sdl* sdl = nullptr;
+
+bool loadSdl(std::string& error) {
+    static SharedLibrary library(QUORVEL_SDL2_SONAME);
+    static Sdl functions;
+    static const bool found = [] {
+        bool all = library.isOpen();
+#define QUORVEL_SDL_FIND(name) all = all && library.find("SDL_" #name, functions.name);
+        QUORVEL_SDL_FUNCTIONS(QUORVEL_SDL_FIND)
+#undef QUORVEL_SDL_FIND
+        return all;
+    }();
+    if (!found) {
+        error = "SDL2 cannot be loaded: " + library.error();
+        return false;
+    }
+    sdl = &functions;
+    return true;
+}
 
 // Windows virtual keys the view produces.
 constexpr int VK_BACK = 0x08, VK_TAB = 0x09, VK_RETURN = 0x0D, VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_MENU = 0x12,
@@ -88,8 +147,9 @@ bool ScreenView::open(const FrameBuffer& frame, ScreenInput input, int scale, co
         error_ = "the handheld has no screen";
         return false;
     }
-    if (sdlUsers == 0 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        error_ = SDL_GetError();
+    if (!loadSdl(error_)) return false;
+    if (sdlUsers == 0 && sdl->InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        error_ = sdl->GetError();
         return false;
     }
     ++sdlUsers;
@@ -101,30 +161,30 @@ bool ScreenView::open(const FrameBuffer& frame, ScreenInput input, int scale, co
     DesktopArea usable = usableArea(0);
     scale_ = scale > 0 ? scale : fittingScale(frame.width, frame.height, usable, {});
     DesktopArea place = placement(frame.width, frame.height, scale_, usable, {});
-    window_ = SDL_CreateWindow(title.c_str(), place.x, place.y, place.width, place.height, SDL_WINDOW_RESIZABLE);
+    window_ = sdl->CreateWindow(title.c_str(), place.x, place.y, place.width, place.height, SDL_WINDOW_RESIZABLE);
     if (window_) fitToDesktop(scale);
-    if (window_) renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (window_) renderer_ = sdl->CreateRenderer(window_, -1, 0);
     // Whole-pixel scaling keeps the LCD's pixels square and sharp.
     if (renderer_) {
-        SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-        SDL_RenderSetLogicalSize(renderer_, frame.width, frame.height);
-        SDL_RenderSetIntegerScale(renderer_, SDL_TRUE);
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, frame.width,
+        sdl->SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+        sdl->RenderSetLogicalSize(renderer_, frame.width, frame.height);
+        sdl->RenderSetIntegerScale(renderer_, SDL_TRUE);
+        texture_ = sdl->CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, frame.width,
                                      frame.height);
     }
     if (!texture_) {
-        error_ = SDL_GetError();
+        error_ = sdl->GetError();
         close();
         return false;
     }
-    SDL_StartTextInput();
+    sdl->StartTextInput();
     refresh();
     return true;
 }
 
 DesktopArea ScreenView::usableArea(int display) {
     SDL_Rect bounds{0, 0, 0, 0};
-    if (SDL_GetDisplayUsableBounds(display, &bounds) != 0 && SDL_GetDisplayBounds(display, &bounds) != 0)
+    if (sdl->GetDisplayUsableBounds(display, &bounds) != 0 && sdl->GetDisplayBounds(display, &bounds) != 0)
         return {};  // nothing known: the scale asked for, or 1
     return {bounds.x, bounds.y, bounds.w, bounds.h};
 }
@@ -134,28 +194,28 @@ void ScreenView::fitToDesktop(int scale) {
     WindowFrame frame;
     bool framed = false;
     for (int i = 0; i < 20 && !framed; ++i) {
-        SDL_PumpEvents();
-        framed = SDL_GetWindowBordersSize(window_, &frame.top, &frame.left, &frame.bottom, &frame.right) == 0 &&
+        sdl->PumpEvents();
+        framed = sdl->GetWindowBordersSize(window_, &frame.top, &frame.left, &frame.bottom, &frame.right) == 0 &&
                  frame.top + frame.left + frame.bottom + frame.right > 0;
-        if (!framed) SDL_Delay(10);
+        if (!framed) sdl->Delay(10);
     }
     if (!framed) return;  // a bare window: placed as it stands
-    DesktopArea usable = usableArea(std::max(0, SDL_GetWindowDisplayIndex(window_)));
+    DesktopArea usable = usableArea(std::max(0, sdl->GetWindowDisplayIndex(window_)));
     scale_ = scale > 0 ? scale : fittingScale(frame_.width, frame_.height, usable, frame);
     DesktopArea place = placement(frame_.width, frame_.height, scale_, usable, frame);
-    SDL_SetWindowSize(window_, place.width, place.height);
-    SDL_SetWindowPosition(window_, place.x, place.y);
+    sdl->SetWindowSize(window_, place.width, place.height);
+    sdl->SetWindowPosition(window_, place.x, place.y);
 }
 
 void ScreenView::close() {
-    if (texture_) SDL_DestroyTexture(texture_);
-    if (renderer_) SDL_DestroyRenderer(renderer_);
-    if (window_) SDL_DestroyWindow(window_);
+    if (texture_) sdl->DestroyTexture(texture_);
+    if (renderer_) sdl->DestroyRenderer(renderer_);
+    if (window_) sdl->DestroyWindow(window_);
     texture_ = nullptr;
     renderer_ = nullptr;
     window_ = nullptr;
     buttonDown_ = false;
-    if (usesSdl_ && --sdlUsers == 0) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (usesSdl_ && --sdlUsers == 0) sdl->QuitSubSystem(SDL_INIT_VIDEO);
     usesSdl_ = false;
 }
 
@@ -164,16 +224,16 @@ void ScreenView::refresh() {
     // A frame whose size changed keeps the window's texture; only what fits is shown.
     FrameBuffer shown = frame_;
     int textureWidth = 0, textureHeight = 0;
-    SDL_QueryTexture(texture_, nullptr, nullptr, &textureWidth, &textureHeight);
+    sdl->QueryTexture(texture_, nullptr, nullptr, &textureWidth, &textureHeight);
     shown.width = std::min(shown.width, textureWidth);
     shown.height = std::min(shown.height, textureHeight);
     if (frameToRgb(shown, pixels_)) {
         SDL_Rect area{0, 0, shown.width, shown.height};
-        SDL_UpdateTexture(texture_, &area, pixels_.data(), shown.width * 4);
+        sdl->UpdateTexture(texture_, &area, pixels_.data(), shown.width * 4);
     }
-    SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-    SDL_RenderPresent(renderer_);
+    sdl->RenderClear(renderer_);
+    sdl->RenderCopy(renderer_, texture_, nullptr, nullptr);
+    sdl->RenderPresent(renderer_);
 }
 
 void ScreenView::deliverKey(const SDL_Event& event, int text) {
@@ -237,7 +297,7 @@ bool ScreenView::pump() {
     // two are one keystroke, delivered once, as the key with its character.
     SDL_Event press{};
     bool holding = false;
-    while (window_ && SDL_PollEvent(&event)) {
+    while (window_ && sdl->PollEvent(&event)) {
         if (event.type == SDL_QUIT ||
             (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
             close();
@@ -273,7 +333,7 @@ void ScreenView::run(const std::function<bool()>& tick, int intervalMs) {
     while (pump()) {
         if (tick && !tick()) return;
         refresh();
-        SDL_Delay(static_cast<Uint32>(std::max(1, intervalMs)));
+        sdl->Delay(static_cast<Uint32>(std::max(1, intervalMs)));
     }
 }
 

@@ -3,13 +3,12 @@
 // disabled controls greyed, as the handheld draws them.
 #include "sim/windows/painter.h"
 
-#include <cairo.h>
-
 #include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "sim/cairo_library.h"
 #include "sim/utf.h"
 #include "sim/windows/controls.h"
 #include "sim/windows/scroll_bar.h"
@@ -34,29 +33,29 @@ constexpr Colour TRACK{0xE0 / 255.0, 0xE0 / 255.0, 0xE0 / 255.0};
 constexpr Colour DESKTOP{0, 0x80 / 255.0, 0x80 / 255.0};
 
 void useFont(cairo_t* cr, double pixels, bool bold = false) {
-    cairo_select_font_face(cr, FACE, CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, pixels);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
-    cairo_set_font_options(cr, options);
-    cairo_font_options_destroy(options);
+    cairo().select_font_face(cr, FACE, CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo().set_font_size(cr, pixels);
+    cairo_font_options_t* options = cairo().font_options_create();
+    cairo().font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo().font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+    cairo().set_font_options(cr, options);
+    cairo().font_options_destroy(options);
 }
 
 // A scratch context for measuring text.
 cairo_t* measurer() {
-    static cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-    static cairo_t* cr = cairo_create(surface);
+    static cairo_surface_t* surface = cairo().image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    static cairo_t* cr = cairo().create(surface);
     return cr;
 }
 
-void colour(cairo_t* cr, Colour c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
+void colour(cairo_t* cr, Colour c) { cairo().set_source_rgb(cr, c.r, c.g, c.b); }
 
 void fill(cairo_t* cr, double x, double y, double w, double h, Colour c) {
     if (w <= 0 || h <= 0) return;
     colour(cr, c);
-    cairo_rectangle(cr, x, y, w, h);
-    cairo_fill(cr);
+    cairo().rectangle(cr, x, y, w, h);
+    cairo().fill(cr);
 }
 
 // One-pixel lines on pixel centres.
@@ -88,14 +87,14 @@ void border(cairo_t* cr, const RECT& r, Colour c) {
 void focusRect(cairo_t* cr, const RECT& r) {
     colour(cr, BLACK);
     for (int x = r.left; x < r.right; x += 2) {
-        cairo_rectangle(cr, x, r.top, 1, 1);
-        cairo_rectangle(cr, x, r.bottom - 1, 1, 1);
+        cairo().rectangle(cr, x, r.top, 1, 1);
+        cairo().rectangle(cr, x, r.bottom - 1, 1, 1);
     }
     for (int y = r.top; y < r.bottom; y += 2) {
-        cairo_rectangle(cr, r.left, y, 1, 1);
-        cairo_rectangle(cr, r.right - 1, y, 1, 1);
+        cairo().rectangle(cr, r.left, y, 1, 1);
+        cairo().rectangle(cr, r.right - 1, y, 1, 1);
     }
-    cairo_fill(cr);
+    cairo().fill(cr);
 }
 
 struct Painter {
@@ -110,21 +109,21 @@ struct Painter {
         std::string u = toUtf8(s);
         if (disabled) {
             colour(cr, WHITE);
-            cairo_move_to(cr, x + 1, y + 1 + metrics.ascent);
-            cairo_show_text(cr, u.c_str());
+            cairo().move_to(cr, x + 1, y + 1 + metrics.ascent);
+            cairo().show_text(cr, u.c_str());
             c = SHADOW;
         }
         colour(cr, c);
-        cairo_move_to(cr, x, y + metrics.ascent);
-        cairo_show_text(cr, u.c_str());
+        cairo().move_to(cr, x, y + metrics.ascent);
+        cairo().show_text(cr, u.c_str());
     }
     double width(const std::u16string& s) { return textWidth(s, font); }
 
     void image(const Bitmap& b, int x, int y) {
-        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, b.width, b.height);
-        cairo_surface_flush(s);
-        unsigned char* data = cairo_image_surface_get_data(s);
-        int stride = cairo_image_surface_get_stride(s);
+        cairo_surface_t* s = cairo().image_surface_create(CAIRO_FORMAT_ARGB32, b.width, b.height);
+        cairo().surface_flush(s);
+        unsigned char* data = cairo().image_surface_get_data(s);
+        int stride = cairo().image_surface_get_stride(s);
         for (int row = 0; row < b.height; ++row) {
             auto* line = reinterpret_cast<std::uint32_t*>(data + row * stride);
             for (int col = 0; col < b.width; ++col) {
@@ -135,23 +134,23 @@ struct Painter {
                 line[col] = (a << 24) | (mul((p >> 16) & 0xFF) << 16) | (mul((p >> 8) & 0xFF) << 8) | mul(p & 0xFF);
             }
         }
-        cairo_surface_mark_dirty(s);
-        cairo_set_source_surface(cr, s, x, y);
-        cairo_paint(cr);
-        cairo_surface_destroy(s);
+        cairo().surface_mark_dirty(s);
+        cairo().set_source_surface(cr, s, x, y);
+        cairo().paint(cr);
+        cairo().surface_destroy(s);
     }
 
     void window(HWND h) {
         Window* w = system.window(h);
         if (!w || !w->visibleStyle()) return;
         RECT r = system.screenRect(h);
-        cairo_save(cr);
-        cairo_rectangle(cr, r.left, r.top, r.right - r.left, r.bottom - r.top);
-        cairo_clip(cr);
+        cairo().save(cr);
+        cairo().rectangle(cr, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        cairo().clip(cr);
         self(*w, r);
         // The last of the children lies lowest.
         for (auto it = w->children.rbegin(); it != w->children.rend(); ++it) window(*it);
-        cairo_restore(cr);
+        cairo().restore(cr);
     }
 
     bool enabled(const Window& w) {
@@ -178,12 +177,12 @@ struct Painter {
             frame3d(cr, r, true);
             int ch = captionHeight();
             fill(cr, r.left + 2, r.top + 2, r.right - r.left - 4, ch, NAVY);
-            cairo_save(cr);
+            cairo().save(cr);
             useFont(cr, font, true);
             colour(cr, WHITE);
-            cairo_move_to(cr, r.left + 6, r.top + 2 + (ch + metrics.ascent - (metrics.height - metrics.ascent)) / 2.0);
-            cairo_show_text(cr, toUtf8(w.text).c_str());
-            cairo_restore(cr);
+            cairo().move_to(cr, r.left + 6, r.top + 2 + (ch + metrics.ascent - (metrics.height - metrics.ascent)) / 2.0);
+            cairo().show_text(cr, toUtf8(w.text).c_str());
+            cairo().restore(cr);
         }
     }
 
@@ -215,15 +214,15 @@ struct Painter {
             if (radio) {
                 double cx = bx + box / 2.0, cy = by + box / 2.0, rad = box / 2.0;
                 colour(cr, SHADOW);
-                cairo_arc(cr, cx, cy, rad, 0, 2 * M_PI);
-                cairo_fill(cr);
+                cairo().arc(cr, cx, cy, rad, 0, 2 * M_PI);
+                cairo().fill(cr);
                 colour(cr, inside);
-                cairo_arc(cr, cx, cy, rad - 1.5, 0, 2 * M_PI);
-                cairo_fill(cr);
+                cairo().arc(cr, cx, cy, rad - 1.5, 0, 2 * M_PI);
+                cairo().fill(cr);
                 if (s->check) {
                     colour(cr, on ? BLACK : SHADOW);
-                    cairo_arc(cr, cx, cy, std::max(1.5, rad / 2.5), 0, 2 * M_PI);
-                    cairo_fill(cr);
+                    cairo().arc(cr, cx, cy, std::max(1.5, rad / 2.5), 0, 2 * M_PI);
+                    cairo().fill(cr);
                 }
             } else {
                 RECT boxRect{bx, by, bx + box, by + box};
@@ -231,11 +230,11 @@ struct Painter {
                 fill(cr, bx + 2, by + 2, box - 4, box - 4, inside);
                 if (s->check) {
                     colour(cr, on ? BLACK : SHADOW);
-                    cairo_set_line_width(cr, std::max(1.5, box / 6.0));
-                    cairo_move_to(cr, bx + box * 0.25, by + box * 0.5);
-                    cairo_line_to(cr, bx + box * 0.42, by + box * 0.7);
-                    cairo_line_to(cr, bx + box * 0.75, by + box * 0.28);
-                    cairo_stroke(cr);
+                    cairo().set_line_width(cr, std::max(1.5, box / 6.0));
+                    cairo().move_to(cr, bx + box * 0.25, by + box * 0.5);
+                    cairo().line_to(cr, bx + box * 0.42, by + box * 0.7);
+                    cairo().line_to(cr, bx + box * 0.75, by + box * 0.28);
+                    cairo().stroke(cr);
                 }
             }
             double tx = bx + box + 4;
@@ -274,9 +273,9 @@ struct Painter {
 
     // The text of an edit (or of a combo box's edit part) with its selection and caret.
     void editText(Window& w, EditState* s, const RECT& area, bool on, bool focused) {
-        cairo_save(cr);
-        cairo_rectangle(cr, area.left, area.top, area.right - area.left, area.bottom - area.top);
-        cairo_clip(cr);
+        cairo().save(cr);
+        cairo().rectangle(cr, area.left, area.top, area.right - area.left, area.bottom - area.top);
+        cairo().clip(cr);
         std::size_t a = std::min(s->selStart, s->selEnd), b = std::max(s->selStart, s->selEnd);
         bool multi = w.className == EDIT_CLASS && (w.style & ES_MULTILINE);
         std::vector<std::u16string> lines;
@@ -321,7 +320,7 @@ struct Painter {
             }
             y += lineH;
         }
-        cairo_restore(cr);
+        cairo().restore(cr);
     }
 
     void edit(Window& w, const RECT& r) {
@@ -347,16 +346,16 @@ struct Painter {
         double size = std::max(2.0, std::min(r.right - r.left, r.bottom - r.top) / 4.0);
         colour(cr, on ? BLACK : SHADOW);
         if (up) {
-            cairo_move_to(cr, cx - size, cy + size / 2);
-            cairo_line_to(cr, cx + size, cy + size / 2);
-            cairo_line_to(cr, cx, cy - size / 2);
+            cairo().move_to(cr, cx - size, cy + size / 2);
+            cairo().line_to(cr, cx + size, cy + size / 2);
+            cairo().line_to(cr, cx, cy - size / 2);
         } else {
-            cairo_move_to(cr, cx - size, cy - size / 2);
-            cairo_line_to(cr, cx + size, cy - size / 2);
-            cairo_line_to(cr, cx, cy + size / 2);
+            cairo().move_to(cr, cx - size, cy - size / 2);
+            cairo().line_to(cr, cx + size, cy - size / 2);
+            cairo().line_to(cr, cx, cy + size / 2);
         }
-        cairo_close_path(cr);
-        cairo_fill(cr);
+        cairo().close_path(cr);
+        cairo().fill(cr);
     }
 
     void staticText(Window& w, const RECT& r) {
@@ -383,32 +382,32 @@ struct Painter {
             mark = u"X";
         } else if (kind == MB_ICONEXCLAMATION) {
             colour(cr, {1, 0.85, 0});
-            cairo_move_to(cr, cx, r.top + 1);
-            cairo_line_to(cr, r.left + size - 1, r.top + size - 2);
-            cairo_line_to(cr, r.left + 1, r.top + size - 2);
-            cairo_close_path(cr);
-            cairo_fill_preserve(cr);
+            cairo().move_to(cr, cx, r.top + 1);
+            cairo().line_to(cr, r.left + size - 1, r.top + size - 2);
+            cairo().line_to(cr, r.left + 1, r.top + size - 2);
+            cairo().close_path(cr);
+            cairo().fill_preserve(cr);
             colour(cr, BLACK);
-            cairo_set_line_width(cr, 1);
-            cairo_stroke(cr);
+            cairo().set_line_width(cr, 1);
+            cairo().stroke(cr);
             mark = u"!";
         } else {
             mark = kind == MB_ICONQUESTION ? u"?" : u"i";
         }
         if (kind != MB_ICONEXCLAMATION) {
             colour(cr, body);
-            cairo_arc(cr, cx, cy, size / 2 - 1, 0, 2 * M_PI);
-            cairo_fill(cr);
+            cairo().arc(cr, cx, cy, size / 2 - 1, 0, 2 * M_PI);
+            cairo().fill(cr);
         }
-        cairo_save(cr);
+        cairo().save(cr);
         useFont(cr, size * 0.6, true);
         cairo_text_extents_t e;
         std::string u = toUtf8(mark);
-        cairo_text_extents(cr, u.c_str(), &e);
+        cairo().text_extents(cr, u.c_str(), &e);
         colour(cr, kind == MB_ICONEXCLAMATION ? BLACK : WHITE);
-        cairo_move_to(cr, cx - e.width / 2 - e.x_bearing, cy - e.height / 2 - e.y_bearing + (kind == MB_ICONEXCLAMATION ? size * 0.1 : 0));
-        cairo_show_text(cr, u.c_str());
-        cairo_restore(cr);
+        cairo().move_to(cr, cx - e.width / 2 - e.x_bearing, cy - e.height / 2 - e.y_bearing + (kind == MB_ICONEXCLAMATION ? size * 0.1 : 0));
+        cairo().show_text(cr, u.c_str());
+        cairo().restore(cr);
     }
 
     void combo(Window& w, const RECT& r) {
@@ -434,9 +433,9 @@ struct Painter {
         border(cr, list, BLACK);
         int itemH = comboItemHeight();
         // Items wider than the list end at its border (or at the scroll bar).
-        cairo_save(cr);
-        cairo_rectangle(cr, d.items.left, d.items.top, d.items.right - d.items.left, d.items.bottom - d.items.top);
-        cairo_clip(cr);
+        cairo().save(cr);
+        cairo().rectangle(cr, d.items.left, d.items.top, d.items.right - d.items.left, d.items.bottom - d.items.top);
+        cairo().clip(cr);
         int y = d.items.top;
         int last = std::min(static_cast<int>(s->items.size()), s->firstItem + d.range.page);
         for (int i = std::max(0, s->firstItem); i < last; ++i, y += itemH) {
@@ -444,7 +443,7 @@ struct Painter {
             if (chosen) fill(cr, d.items.left, y, d.items.right - d.items.left, itemH, NAVY);
             text(s->items[static_cast<std::size_t>(i)], d.items.left + 2, y, chosen ? WHITE : BLACK);
         }
-        cairo_restore(cr);
+        cairo().restore(cr);
         if (d.scrolls) scrollBar(ScrollBar(d.bar, d.bar.right - d.bar.left, d.range), true);
     }
 
@@ -534,13 +533,13 @@ struct Painter {
         fill(cr, close.left, close.top, box, box, FACE_GREY);
         frame3d(cr, close, !s->closePressed);
         colour(cr, BLACK);
-        cairo_set_line_width(cr, std::max(1.5, box / 10.0));
+        cairo().set_line_width(cr, std::max(1.5, box / 10.0));
         double in = box * 0.3;
-        cairo_move_to(cr, close.left + in, close.top + in);
-        cairo_line_to(cr, close.right - in, close.bottom - in);
-        cairo_move_to(cr, close.right - in, close.top + in);
-        cairo_line_to(cr, close.left + in, close.bottom - in);
-        cairo_stroke(cr);
+        cairo().move_to(cr, close.left + in, close.top + in);
+        cairo().line_to(cr, close.right - in, close.bottom - in);
+        cairo().move_to(cr, close.right - in, close.top + in);
+        cairo().line_to(cr, close.left + in, close.bottom - in);
+        cairo().stroke(cr);
     }
 };
 
@@ -558,9 +557,9 @@ TextMetrics measureFont(double pixels) {
     cairo_t* cr = measurer();
     useFont(cr, pixels);
     cairo_font_extents_t fe;
-    cairo_font_extents(cr, &fe);
+    cairo().font_extents(cr, &fe);
     cairo_text_extents_t te;
-    cairo_text_extents(cr, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", &te);
+    cairo().text_extents(cr, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", &te);
     TextMetrics m;
     m.averageWidth = static_cast<int>((te.x_advance / 26 + 1) / 2);
     m.ascent = static_cast<int>(std::ceil(fe.ascent));
@@ -573,7 +572,7 @@ double textWidth(const std::u16string& text, double pixels) {
     cairo_t* cr = measurer();
     useFont(cr, pixels);
     cairo_text_extents_t te;
-    cairo_text_extents(cr, toUtf8(text).c_str(), &te);
+    cairo().text_extents(cr, toUtf8(text).c_str(), &te);
     return te.x_advance;
 }
 
@@ -582,15 +581,15 @@ void paintScreen(WindowSystem& system, const FrameBuffer& frame) {
     cairo_format_t format = formatOf(frame.bitsPerPixel);
     cairo_surface_t* surface;
     std::vector<std::uint32_t> scratch;
-    if (format != CAIRO_FORMAT_INVALID && cairo_format_stride_for_width(format, frame.width) <= frame.lineBytes) {
-        surface = cairo_image_surface_create_for_data(frame.pixels, format, frame.width, frame.height, frame.lineBytes);
+    if (format != CAIRO_FORMAT_INVALID && cairo().format_stride_for_width(format, frame.width) <= frame.lineBytes) {
+        surface = cairo().image_surface_create_for_data(frame.pixels, format, frame.width, frame.height, frame.lineBytes);
     } else {
         scratch.assign(static_cast<std::size_t>(frame.width) * frame.height, 0);
-        surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(scratch.data()), CAIRO_FORMAT_RGB24,
+        surface = cairo().image_surface_create_for_data(reinterpret_cast<unsigned char*>(scratch.data()), CAIRO_FORMAT_RGB24,
                                                       frame.width, frame.height, frame.width * 4);
     }
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_t* cr = cairo().create(surface);
+    cairo().set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     Painter p{system, cr, system.fontPixels(), measureFont(system.fontPixels())};
     useFont(cr, p.font);
     fill(cr, 0, 0, frame.width, frame.height, DESKTOP);
@@ -611,9 +610,9 @@ void paintScreen(WindowSystem& system, const FrameBuffer& frame) {
             stack.insert(stack.end(), w->children.begin(), w->children.end());
         }
     }
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    cairo_surface_destroy(surface);
+    cairo().destroy(cr);
+    cairo().surface_flush(surface);
+    cairo().surface_destroy(surface);
     if (frame.bitsPerPixel == 32 && scratch.empty()) {
         // cairo leaves the unused top byte set; the frame's words are 0x00RRGGBB.
         for (int y = 0; y < frame.height; ++y) {
