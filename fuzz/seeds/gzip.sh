@@ -1,6 +1,7 @@
 #!/bin/sh
 # Seeds for gzip_fuzz: files made by the gzip tool (text and random data, several
-# levels, a stored name, two members, trailing bytes, an empty file) and a plain file,
+# levels, a stored name, two members, trailing bytes, an empty file, 1.5 MB of a
+# repeated line, which is inflated whole at once) and a plain file,
 # each behind a few scripts of calls in the order the boot makes them.
 # Usage: gzip.sh OUTDIR
 set -e
@@ -12,12 +13,14 @@ seq 1 2000 >"$work/text"
 head -c 6000 /dev/urandom >"$work/random"
 : >"$work/empty"
 printf 'x' >"$work/one"
+yes 'the same line of a large kernel' | head -c 1572864 >"$work/large"
 
 gzip -c -n "$work/text" >"$work/text.gz"
 gzip -c -1 -n "$work/random" >"$work/random.gz"
 gzip -c -9 -N "$work/text" >"$work/named.gz"
 gzip -c -n "$work/empty" >"$work/empty.gz"
 gzip -c -n "$work/one" >"$work/one.gz"
+gzip -c -9 -n "$work/large" >"$work/large.gz"
 cat "$work/text.gz" "$work/one.gz" >"$work/members.gz"
 { cat "$work/one.gz"; head -c 100 /dev/zero; } >"$work/padded.gz"
 head -c 3000 "$work/text" >"$work/plain"
@@ -42,7 +45,7 @@ failing() {  # the fifth backend read fails
     printf '\050\004\003\000\000\000\000\001\000\020\000\000\002\000\000\000\000\000\000\020\000\000'
 }
 
-for f in text random named empty one members padded; do
+for f in text random named empty one members padded large; do
     for s in scripts boot seeking shortreads failing; do
         { $s; cat "$work/$f.gz"; } >"$out/$f-$s"
     done
