@@ -1,5 +1,7 @@
 // Reading a gzip file through the gzip front against zlib's own gzread on the same
-// file, and the cost of the boot's pattern: size() first, then a read from the start.
+// file: as the front reads a kernel (inflated whole at the first read, the whole file
+// held) and as a stream (a limit below the file, as on a handheld short of memory);
+// and the cost of the image's pattern: size() first, then a read from the start.
 #include <zlib.h>
 
 #include <algorithm>
@@ -43,9 +45,10 @@ std::string sampleData(std::size_t size) {
     return data;
 }
 
-Result readFront(quorvel::Console*& console, bool sizeFirst) {
+Result readFront(quorvel::Console*& console, bool sizeFirst, std::uint64_t limit = UINT64_MAX) {
     quorvel::GzipFileManager front(console, quorvel::FILE_MANAGER_FAT);
     front.setLocation(u"\\Storage Card\\");
+    front.setCacheLimit(limit);
     Result r;
     if (!front.open(u"bench.gz", 3)) return r;
     std::uint32_t expected = sizeFirst ? front.size() : 0;
@@ -100,22 +103,28 @@ int main(int argc, char** argv) {
 
     quorvel::Console* console = quorvel::lcdConsole();
     Result front = best([&] { return readFront(console, false); });
+    Result streamed = best([&] { return readFront(console, false, 1u << 20); });
     Result zlib = best([&] { return readGzread(packed); });
     Result sized = best([&] { return readFront(console, true); });
 
-    bool right = front.crc == wanted && zlib.crc == wanted && sized.crc == wanted && front.bytes == data.size();
+    bool right = front.crc == wanted && streamed.crc == wanted && zlib.crc == wanted && sized.crc == wanted &&
+                 front.bytes == data.size();
     std::printf("gzip file: %zu MB inflated, %zu bytes stored; reads of %u bytes, best of %d rounds\n", megabytes,
                 static_cast<std::size_t>(std::ifstream(packed, std::ios::binary | std::ios::ate).tellg()), CHUNK, ROUNDS);
     std::printf("%-32s %8.1f ms %8.1f MB/s\n", "GzipFileManager sequential", front.seconds * 1e3, megabytesPerSecond(front));
+    std::printf("%-32s %8.1f ms %8.1f MB/s\n", "GzipFileManager as a stream", streamed.seconds * 1e3,
+                megabytesPerSecond(streamed));
     std::printf("%-32s %8.1f ms %8.1f MB/s\n", "zlib gzread", zlib.seconds * 1e3, megabytesPerSecond(zlib));
     std::printf("%-32s %8.1f ms\n", "size() then read from the start", sized.seconds * 1e3);
     std::printf("front / gzread time ratio:       %.2f\n", front.seconds / zlib.seconds);
-    std::printf("size()+read / plain read ratio:  %.2f\n", sized.seconds / front.seconds);
+    std::printf("size()+read / streamed read:     %.2f\n", sized.seconds / streamed.seconds);
     if (!right) std::printf("DATA MISMATCH: the figures above are not valid\n");
-    std::printf("row|gzip front, %zu MB in %u-byte reads|%.1f ms|zlib gzread %.1f ms|%.2f\n", megabytes, CHUNK,
-                front.seconds * 1e3, zlib.seconds * 1e3, front.seconds / zlib.seconds);
-    std::printf("row|gzip front, size() then a read from the start|%.1f ms|one read %.1f ms|%.2f\n", sized.seconds * 1e3,
-                front.seconds * 1e3, sized.seconds / front.seconds);
+    std::printf("row|gzip front, %zu MB in %u-byte reads, inflated whole (in-process)|%.1f ms|zlib gzread %.1f ms|%.2f\n",
+                megabytes, CHUNK, front.seconds * 1e3, zlib.seconds * 1e3, front.seconds / zlib.seconds);
+    std::printf("row|gzip front, %zu MB in %u-byte reads, as a stream (in-process)|%.1f ms|zlib gzread %.1f ms|%.2f\n",
+                megabytes, CHUNK, streamed.seconds * 1e3, zlib.seconds * 1e3, streamed.seconds / zlib.seconds);
+    std::printf("row|gzip front, size() then a read from the start|%.1f ms|one read as a stream %.1f ms|%.2f\n",
+                sized.seconds * 1e3, streamed.seconds * 1e3, sized.seconds / streamed.seconds);
 
     quorvel::releaseConsole();
     quorvel::releaseBootMenu();
