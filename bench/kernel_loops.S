@@ -1,7 +1,4 @@
-@ The loops a kernel's start-up spends its time in, written as an ARMv4 kernel's
-@ library writes them: a memset that stores 64 bytes a round with conditional
-@ stm, a memcpy that moves 32 bytes a round through eight registers, and a
-@ copy_page that alternates ldm and stm of four registers, unrolled. The driver
+@ The loops a kernel's start-up spends its time in (kernel_library.S): the driver
 @ clears 1 MB, copies it, copies its 256 pages one by one, and halts.
 @ r0: a 4 MB work area, r1 not zero: with the MMU on (the area and this code
 @ mapped one to one by 1 MB sections, the table at the area's last 16 KB).
@@ -36,64 +33,7 @@ loops_start:
 done:
     b       done
 
-@ r0 destination (word aligned), r1 byte, r2 count (a multiple of 4)
-memset:
-    and     r1, r1, #0xFF
-    orr     r1, r1, r1, lsl #8
-    orr     r1, r1, r1, lsl #16
-    stmfd   sp!, {r4, lr}
-    mov     r3, r1
-    mov     r4, r1
-    mov     lr, r1
-3:  subs    r2, r2, #64
-    stmiage r0!, {r1, r3, r4, lr}
-    stmiage r0!, {r1, r3, r4, lr}
-    stmiage r0!, {r1, r3, r4, lr}
-    stmiage r0!, {r1, r3, r4, lr}
-    bgt     3b
-    ldmfdeq sp!, {r4, pc}
-    tst     r2, #32
-    stmiane r0!, {r1, r3, r4, lr}
-    stmiane r0!, {r1, r3, r4, lr}
-    tst     r2, #16
-    stmiane r0!, {r1, r3, r4, lr}
-4:  tst     r2, #4
-    strne   r1, [r0], #4
-    ldmfd   sp!, {r4, pc}
-
-@ r0 destination, r1 source (both word aligned), r2 count (a multiple of 4)
-memcpy:
-    stmfd   sp!, {r0, r4-r8, lr}
-    subs    r2, r2, #32
-    blt     6f
-5:  ldmia   r1!, {r3-r8, r12, lr}
-    subs    r2, r2, #32
-    stmia   r0!, {r3-r8, r12, lr}
-    bge     5b
-6:  adds    r2, r2, #32
-    beq     8f
-7:  ldr     r3, [r1], #4
-    subs    r2, r2, #4
-    str     r3, [r0], #4
-    bgt     7b
-8:  ldmfd   sp!, {r0, r4-r8, pc}
-
-@ r0 destination page, r1 source page
-copy_page:
-    stmfd   sp!, {r4, lr}
-    mov     r2, #4096 / 64
-    ldmia   r1!, {r3, r4, r12, lr}
-9:  stmia   r0!, {r3, r4, r12, lr}
-    ldmia   r1!, {r3, r4, r12, lr}
-    stmia   r0!, {r3, r4, r12, lr}
-    ldmia   r1!, {r3, r4, r12, lr}
-    stmia   r0!, {r3, r4, r12, lr}
-    ldmia   r1!, {r3, r4, r12, lr}
-    subs    r2, r2, #1
-    stmia   r0!, {r3, r4, r12, lr}
-    ldmiagt r1!, {r3, r4, r12, lr}
-    bgt     9b
-    ldmfd   sp!, {r4, pc}
+#include "kernel_library.S"
 
 @ One-to-one sections over the area (and the code, which lies below it in the same
 @ 64 MB), the table in the area's last 16 KB, domain 0 a client, then the MMU on.

@@ -16,9 +16,9 @@ set(QUORVEL_ARM_DIR ${CMAKE_BINARY_DIR}/arm)
 file(MAKE_DIRECTORY ${QUORVEL_ARM_DIR})
 
 # One assembled source, linked alone at `BASE`, becomes an ArmImage (and, with ARRAY,
-# the byte array of that name) in TARGET.
+# the byte array of that name) in TARGET. DEPENDS: the files it includes.
 function(quorvel_arm_image image)
-  cmake_parse_arguments(ARG "" "SOURCE;BASE;ARRAY;LABEL;TARGET" "DEFINES;SECTIONS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SOURCE;BASE;ARRAY;LABEL;TARGET" "DEFINES;SECTIONS;DEPENDS" ${ARGN})
   set(dir ${QUORVEL_ARM_DIR})
   set(script ${dir}/${image}.ld)
   set(layout "SECTIONS\n{\n  . = ${ARG_BASE};\n  .text : { *(.text*) }\n  .data : { *(.data*) }\n")
@@ -43,7 +43,7 @@ function(quorvel_arm_image image)
     COMMAND ${CMAKE_COMMAND} -DNM=${ARM_NM} -DELF=${dir}/${image}.elf -DBINARY=${dir}/${image}.bin
             -DOUTPUT=${dir}/${image}.cpp -DIMAGE=${image} -DLABEL=${ARG_LABEL} -DBASE=${ARG_BASE}
             -DARRAY=${ARG_ARRAY} -P ${QUORVEL_ARM_IMAGE_SCRIPT}
-    DEPENDS ${ARG_SOURCE} ${script} ${QUORVEL_ARM_IMAGE_SCRIPT} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/byte_array.cmake
+    DEPENDS ${ARG_SOURCE} ${ARG_DEPENDS} ${script} ${QUORVEL_ARM_IMAGE_SCRIPT} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/byte_array.cmake
     COMMENT "Assembling ${ARG_LABEL}"
     VERBATIM)
   target_sources(${ARG_TARGET} PRIVATE ${dir}/${image}.cpp)

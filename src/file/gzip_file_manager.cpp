@@ -94,8 +94,9 @@ void GzipFileManager::rememberLength() {
 // Data that is one gzip member, read from its start while its bytes are kept, is
 // inflated in one call into one block, several times faster than through the stream
 // a piece at a time, when the limit leaves room for the block, and for the stored
-// bytes, which are held beside it only while it is inflated. The member's length is its trailer's; anything else (more members, bytes after
-// the trailer, damage, a read error) leaves the stream to meet it as before.
+// bytes, which are held beside it only while it is inflated. The member's length is
+// its trailer's; anything else (more members, bytes after the trailer, damage) leaves
+// the stream to meet it as before. A read error is the file's error at once.
 void GzipFileManager::inflateWholeData() {
     if (wholeTried || !gzipData || !cache.isKeeping() || cache.end() != 0 || !inflater.untouched()) return;
     wholeTried = true;
