@@ -1,5 +1,5 @@
 // Emulated instructions per second on the loops a kernel's start-up spends its time
-// in (kernel_loops.S: memset, memcpy and copy_page written as an ARMv4 kernel's library
+// in (kernel_library.S: memset, memcpy and copy_page written as an ARMv4 kernel's library
 // writes them), with the MMU off and on, on the simulated SA-1110: the program's
 // instructions, counted exactly, per second of the emulation's processor time, with
 // the share the emulator performed natively (whole loop rounds) reported apart.
