@@ -94,15 +94,18 @@ void GzipFileManager::rememberLength() {
 // Data that is one gzip member, read from its start while its bytes are kept, is
 // inflated in one call into one block, several times faster than through the stream
 // a piece at a time, when the limit leaves room for the block, and for the stored
-// bytes, which are held beside it only while it is inflated. The member's length is
-// its trailer's; anything else (more members, bytes after the trailer, damage) leaves
-// the stream to meet it as before. A read error is the file's error at once.
+// bytes, which are held beside it only while it is inflated; bytes the backend holds
+// in memory already are inflated where they lie. The member's length is its
+// trailer's; anything else (more members, bytes after the trailer, damage) leaves the
+// stream to meet it as before. A read error is the file's error at once.
 void GzipFileManager::inflateWholeData() {
     if (wholeTried || !gzipData || !cache.isKeeping() || cache.end() != 0 || !inflater.untouched()) return;
     wholeTried = true;
     const std::uint32_t stored = backend->storedSize();
     const std::uint32_t from = input.unreadOffset();
-    if (stored < from || stored - from < WHOLE_FROM / MOST_DEFLATE_RATIO || stored - from > cache.room()) return;
+    const std::uint8_t* held = backend->heldBytes();
+    if (stored < from || stored - from < WHOLE_FROM / MOST_DEFLATE_RATIO || (!held && stored - from > cache.room()))
+        return;
     const std::uint32_t storedLength = stored - from;
     // The length the trailer at the end gives, read where it lies; the backend then
     // goes back to where the input stands.
@@ -116,10 +119,11 @@ void GzipFileManager::inflateWholeData() {
         return;
 
     std::unique_ptr<GzipFraming::Mark> mark(new (std::nothrow) GzipFraming::Mark);
-    std::unique_ptr<unsigned char[]> rest(new (std::nothrow) unsigned char[storedLength]);
+    std::unique_ptr<unsigned char[]> rest(held ? nullptr : new (std::nothrow) unsigned char[storedLength]);
     unsigned char* block = cache.makeBlock(length);
-    if (!mark || !rest || !block || !input.mark(*mark)) return cache.dropBlock();
-    if (input.takeRest(rest.get(), storedLength) && inflater.inflateWhole(rest.get(), storedLength, block, length)) {
+    if (!mark || (!held && !rest) || !block || !input.mark(*mark)) return cache.dropBlock();
+    const bool taken = held ? input.passRest(storedLength) : input.takeRest(rest.get(), storedLength);
+    if (taken && inflater.inflateWhole(held ? held + from : rest.get(), storedLength, block, length)) {
         cache.filled(length);
         lengthKnown = true;
         dataLength = length;

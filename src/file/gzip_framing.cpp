@@ -179,6 +179,17 @@ bool GzipFraming::takeRest(unsigned char* out, std::uint32_t count) {
     return true;
 }
 
+bool GzipFraming::passRest(std::uint32_t count) {
+    const std::uint32_t end = unreadOffset() + count;
+    const std::uint32_t taken = std::min(avail, count);
+    if (avail != taken || !seekBackend(end)) return false;
+    next += taken;
+    avail = 0;
+    storedPosition = end;
+    endOfInput = true;
+    return true;
+}
+
 bool GzipFraming::mark(Mark& mark) const {
     auto at = reinterpret_cast<std::uintptr_t>(next);
     auto area = reinterpret_cast<std::uintptr_t>(inputArea);

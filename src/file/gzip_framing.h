@@ -79,6 +79,9 @@ public:
     // end. False on a read error (failed() then says so) or when the data is shorter
     // or longer: take a mark first to go back.
     bool takeRest(unsigned char* out, std::uint32_t count);
+    // The same for stored bytes the caller has elsewhere: the input then stands at
+    // the end as after takeRest, nothing copied. False when the backend cannot go there.
+    bool passRest(std::uint32_t count);
     // Offset in the stored data of the next unread byte, and of the backend's next.
     std::uint32_t unreadOffset() const { return storedPosition - avail; }
     std::uint32_t backendOffset() const { return storedPosition; }

@@ -26,6 +26,8 @@ public:
     std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     ce::BOOL seek(std::uint32_t offset) override;
+    // The downloaded body.
+    const std::uint8_t* heldBytes() override { return cached ? cache.get() : nullptr; }
 
     using StartupRoutine = int (*)(ce::WORD version, ce::WSADATA* data);
     using CleanupRoutine = int (*)();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,10 +103,19 @@ const struct {
 
 class GzipWhole : public gzip_card::GzipCardTest {
 protected:
-    Seen run(const std::string& stored, std::uint64_t limit, const Order& order, std::uint32_t n) {
-        put("kernel.gz", stored);
+    // From the storage card, or from a backend that holds the bytes in memory.
+    Seen run(const std::string& stored, std::uint64_t limit, const Order& order, std::uint32_t n, bool held) {
         log.clear();
-        GzipFileManager& file = openCard("kernel.gz");
+        std::unique_ptr<GzipFileManager> own;
+        if (held) {
+            auto backend = new MemoryBackend(console, stored);
+            backend->holding = true;
+            own = std::make_unique<GzipFileManager>(console, backend);
+            EXPECT_EQ(own->open(u"kernel.gz", 3), 1);
+        } else {
+            put("kernel.gz", stored);
+        }
+        GzipFileManager& file = held ? *own : openCard("kernel.gz");
         file.setCacheLimit(limit);
         Seen seen;
         order(file, n, seen);
@@ -118,16 +128,45 @@ protected:
 TEST_F(GzipWhole, InflatingWholeOrNotMakesNoDifference) {
     for (const Variant& v : variants()) {
         for (const auto& order : orders) {
-            SCOPED_TRACE(std::string(v.label) + ", " + order.name);
-            const auto n = static_cast<std::uint32_t>(3 * MB);
-            // Room for everything, then room for less than the data.
-            const Seen whole = run(v.stored, UINT64_MAX, order.run, n);
-            const Seen streamed = run(v.stored, MB, order.run, n);
-            EXPECT_EQ(whole.results, streamed.results);
-            EXPECT_TRUE(whole.delivered == streamed.delivered);
-            EXPECT_EQ(whole.log, streamed.log);
+            for (bool held : {false, true}) {
+                SCOPED_TRACE(std::string(v.label) + ", " + order.name + (held ? ", held" : ""));
+                const auto n = static_cast<std::uint32_t>(3 * MB);
+                // Room for everything, then room for less than the data.
+                const Seen whole = run(v.stored, UINT64_MAX, order.run, n, held);
+                const Seen streamed = run(v.stored, MB, order.run, n, held);
+                EXPECT_EQ(whole.results, streamed.results);
+                EXPECT_TRUE(whole.delivered == streamed.delivered);
+                EXPECT_EQ(whole.log, streamed.log);
+            }
         }
     }
+}
+
+// Bytes a backend holds (a downloaded file) are inflated where they lie: after the
+// header's fill and the trailer, the backend is not read again, and the data comes
+// whole out of one pass, even where the room left is the data's and no more.
+TEST_F(GzipWhole, BytesTheBackendHoldsAreInflatedWhereTheyLie) {
+    TempDir work;
+    const std::string content = randomData(2 * MB, 95);  // stored blocks: as large stored as inflated
+    const std::string packed = gzipTool(work.path(), content);
+    auto backend = new MemoryBackend(console, packed);
+    backend->holding = true;
+    GzipFileManager file(console, backend);
+    testing_support::CacheWatch watch;
+    file.watchCache(&watch);
+    ASSERT_GT(packed.size(), content.size());
+    file.setCacheLimit(content.size());
+    ASSERT_EQ(file.open(u"data", 3), 1);
+    std::string all;
+    std::string buffer(PIECE, '\0');
+    std::int32_t got;
+    while ((got = file.read(buffer.data(), PIECE)) > 0) all.append(buffer, 0, static_cast<std::size_t>(got));
+    EXPECT_EQ(got, 0);
+    EXPECT_TRUE(all == content);
+    EXPECT_EQ(backend->reads, 2);
+    EXPECT_EQ(file.inflatedBytes(), content.size());
+    EXPECT_EQ(watch.peak, content.size());
+    EXPECT_EQ(log.utf8(), "");
 }
 
 // Over a backend that delivers short pieces, the stored bytes are gathered all the
