@@ -6,8 +6,10 @@
 // time is printed beside the wall time. The boot to the entry is also set against
 // `libdeflate-gunzip -c FILE >/dev/null`, the tool of the library the boot inflates
 // large files with, where it is installed. Kernels: the 24 MB
-// gzip sample kernel and kernels of real compiled code of 1, 8, 24 and 64 MB. Lines
-// starting "row|" are the figures for bench/run's table.
+// gzip sample kernel and kernels of real compiled code of 1, 8, 24 and 64 MB. The
+// 24 MB kernels are also booted from nginx on loopback, for the peak of a boot over
+// HTTP, whose backend holds the downloaded file. Lines starting "row|" are the
+// figures for bench/run's table.
 //
 // Usage: process_bench [ROUNDS] [KERNEL.gz ...]
 #include <fcntl.h>
@@ -20,8 +22,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/http_servers.h"
 
 extern char** environ;
 
@@ -120,6 +125,31 @@ int main(int argc, char** argv) {
         const double limit = 30 + 2.2 * mb;
         std::printf("row|process: peak memory, boot of %s|%.1f MB|30 MB + 2.2 x kernel = %.1f MB|%.2f\n", name.c_str(),
                     whole.peakKb / 1024.0, limit, whole.peakKb / 1024.0 / limit);
+    }
+    // Over HTTP: the same boot of the 24 MB kernels, served by nginx.
+    std::string failure;
+    auto server = testing_support::HttpServer::start(testing_support::HttpServer::Kind::Nginx, QUORVEL_KERNEL_DIR, &failure);
+    if (!server) {
+        std::fprintf(stderr, "no HTTP server for the boot over HTTP: %s\n", failure.c_str());
+        return 1;
+    }
+    for (const std::string name : {"tamsel-large.gz", "tamsel-code-24.gz"}) {
+        const std::string url = "http://127.0.0.1:" + std::to_string(server->port()) + "/" + name;
+        const std::string kernel = std::string(QUORVEL_KERNEL_DIR) + "/" + name;
+        std::error_code error;
+        const double mb = static_cast<double>(std::filesystem::file_size(kernel.substr(0, kernel.size() - 3), error)) / 1048576.0;
+        Run http;
+        for (int round = 0; round < rounds; ++round)
+            keepBest(http, spawn({QUORVEL_PROGRAM, "boot", url, "--yes", "-q", "--ram", "64"}), round);
+        if (!http.ok) {
+            std::fprintf(stderr, "%s: the boot over HTTP failed\n", name.c_str());
+            status = 1;
+            continue;
+        }
+        const double limit = 30 + 2.2 * mb;
+        std::printf("%s over HTTP: whole boot %.3f s, peak %.1f MB\n", name.c_str(), http.seconds, http.peakKb / 1024.0);
+        std::printf("row|process: peak memory, boot of %s over HTTP|%.1f MB|30 MB + 2.2 x kernel = %.1f MB|%.2f\n",
+                    name.c_str(), http.peakKb / 1024.0, limit, http.peakKb / 1024.0 / limit);
     }
     return status;
 }
