@@ -35,9 +35,12 @@ public:
     virtual std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) = 0;
     virtual std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) = 0;
     virtual ce::BOOL seek(std::uint32_t offset) = 0;
-    // The whole stored file, where the backend holds it in memory already (until the
-    // next open); null where it reads it from elsewhere.
-    virtual const std::uint8_t* heldBytes() { return nullptr; }
+    // The whole stored file and its length, where the backend holds it in memory
+    // already (until the next open); null where it reads it from elsewhere.
+    virtual const std::uint8_t* heldBytes(std::uint32_t& length) {
+        length = 0;
+        return nullptr;
+    }
 
     // Wide text to 8-bit into a buffer of `capacity` bytes; 0 when it does not fit.
     ce::BOOL convertToAscii(char* destination, const ce::WCHAR* source, std::size_t capacity);

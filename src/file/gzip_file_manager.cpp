@@ -101,9 +101,12 @@ void GzipFileManager::rememberLength() {
 void GzipFileManager::inflateWholeData() {
     if (wholeTried || !gzipData || !cache.isKeeping() || cache.end() != 0 || !inflater.untouched()) return;
     wholeTried = true;
-    const std::uint32_t stored = backend->storedSize();
+    // Held bytes are taken at their own length: the size the backend reports is asked
+    // afresh (a HEAD request) and may have changed since they were fetched.
+    std::uint32_t heldLength = 0;
+    const std::uint8_t* held = backend->heldBytes(heldLength);
+    const std::uint32_t stored = held ? heldLength : backend->storedSize();
     const std::uint32_t from = input.unreadOffset();
-    const std::uint8_t* held = backend->heldBytes();
     if (stored < from || stored - from < WHOLE_FROM / MOST_DEFLATE_RATIO || (!held && stored - from > cache.room()))
         return;
     const std::uint32_t storedLength = stored - from;

@@ -26,8 +26,11 @@ public:
     std::int32_t read(void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     std::int32_t write(const void* buffer, std::uint32_t length, std::int32_t offset = -1) override;
     ce::BOOL seek(std::uint32_t offset) override;
-    // The downloaded body.
-    const std::uint8_t* heldBytes() override { return cached ? cache.get() : nullptr; }
+    // The downloaded body: its length is the download's, whatever a HEAD says now.
+    const std::uint8_t* heldBytes(std::uint32_t& length) override {
+        length = cached ? contentLength : 0;
+        return cached ? cache.get() : nullptr;
+    }
 
     using StartupRoutine = int (*)(ce::WORD version, ce::WSADATA* data);
     using CleanupRoutine = int (*)();
