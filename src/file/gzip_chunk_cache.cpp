@@ -56,9 +56,13 @@ unsigned char* GzipChunkCache::makeBlock(std::uint32_t size) {
 
 void GzipChunkCache::dropBlock() {
     if (!block) return;
+    releaseBlock();
+    blockSize = 0;
+}
+
+void GzipChunkCache::releaseBlock() {
     block.reset();
     account(-static_cast<std::int64_t>(blockSize));
-    blockSize = 0;
 }
 
 unsigned char* GzipChunkCache::roomAt(std::uint32_t from, std::uint32_t& room) {
@@ -136,10 +140,7 @@ void GzipChunkCache::freeReadChunks(std::uint32_t from, std::uint32_t to) {
     if (from != runEnd) runStart = from;
     runEnd = to;
     if (blockSize != 0) {
-        if (block && runStart == 0 && runEnd == keptEnd) {
-            block.reset();
-            account(-static_cast<std::int64_t>(blockSize));
-        }
+        if (block && runStart == 0 && runEnd == keptEnd) releaseBlock();
         return;
     }
     const std::uint32_t first = std::max((runStart + GZIP_CACHE_CHUNK - 1) / GZIP_CACHE_CHUNK, from / GZIP_CACHE_CHUNK);

@@ -59,6 +59,8 @@ private:
     unsigned char* chunkAt(std::uint32_t offset);
     void freeReadChunks(std::uint32_t from, std::uint32_t to);
     void account(std::int64_t change);
+    // The block's memory goes; blockSize stays, as the data's length it held.
+    void releaseBlock();
 
     std::unique_ptr<std::unique_ptr<unsigned char[]>[]> chunks;
     // The whole data in one piece, kept instead of chunks: it goes once read through
