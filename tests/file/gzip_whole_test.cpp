@@ -67,6 +67,14 @@ struct Seen {
 
 using Order = std::function<void(GzipFileManager&, std::uint32_t n, Seen&)>;
 
+// Reads on in loader-sized pieces until the end or an error: the last result.
+std::int32_t readToEnd(GzipFileManager& file, std::string& all) {
+    std::string buffer(PIECE, '\0');
+    std::int32_t got;
+    while ((got = file.read(buffer.data(), PIECE)) > 0) all.append(buffer, 0, static_cast<std::size_t>(got));
+    return got;
+}
+
 void readAt(GzipFileManager& file, std::int32_t offset, std::uint32_t length, Seen& seen) {
     std::string buffer(length, '\0');
     const std::int32_t got = file.read(buffer.data(), length, offset);
@@ -158,9 +166,7 @@ TEST_F(GzipWhole, BytesTheBackendHoldsAreInflatedWhereTheyLie) {
     file.setCacheLimit(content.size());
     ASSERT_EQ(file.open(u"data", 3), 1);
     std::string all;
-    std::string buffer(PIECE, '\0');
-    std::int32_t got;
-    while ((got = file.read(buffer.data(), PIECE)) > 0) all.append(buffer, 0, static_cast<std::size_t>(got));
+    const std::int32_t got = readToEnd(file, all);
     EXPECT_EQ(got, 0);
     EXPECT_TRUE(all == content);
     EXPECT_EQ(backend->reads, 2);
@@ -181,9 +187,7 @@ TEST_F(GzipWhole, HeldBytesAreTakenAtTheirOwnLength) {
     GzipFileManager file(console, backend);
     ASSERT_EQ(file.open(u"data", 3), 1);
     std::string all;
-    std::string buffer(PIECE, '\0');
-    std::int32_t got;
-    while ((got = file.read(buffer.data(), PIECE)) > 0) all.append(buffer, 0, static_cast<std::size_t>(got));
+    const std::int32_t got = readToEnd(file, all);
     EXPECT_EQ(got, 0);
     EXPECT_TRUE(all == content);
     EXPECT_EQ(backend->reads, 2);  // inflated whole from what it holds
@@ -208,9 +212,7 @@ TEST_F(GzipWhole, TheStoredBytesComeInPiecesOrNotAtAll) {
         file.watchCache(&watch);
         ASSERT_EQ(file.open(u"data", 3), 1);
         std::string all;
-        std::string buffer(PIECE, '\0');
-        std::int32_t got;
-        while ((got = file.read(buffer.data(), PIECE)) > 0) all.append(buffer, 0, static_cast<std::size_t>(got));
+        const std::int32_t got = readToEnd(file, all);
         if (failing < 0) {
             EXPECT_EQ(got, 0);
             EXPECT_TRUE(all == content);
@@ -220,6 +222,7 @@ TEST_F(GzipWhole, TheStoredBytesComeInPiecesOrNotAtAll) {
             EXPECT_EQ(got, -1);
             EXPECT_TRUE(all.empty());
             EXPECT_EQ(log.utf8(), "data: read error after 0x0 bytes.\n");
+            std::string buffer(PIECE, '\0');
             EXPECT_EQ(file.read(buffer.data(), PIECE, 0), -1);
         }
     }
